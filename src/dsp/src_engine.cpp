@@ -1,0 +1,215 @@
+#include "dsp/src_engine.h"
+
+#include "dsp/convolution.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+namespace sonteva {
+
+namespace {
+
+constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
+
+std::string bankKey(int64_t L, int64_t M, double stopbandDB, double fcRatio, int64_t T,
+                    const std::string& windowType, std::optional<double> beta,
+                    bool alignCenter) {
+    char text[256];
+    std::snprintf(text, sizeof text, "design:%lld:%lld:%a:%a:%lld:%s:%a:%d",
+                  static_cast<long long>(L), static_cast<long long>(M), stopbandDB, fcRatio,
+                  static_cast<long long>(T), beta ? "b" : "-", beta.value_or(0.0),
+                  alignCenter ? 1 : 0);
+    return text + windowType;
+}
+
+int64_t reducedRate(int64_t rate, int64_t g) { return g == 0 ? 0 : rate / g; }
+
+void checkRates(int64_t fsIn, int64_t fsOut) {
+    if (fsIn < 1 || fsOut < 1)
+        throw std::invalid_argument("sample rates must be positive whole numbers of hertz");
+}
+
+// The vector path multiplies padding zeros with real samples; it is exact only while
+// every product stays finite. Samples this large never occur in audio, but a block
+// that holds one (or a NaN) goes through the plain formulation instead.
+bool wellScaled(const double* x, int64_t n) {
+    bool ok = true;
+    for (int64_t i = 0; i < n; ++i) ok &= std::fabs(x[i]) < 1e100;
+    return ok;
+}
+
+} // namespace
+
+int64_t gcdEuclid(int64_t a, int64_t b) {
+    while (b != 0) {
+        const int64_t t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+SRCEngine64::SRCEngine64(int64_t fsIn, int64_t fsOut, double stopbandDB, double fcRatio,
+                         int64_t tapsPerPhase, const std::string& windowType,
+                         std::optional<double> beta, double startPhase, bool alignCenter)
+    : SRCEngine64(fsIn, fsOut,
+                  [&] {
+                      checkRates(fsIn, fsOut);
+                      const int64_t g = gcdEuclid(fsIn, fsOut);
+                      const int64_t L = reducedRate(fsOut, g), M = reducedRate(fsIn, g);
+                      return sharedBank(
+                          bankKey(L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta,
+                                  alignCenter),
+                          [&] {
+                              return std::make_shared<const PolyphaseFilterBank64>(
+                                  L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta,
+                                  startPhase, alignCenter);
+                          });
+                  }(),
+                  startPhase) {}
+
+SRCEngine64::SRCEngine64(int64_t fsIn, int64_t fsOut,
+                         std::shared_ptr<const PolyphaseFilterBank64> precomputedBank,
+                         double startPhase)
+    : fs_in(fsIn), fs_out(fsOut), bank_(std::move(precomputedBank)), L_(bank_->L), M_(bank_->M),
+      T_(bank_->tapsPerPhase),
+      phase_acc_(static_cast<int64_t>(startPhase * 4294967296.0)),
+      history_(static_cast<size_t>(T_ - 1), 0.0) {
+    checkRates(fsIn, fsOut);
+}
+
+double SRCEngine64::plainOutput(const double* window, int64_t phase) const {
+    int64_t i = phase >> 32;
+    if (phase < 0) {
+        i %= L_;
+        if (i < 0) i += L_;
+    }
+    const double f = static_cast<double>(static_cast<uint32_t>(phase & 0xFFFFFFFF)) * kTwoToMinus32;
+    const double* a = bank_->row(i);
+    const double* b = bank_->row(i + 1);
+    if (T_ < 257) {
+        double y = 0.0;
+        for (int64_t k = 0; k < T_; ++k) y = y + window[k] * (a[k] + f * (b[k] - a[k]));
+        return y;
+    }
+    double A = 0.0, B = 0.0;
+    for (int64_t k = 0; k < T_; ++k) A = A + window[k] * a[k];
+    for (int64_t k = 0; k < T_; ++k) B = B + window[k] * b[k];
+    return A + f * (B - A);
+}
+
+int64_t SRCEngine64::runPlain(const double* buf, int64_t length, double* out, int64_t capacity) {
+    const int64_t Lp = L_prec(), Mp = M_prec();
+    int64_t produced = 0;
+    for (int64_t pos = 0; pos + T_ <= length; ++pos) {
+        while (phase_acc_ < Lp) {
+            if (produced == capacity) return produced;
+            out[produced++] = plainOutput(buf + pos, phase_acc_);
+            phase_acc_ += Mp;
+        }
+        phase_acc_ -= Lp;
+    }
+    return produced;
+}
+
+// Whole phases only (every shipped engine starts on one and M_prec keeps it there):
+// then a + 0*(b - a) is a, and each output is one dot product with its row. Outputs
+// follow each other at M upsampled samples; after the first position the phase is never
+// negative, so output k lies at time t0 + k*M: position t/L, row t%L.
+bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_t capacity,
+                          int64_t& produced) {
+    const conv::Isa isa = conv::activeIsa();
+    if (isa == conv::Isa::plain || (phase_acc_ & 0xFFFFFFFF) != 0) return false;
+    if (!wellScaled(buf, length)) return false;
+    const int64_t positions = length - T_ + 1;
+    int64_t p = phase_acc_ >> 32;
+    int64_t first = 0; // outputs the plain loop makes at position 0 from a negative phase
+    int64_t pos = 0;
+    if (p < 0) {
+        first = (L_ - p + M_ - 1) / M_;
+        p = p + first * M_ - L_;
+        pos = 1;
+    }
+    const int64_t t0 = pos * L_ + p;
+    const int64_t tEnd = positions * L_;
+    const int64_t K = t0 < tEnd ? (tEnd - 1 - t0) / M_ + 1 : 0;
+    if (first + K > capacity) return false; // the plain loop's truncation rules apply
+
+    produced = 0;
+    if (first > 0) {
+        while (phase_acc_ < L_prec()) {
+            out[produced++] = plainOutput(buf, phase_acc_);
+            phase_acc_ += M_prec();
+        }
+    }
+    double* dst = out + produced;
+    const int W = conv::lanesOf(isa);
+    const conv::PreshiftedTable* table = bank_->preshifted(W);
+    int64_t k = 0;
+    if (table) {
+        const conv::GroupKernel kernel = conv::groupKernel(isa);
+        const double* xs[4];
+        const double* cs[4];
+        while (k + W <= K) {
+            const int groups = static_cast<int>(std::min<int64_t>(4, (K - k) / W));
+            for (int g = 0; g < groups; ++g) {
+                const int64_t t = t0 + (k + g * W) * M_;
+                xs[g] = buf + t / L_;
+                cs[g] = table->set(t % L_);
+            }
+            kernel(xs, cs, table->span, dst + k, groups);
+            k += groups * W;
+        }
+    }
+    while (k < K) {
+        const int count = static_cast<int>(std::min<int64_t>(4, K - k));
+        const double* xs[4];
+        const double* cs[4];
+        for (int j = 0; j < count; ++j) {
+            const int64_t t = t0 + (k + j) * M_;
+            xs[j] = buf + t / L_;
+            cs[j] = bank_->row(t % L_);
+        }
+        conv::dotMany(xs, cs, T_, dst + k, count);
+        k += count;
+    }
+    produced += K;
+    phase_acc_ = (t0 + K * M_ - tEnd) << 32;
+    return true;
+}
+
+std::vector<double> SRCEngine64::processBlock(std::span<const double> x) {
+    const int64_t n = static_cast<int64_t>(x.size());
+    const int64_t capacity =
+        L_ + static_cast<int64_t>(static_cast<double>(n) * static_cast<double>(L_) /
+                                  static_cast<double>(M_)) +
+        100;
+    const int64_t hist = static_cast<int64_t>(history_.size());
+    const int64_t length = hist + n;
+    // Room past the end for the widest pre-shifted read; it must hold zeros.
+    const int64_t pad = T_ + 64 * M_ / L_ + 64;
+    buf_.resize(static_cast<size_t>(length + pad));
+    std::copy(history_.begin(), history_.end(), buf_.begin());
+    std::copy(x.begin(), x.end(), buf_.begin() + hist);
+    std::fill(buf_.begin() + length, buf_.end(), 0.0);
+
+    const int64_t keep = std::min<int64_t>(T_ - 1, length);
+    history_.assign(buf_.begin() + (length - keep), buf_.begin() + length);
+    if (length < T_) return {};
+
+    std::vector<double> out(static_cast<size_t>(capacity));
+    int64_t produced = 0;
+    if (!runFast(buf_.data(), length, out.data(), capacity, produced))
+        produced = runPlain(buf_.data(), length, out.data(), capacity);
+    out.resize(static_cast<size_t>(produced));
+    return out;
+}
+
+std::vector<double> SRCEngine64::flush() {
+    const std::vector<double> zeros(static_cast<size_t>(T_ / 2), 0.0);
+    return processBlock(zeros);
+}
+
+} // namespace sonteva
