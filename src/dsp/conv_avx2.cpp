@@ -18,10 +18,14 @@ struct Avx2 {
 };
 } // namespace
 
-GroupKernel groupKernelAvx2() { return &detail::groups<Avx2>; }
+Kernels kernelsAvx2() {
+    return {Avx2::lanes, &detail::shared<Avx2>, &detail::distinct<Avx2>};
+}
 } // namespace sonteva::conv
 #else
 namespace sonteva::conv {
-GroupKernel groupKernelAvx2() { return nullptr; }
+Kernels kernelsAvx2() {
+    return {};
 }
+} // namespace sonteva::conv
 #endif

@@ -18,10 +18,14 @@ struct Avx512 {
 };
 } // namespace
 
-GroupKernel groupKernelAvx512() { return &detail::groups<Avx512>; }
+Kernels kernelsAvx512() {
+    return {Avx512::lanes, &detail::shared<Avx512>, &detail::distinct<Avx512>};
+}
 } // namespace sonteva::conv
 #else
 namespace sonteva::conv {
-GroupKernel groupKernelAvx512() { return nullptr; }
+Kernels kernelsAvx512() {
+    return {};
 }
+} // namespace sonteva::conv
 #endif

@@ -8,19 +8,23 @@
 
 namespace sonteva::conv {
 
-GroupKernel groupKernelSse2();
-GroupKernel groupKernelAvx2();
-GroupKernel groupKernelAvx512();
+Kernels kernelsSse2();
+Kernels kernelsAvx2();
+Kernels kernelsAvx512();
 
 namespace {
 
 bool cpuHas(Isa isa) {
 #if defined(__x86_64__)
     switch (isa) {
-    case Isa::plain: return true;
-    case Isa::sse2: return true; // part of every x86-64 processor
-    case Isa::avx2: return __builtin_cpu_supports("avx2");
-    case Isa::avx512: return __builtin_cpu_supports("avx512f");
+    case Isa::plain:
+        return true;
+    case Isa::sse2:
+        return true; // part of every x86-64 processor
+    case Isa::avx2:
+        return __builtin_cpu_supports("avx2");
+    case Isa::avx512:
+        return __builtin_cpu_supports("avx512f");
     }
     return false;
 #else
@@ -47,10 +51,14 @@ std::atomic<Isa>& activeSlot() {
 
 const char* isaName(Isa isa) {
     switch (isa) {
-    case Isa::plain: return "plain";
-    case Isa::sse2: return "sse2";
-    case Isa::avx2: return "avx2";
-    case Isa::avx512: return "avx512";
+    case Isa::plain:
+        return "plain";
+    case Isa::sse2:
+        return "sse2";
+    case Isa::avx2:
+        return "avx2";
+    case Isa::avx512:
+        return "avx512";
     }
     return "?";
 }
@@ -58,31 +66,43 @@ const char* isaName(Isa isa) {
 std::vector<Isa> availableIsas() {
     std::vector<Isa> out;
     for (Isa isa : {Isa::plain, Isa::sse2, Isa::avx2, Isa::avx512})
-        if (cpuHas(isa) && (isa == Isa::plain || groupKernel(isa) != nullptr)) out.push_back(isa);
+        if (cpuHas(isa) && (isa == Isa::plain || kernels(isa).lanes > 0)) out.push_back(isa);
     return out;
 }
 
-Isa activeIsa() { return activeSlot().load(std::memory_order_relaxed); }
-void setActiveIsa(Isa isa) { activeSlot().store(isa, std::memory_order_relaxed); }
+Isa activeIsa() {
+    return activeSlot().load(std::memory_order_relaxed);
+}
+void setActiveIsa(Isa isa) {
+    activeSlot().store(isa, std::memory_order_relaxed);
+}
 
 int lanesOf(Isa isa) {
     switch (isa) {
-    case Isa::plain: return 1;
-    case Isa::sse2: return 2;
-    case Isa::avx2: return 4;
-    case Isa::avx512: return 8;
+    case Isa::plain:
+        return 1;
+    case Isa::sse2:
+        return 2;
+    case Isa::avx2:
+        return 4;
+    case Isa::avx512:
+        return 8;
     }
     return 1;
 }
 
-GroupKernel groupKernel(Isa isa) {
+Kernels kernels(Isa isa) {
     switch (isa) {
-    case Isa::plain: return nullptr;
-    case Isa::sse2: return groupKernelSse2();
-    case Isa::avx2: return groupKernelAvx2();
-    case Isa::avx512: return groupKernelAvx512();
+    case Isa::plain:
+        return {};
+    case Isa::sse2:
+        return kernelsSse2();
+    case Isa::avx2:
+        return kernelsAvx2();
+    case Isa::avx512:
+        return kernelsAvx512();
     }
-    return nullptr;
+    return {};
 }
 
 std::unique_ptr<PreshiftedTable> buildPreshifted(const double* bank, int64_t L, int64_t M,
@@ -112,7 +132,8 @@ std::unique_ptr<PreshiftedTable> buildPreshifted(const double* bank, int64_t L, 
             const int64_t t = r + j * M;
             const int64_t shift = t / L;
             const double* row = bank + (t % L) * T;
-            for (int64_t k = 0; k < T; ++k) set[(shift + k) * lanes + j] = row[k];
+            for (int64_t k = 0; k < T; ++k)
+                set[(shift + k) * lanes + j] = row[k];
         }
     }
     return table;
@@ -137,7 +158,8 @@ void dotMany(const double* const* x, const double* const* c, int64_t T, double* 
     }
     for (int j = 0; j < count; ++j) {
         double a = 0.0;
-        for (int64_t k = 0; k < T; ++k) a = a + x[j][k] * c[j][k];
+        for (int64_t k = 0; k < T; ++k)
+            a = a + x[j][k] * c[j][k];
         out[j] = a;
     }
 }

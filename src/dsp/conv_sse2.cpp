@@ -18,10 +18,14 @@ struct Sse2 {
 };
 } // namespace
 
-GroupKernel groupKernelSse2() { return &detail::groups<Sse2>; }
+Kernels kernelsSse2() {
+    return {Sse2::lanes, &detail::shared<Sse2>, &detail::distinct<Sse2>};
+}
 } // namespace sonteva::conv
 #else
 namespace sonteva::conv {
-GroupKernel groupKernelSse2() { return nullptr; }
+Kernels kernelsSse2() {
+    return {};
 }
+} // namespace sonteva::conv
 #endif

@@ -28,9 +28,9 @@ void setActiveIsa(Isa isa);
 int lanesOf(Isa isa); // doubles per vector register (1 for plain)
 
 struct PreshiftedTable {
-    int lanes = 0;     // W: outputs per group
-    int64_t span = 0;  // S: steps per group (taps plus the widest shift, padded)
-    int64_t rows = 0;  // L: one coefficient set per starting row
+    int lanes = 0;    // W: outputs per group
+    int64_t span = 0; // S: steps per group (taps plus the widest shift, padded)
+    int64_t rows = 0; // L: one coefficient set per starting row
     std::unique_ptr<double[], void (*)(void*)> data{nullptr, nullptr};
     // Set r: span * lanes doubles, step k of lane j at [k * lanes + j].
     const double* set(int64_t r) const { return data.get() + r * span * lanes; }
@@ -41,11 +41,18 @@ struct PreshiftedTable {
 std::unique_ptr<PreshiftedTable> buildPreshifted(const double* bank, int64_t L, int64_t M,
                                                  int64_t T, int lanes, size_t maxBytes);
 
-// groups of `lanes` consecutive outputs, 1 to 4 groups per call:
-//   out[g * lanes + j] = sum over k < span, in order, of x[g][k] * c[g][k * lanes + j]
-using GroupKernel = void (*)(const double* const* x, const double* const* c, int64_t span,
-                             double* out, int groups);
-GroupKernel groupKernel(Isa isa); // null for plain
+// A group is `lanes` consecutive outputs; out[j] of a group starting at x is
+//   sum over k < span, in order, of x[k] * c[k * lanes + j].
+struct Kernels {
+    int lanes = 0;
+    // 1 to 8 groups that start on the same row and so share one coefficient set.
+    void (*shared)(const double* const* x, const double* c, int64_t span, double* const* out,
+                   int groups) = nullptr;
+    // 1 to 4 groups with a set each.
+    void (*distinct)(const double* const* x, const double* const* c, int64_t span,
+                     double* const* out, int groups) = nullptr;
+};
+Kernels kernels(Isa isa); // empty (lanes 0) for plain
 
 // Up to four independent dot products in strict order, interleaved so that the
 // additions of different outputs overlap: out[j] = sum over k < T of x[j][k] * c[j][k].

@@ -4,7 +4,9 @@
 
 namespace sonteva {
 
-double roundHalfAway(double x) { return std::round(x); }
+double roundHalfAway(double x) {
+    return std::round(x);
+}
 
 double i0(double x) {
     const double q = x * x * 0.25;
@@ -53,7 +55,8 @@ template <typename Shape>
 std::vector<double> cosineSumWindow(int64_t N, double center, Shape shape) {
     std::vector<double> w;
     if (trivialWindow(N, w)) return w;
-    for (int64_t n = 0; n < N; ++n) w[static_cast<size_t>(n)] = shape(cosineTheta(n, N, center));
+    for (int64_t n = 0; n < N; ++n)
+        w[static_cast<size_t>(n)] = shape(cosineTheta(n, N, center));
     return w;
 }
 

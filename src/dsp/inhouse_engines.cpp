@@ -13,8 +13,8 @@
 namespace sonteva {
 
 std::vector<double> SwissReference::designPrototype(int64_t L, int64_t M, int64_t taps,
-                                                    double fcRatio, double beta,
-                                                    bool alignCenter, double centerShift) {
+                                                    double fcRatio, double beta, bool alignCenter,
+                                                    double centerShift) {
     const int64_t N = taps * L;
     if (N <= 0) return {};
     double c = static_cast<double>(N - 1) * 0.5;
@@ -32,7 +32,8 @@ std::vector<double> SwissReference::designPrototype(int64_t L, int64_t M, int64_
     // One factor L/S, not a division then a multiplication: the rounding differs.
     if (std::fabs(S) > 1e-300) {
         const double factor = static_cast<double>(L) / S;
-        for (double& v : p) v = v * factor;
+        for (double& v : p)
+            v = v * factor;
     }
     return p;
 }

@@ -15,8 +15,8 @@ namespace sonteva {
 namespace SwissReference {
 // Kaiser-windowed sinc of L*taps coefficients whose centre (and window) is moved by
 // centerShift samples; scaled to unit DC gain per phase by the single factor L/S.
-std::vector<double> designPrototype(int64_t L, int64_t M, int64_t taps, double fcRatio,
-                                    double beta, bool alignCenter, double centerShift);
+std::vector<double> designPrototype(int64_t L, int64_t M, int64_t taps, double fcRatio, double beta,
+                                    bool alignCenter, double centerShift);
 // The stored 48 kHz -> 44.1 kHz reference table, when the resource directory has it.
 std::optional<std::string> tableURL();
 // Never fails: any problem with the stored table falls back to the calibrated design.

@@ -41,7 +41,8 @@ std::vector<double> PolyphaseFilterBank64::designPrototype(int64_t L, int64_t M,
     const int64_t N = tapsPerPhase * L;
     double center = static_cast<double>(N - 1) * 0.5;
     if (alignCenter) center = roundHalfAway(center);
-    const double fc = std::min(1.0 / static_cast<double>(M), 1.0 / static_cast<double>(L)) * fcRatio;
+    const double fc =
+        std::min(1.0 / static_cast<double>(M), 1.0 / static_cast<double>(L)) * fcRatio;
     std::vector<double> p = sincFilter(N, fc * 0.5, center);
     const std::vector<double> w = windowFor(windowType, N, stopbandDB, beta, center);
     double S = 0.0;
@@ -50,9 +51,11 @@ std::vector<double> PolyphaseFilterBank64::designPrototype(int64_t L, int64_t M,
         S = S + p[n];
     }
     if (S > 1e-300)
-        for (double& v : p) v = v / S;
+        for (double& v : p)
+            v = v / S;
     const double gain = static_cast<double>(L);
-    for (double& v : p) v = v * gain;
+    for (double& v : p)
+        v = v * gain;
     return p;
 }
 
@@ -64,7 +67,8 @@ std::vector<double> PolyphaseFilterBank64::layOut(int64_t L, std::span<const dou
         for (int64_t j = 0; j < T; ++j) {
             const int64_t idx = r + j * L;
             if (idx < L * T && idx < length)
-                bank[static_cast<size_t>(r * T + (T - 1 - j))] = prototype[static_cast<size_t>(idx)];
+                bank[static_cast<size_t>(r * T + (T - 1 - j))] =
+                    prototype[static_cast<size_t>(idx)];
         }
     }
     return bank;

@@ -14,8 +14,7 @@ namespace {
 constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
 
 std::string bankKey(int64_t L, int64_t M, double stopbandDB, double fcRatio, int64_t T,
-                    const std::string& windowType, std::optional<double> beta,
-                    bool alignCenter) {
+                    const std::string& windowType, std::optional<double> beta, bool alignCenter) {
     char text[256];
     std::snprintf(text, sizeof text, "design:%lld:%lld:%a:%a:%lld:%s:%a:%d",
                   static_cast<long long>(L), static_cast<long long>(M), stopbandDB, fcRatio,
@@ -24,7 +23,9 @@ std::string bankKey(int64_t L, int64_t M, double stopbandDB, double fcRatio, int
     return text + windowType;
 }
 
-int64_t reducedRate(int64_t rate, int64_t g) { return g == 0 ? 0 : rate / g; }
+int64_t reducedRate(int64_t rate, int64_t g) {
+    return g == 0 ? 0 : rate / g;
+}
 
 void checkRates(int64_t fsIn, int64_t fsOut) {
     if (fsIn < 1 || fsOut < 1)
@@ -36,7 +37,8 @@ void checkRates(int64_t fsIn, int64_t fsOut) {
 // that holds one (or a NaN) goes through the plain formulation instead.
 bool wellScaled(const double* x, int64_t n) {
     bool ok = true;
-    for (int64_t i = 0; i < n; ++i) ok &= std::fabs(x[i]) < 1e100;
+    for (int64_t i = 0; i < n; ++i)
+        ok &= std::fabs(x[i]) < 1e100;
     return ok;
 }
 
@@ -54,28 +56,27 @@ int64_t gcdEuclid(int64_t a, int64_t b) {
 SRCEngine64::SRCEngine64(int64_t fsIn, int64_t fsOut, double stopbandDB, double fcRatio,
                          int64_t tapsPerPhase, const std::string& windowType,
                          std::optional<double> beta, double startPhase, bool alignCenter)
-    : SRCEngine64(fsIn, fsOut,
+    : SRCEngine64(
+          fsIn, fsOut,
+          [&] {
+              checkRates(fsIn, fsOut);
+              const int64_t g = gcdEuclid(fsIn, fsOut);
+              const int64_t L = reducedRate(fsOut, g), M = reducedRate(fsIn, g);
+              return sharedBank(
+                  bankKey(L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta, alignCenter),
                   [&] {
-                      checkRates(fsIn, fsOut);
-                      const int64_t g = gcdEuclid(fsIn, fsOut);
-                      const int64_t L = reducedRate(fsOut, g), M = reducedRate(fsIn, g);
-                      return sharedBank(
-                          bankKey(L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta,
-                                  alignCenter),
-                          [&] {
-                              return std::make_shared<const PolyphaseFilterBank64>(
-                                  L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta,
-                                  startPhase, alignCenter);
-                          });
-                  }(),
-                  startPhase) {}
+                      return std::make_shared<const PolyphaseFilterBank64>(
+                          L, M, stopbandDB, fcRatio, tapsPerPhase, windowType, beta, startPhase,
+                          alignCenter);
+                  });
+          }(),
+          startPhase) {}
 
 SRCEngine64::SRCEngine64(int64_t fsIn, int64_t fsOut,
                          std::shared_ptr<const PolyphaseFilterBank64> precomputedBank,
                          double startPhase)
     : fs_in(fsIn), fs_out(fsOut), bank_(std::move(precomputedBank)), L_(bank_->L), M_(bank_->M),
-      T_(bank_->tapsPerPhase),
-      phase_acc_(static_cast<int64_t>(startPhase * 4294967296.0)),
+      T_(bank_->tapsPerPhase), phase_acc_(static_cast<int64_t>(startPhase * 4294967296.0)),
       history_(static_cast<size_t>(T_ - 1), 0.0) {
     checkRates(fsIn, fsOut);
 }
@@ -91,12 +92,15 @@ double SRCEngine64::plainOutput(const double* window, int64_t phase) const {
     const double* b = bank_->row(i + 1);
     if (T_ < 257) {
         double y = 0.0;
-        for (int64_t k = 0; k < T_; ++k) y = y + window[k] * (a[k] + f * (b[k] - a[k]));
+        for (int64_t k = 0; k < T_; ++k)
+            y = y + window[k] * (a[k] + f * (b[k] - a[k]));
         return y;
     }
     double A = 0.0, B = 0.0;
-    for (int64_t k = 0; k < T_; ++k) A = A + window[k] * a[k];
-    for (int64_t k = 0; k < T_; ++k) B = B + window[k] * b[k];
+    for (int64_t k = 0; k < T_; ++k)
+        A = A + window[k] * a[k];
+    for (int64_t k = 0; k < T_; ++k)
+        B = B + window[k] * b[k];
     return A + f * (B - A);
 }
 
@@ -144,24 +148,52 @@ bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_
             phase_acc_ += M_prec();
         }
     }
-    double* dst = out + produced;
-    const int W = conv::lanesOf(isa);
-    const conv::PreshiftedTable* table = bank_->preshifted(W);
+    convolveWholePhases(buf, t0, K, out + produced);
+    produced += K;
+    phase_acc_ = (t0 + K * M_ - tEnd) << 32;
+    return true;
+}
+
+// Output k (k < K) at upsampled time t0 + k*M. Full groups of consecutive outputs go
+// through the vector kernels; groups that start on the same row (they recur every
+// `period` groups) are computed together so that each coefficient set is fetched once
+// for several groups. The remainder takes the interleaved scalar path.
+void SRCEngine64::convolveWholePhases(const double* buf, int64_t t0, int64_t K, double* dst) const {
+    const conv::Kernels kern = conv::kernels(conv::activeIsa());
+    const int64_t W = kern.lanes;
+    const conv::PreshiftedTable* table = W > 1 ? bank_->preshifted(int(W)) : nullptr;
     int64_t k = 0;
     if (table) {
-        const conv::GroupKernel kernel = conv::groupKernel(isa);
-        const double* xs[4];
-        const double* cs[4];
-        while (k + W <= K) {
-            const int groups = static_cast<int>(std::min<int64_t>(4, (K - k) / W));
-            for (int g = 0; g < groups; ++g) {
-                const int64_t t = t0 + (k + g * W) * M_;
-                xs[g] = buf + t / L_;
-                cs[g] = table->set(t % L_);
+        const int64_t groups = K / W;
+        const int64_t period = L_ / gcdEuclid(W * M_, L_);
+        auto start = [&](int64_t g) { return t0 + g * W * M_; };
+        const double* xs[8];
+        const double* cs[8];
+        double* outs[8];
+        if (groups >= 2 * period) {
+            for (int64_t first = 0; first < period; ++first) {
+                const double* set = table->set(start(first) % L_);
+                for (int64_t g = first; g < groups;) {
+                    int n = 0;
+                    for (; n < 8 && g < groups; ++n, g += period) {
+                        xs[n] = buf + start(g) / L_;
+                        outs[n] = dst + g * W;
+                    }
+                    kern.shared(xs, set, table->span, outs, n);
+                }
             }
-            kernel(xs, cs, table->span, dst + k, groups);
-            k += groups * W;
+        } else {
+            for (int64_t g = 0; g < groups;) {
+                int n = 0;
+                for (; n < 4 && g < groups; ++n, ++g) {
+                    xs[n] = buf + start(g) / L_;
+                    cs[n] = table->set(start(g) % L_);
+                    outs[n] = dst + g * W;
+                }
+                kern.distinct(xs, cs, table->span, outs, n);
+            }
         }
+        k = groups * W;
     }
     while (k < K) {
         const int count = static_cast<int>(std::min<int64_t>(4, K - k));
@@ -175,17 +207,14 @@ bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_
         conv::dotMany(xs, cs, T_, dst + k, count);
         k += count;
     }
-    produced += K;
-    phase_acc_ = (t0 + K * M_ - tEnd) << 32;
-    return true;
 }
 
 std::vector<double> SRCEngine64::processBlock(std::span<const double> x) {
     const int64_t n = static_cast<int64_t>(x.size());
-    const int64_t capacity =
-        L_ + static_cast<int64_t>(static_cast<double>(n) * static_cast<double>(L_) /
-                                  static_cast<double>(M_)) +
-        100;
+    const int64_t capacity = L_ +
+                             static_cast<int64_t>(static_cast<double>(n) * static_cast<double>(L_) /
+                                                  static_cast<double>(M_)) +
+                             100;
     const int64_t hist = static_cast<int64_t>(history_.size());
     const int64_t length = hist + n;
     // Room past the end for the widest pre-shifted read; it must hold zeros.

@@ -48,6 +48,7 @@ private:
     bool runFast(const double* buf, int64_t length, double* out, int64_t capacity,
                  int64_t& produced);
     double plainOutput(const double* window, int64_t phase) const;
+    void convolveWholePhases(const double* buf, int64_t t0, int64_t K, double* dst) const;
 
     std::shared_ptr<const PolyphaseFilterBank64> bank_;
     int64_t L_;

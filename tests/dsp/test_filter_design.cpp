@@ -38,11 +38,12 @@ TEST(FilterDesign, CentredWindowsAreSymmetricWithUnitPeak) {
     const int64_t N = 33;
     const double c = (N - 1) * 0.5;
     const std::vector<std::vector<double>> windows = {
-        kaiserWindow(N, 9.0, c), blackmanHarrisWindow(N, c), nuttallWindow(N, c),
-        hannWindow(N, c), gaussianWindow(N, 3.5, c)};
+        kaiserWindow(N, 9.0, c), blackmanHarrisWindow(N, c), nuttallWindow(N, c), hannWindow(N, c),
+        gaussianWindow(N, 3.5, c)};
     for (const auto& w : windows) {
         EXPECT_EQ(w[16], 1.0);
-        for (int64_t n = 0; n < N; ++n) EXPECT_NEAR(w[n], w[N - 1 - n], 1e-15);
+        for (int64_t n = 0; n < N; ++n)
+            EXPECT_NEAR(w[n], w[N - 1 - n], 1e-15);
     }
     // The cosine sums reach exactly 1 at theta = pi because their coefficients sum to 1.
     EXPECT_EQ(blackmanHarrisWindow(9, 4.0)[4], 1.0);

@@ -1,5 +1,5 @@
-#include "dsp/inhouse_engines.h"
 #include "dsp/filter_design.h"
+#include "dsp/inhouse_engines.h"
 #include "dsp/src_params.h"
 #include "test_support.h"
 
@@ -44,7 +44,8 @@ TEST(SontevaSRC, FlagshipShape) {
     // The centre (128L - 1)/2 is a half-integer: the prototype is exactly symmetric and
     // never meets the sinc's special case.
     const auto p = SwissReference::designPrototype(160, 147, 128, 1.0, 12.81626, false, 0.0);
-    for (size_t n = 0; n < p.size(); ++n) ASSERT_EQ(p[n], p[p.size() - 1 - n]);
+    for (size_t n = 0; n < p.size(); ++n)
+        ASSERT_EQ(p[n], p[p.size() - 1 - n]);
     EXPECT_EQ(e->flush().size(), 70u); // ceil(64 * 160 / 147) from the 64 flushed zeros
     // Channels of a job share one bank.
     EXPECT_EQ(&SontevaSRC::makeEngine(44100, 48000)->bank(),
@@ -59,7 +60,8 @@ TEST(SwissReference, CalibratedDesignWorkedValues) {
     EXPECT_EQ(e->phase_acc(), int64_t(-92) << 32);
     const auto p = SwissReference::designPrototype(147, 160, 75, 0.99888, 5.88856, true, -0.5);
     ASSERT_EQ(p.size(), 11025u);
-    for (size_t k = 0; k <= 5511; ++k) ASSERT_EQ(p[5511 - k], p[5512 + k]);
+    for (size_t k = 0; k <= 5511; ++k)
+        ASSERT_EQ(p[5511 - k], p[5512 + k]);
     // The first output uses row 55 (-92 reduced modulo 147) at the first position.
     const auto x = test::testSignal(400);
     auto fresh = SwissReference::makeEngine(48000, 44100);
@@ -67,14 +69,16 @@ TEST(SwissReference, CalibratedDesignWorkedValues) {
     std::vector<double> buf(74, 0.0);
     buf.insert(buf.end(), x.begin(), x.end());
     double want = 0.0;
-    for (int k = 0; k < 75; ++k) want = want + buf[k] * fresh->bank().row(55)[k];
+    for (int k = 0; k < 75; ++k)
+        want = want + buf[k] * fresh->bank().row(55)[k];
     EXPECT_EQ(y.at(0), want);
 
     // 44.1 -> 48: phase -108.5 -> -109, centre 9279.5 snapped to 9280 then moved back.
     const auto up = SwissReference::makeEngine(44100, 48000);
     EXPECT_EQ(up->phase_acc(), int64_t(-109) << 32);
     const auto q = SwissReference::designPrototype(160, 147, 116, 1.00001, 16.61658, true, -0.5);
-    for (size_t k = 0; k <= 9279; ++k) ASSERT_EQ(q[9279 - k], q[9280 + k]);
+    for (size_t k = 0; k <= 9279; ++k)
+        ASSERT_EQ(q[9279 - k], q[9280 + k]);
 
     const auto same = SwissReference::makeEngine(96000, 96000);
     EXPECT_EQ(same->tapsPerPhase(), 116);

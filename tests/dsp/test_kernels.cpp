@@ -45,7 +45,8 @@ TEST(Kernels, InstructionSetsReported) {
     const auto isas = conv::availableIsas();
     ASSERT_FALSE(isas.empty());
     EXPECT_EQ(isas.front(), conv::Isa::plain);
-    for (conv::Isa isa : isas) std::printf("[ info ] kernel available: %s\n", conv::isaName(isa));
+    for (conv::Isa isa : isas)
+        std::printf("[ info ] kernel available: %s\n", conv::isaName(isa));
 }
 
 TEST(Kernels, FlagshipBitIdenticalOnEveryPair) {
@@ -75,17 +76,23 @@ TEST(Kernels, LongFiltersAndOddRates) {
     // offered list, and a positive whole start phase that skips positions.
     const auto x = testSignal(6000, 5);
     expectIdentical(
-        [] { return std::make_unique<SRCEngine64>(44100, 48000, -160, 0.9822, 1484, "kaiser",
-                                                  51.64, 0.0, true); },
+        [] {
+            return std::make_unique<SRCEngine64>(44100, 48000, -160, 0.9822, 1484, "kaiser", 51.64,
+                                                 0.0, true);
+        },
         x, 11, "1484 taps");
     expectIdentical(
-        [] { return std::make_unique<SRCEngine64>(96000, 44100, -160, 0.904, 4096, "kaiser",
-                                                  std::nullopt, 0.0, true); },
+        [] {
+            return std::make_unique<SRCEngine64>(96000, 44100, -160, 0.904, 4096, "kaiser",
+                                                 std::nullopt, 0.0, true);
+        },
         x, 12, "4096 taps");
     expectIdentical([] { return SontevaSRC::makeEngine(22050, 96000); }, x, 13, "22.05k");
     expectIdentical(
-        [] { return std::make_unique<SRCEngine64>(48000, 44100, -160, 0.9, 32, "hann",
-                                                  std::nullopt, 8242.0, true); },
+        [] {
+            return std::make_unique<SRCEngine64>(48000, 44100, -160, 0.9, 32, "hann", std::nullopt,
+                                                 8242.0, true);
+        },
         x, 14, "start 8242");
 }
 

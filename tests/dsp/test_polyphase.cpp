@@ -13,7 +13,9 @@ using sonteva::test::testSignal;
 
 namespace {
 
-int64_t ceilDiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
+int64_t ceilDiv(int64_t a, int64_t b) {
+    return (a + b - 1) / b;
+}
 
 // An independent evaluation of a whole-phase engine: output k lies at upsampled time
 // t = start + k*M, i.e. its newest input sample is number t/L of the zero-prefixed signal,
@@ -29,7 +31,8 @@ std::vector<double> directConvolution(const PolyphaseFilterBank64& bank,
         const int64_t t = k * bank.M;
         const double* row = bank.row(t % bank.L);
         double acc = 0.0;
-        for (int64_t j = 0; j < T; ++j) acc = acc + padded[t / bank.L + j] * row[j];
+        for (int64_t j = 0; j < T; ++j)
+            acc = acc + padded[t / bank.L + j] * row[j];
         y.push_back(acc);
     }
     return y;
@@ -44,10 +47,13 @@ TEST(PolyphaseBank, LayoutReversesEachPhaseAndAddsTheAdvancedRow) {
     const PolyphaseFilterBank64 bank(L, 2, proto, T);
     ASSERT_EQ(bank.bank.size(), size_t((L + 1) * T));
     // Row r, element T-1-j holds h[r + j*L].
-    EXPECT_EQ(std::vector<double>(bank.row(0), bank.row(0) + T), (std::vector<double>{10, 7, 4, 1}));
-    EXPECT_EQ(std::vector<double>(bank.row(2), bank.row(2) + T), (std::vector<double>{12, 9, 6, 3}));
+    EXPECT_EQ(std::vector<double>(bank.row(0), bank.row(0) + T),
+              (std::vector<double>{10, 7, 4, 1}));
+    EXPECT_EQ(std::vector<double>(bank.row(2), bank.row(2) + T),
+              (std::vector<double>{12, 9, 6, 3}));
     // Row L is phase 0 advanced by one input sample, with a 0 in its first position.
-    EXPECT_EQ(std::vector<double>(bank.row(3), bank.row(3) + T), (std::vector<double>{0, 10, 7, 4}));
+    EXPECT_EQ(std::vector<double>(bank.row(3), bank.row(3) + T),
+              (std::vector<double>{0, 10, 7, 4}));
     // Missing prototype coefficients count as 0; surplus ones are ignored.
     const PolyphaseFilterBank64 shortBank(L, 2, std::vector<double>{1, 2}, T);
     EXPECT_EQ(shortBank.row(0)[T - 1], 1.0);
@@ -56,22 +62,22 @@ TEST(PolyphaseBank, LayoutReversesEachPhaseAndAddsTheAdvancedRow) {
 }
 
 TEST(PolyphaseBank, DesignNormalisesToUnitGainPerPhase) {
-    const auto p = PolyphaseFilterBank64::designPrototype(4, 3, -160, 0.9, 32, "kaiser",
-                                                          std::nullopt, true);
+    const auto p =
+        PolyphaseFilterBank64::designPrototype(4, 3, -160, 0.9, 32, "kaiser", std::nullopt, true);
     ASSERT_EQ(p.size(), 128u);
     const double sum = std::accumulate(p.begin(), p.end(), 0.0);
     EXPECT_NEAR(sum, 4.0, 1e-12);
     // Unknown window names design with a rectangular window.
-    const auto rect = PolyphaseFilterBank64::designPrototype(2, 1, -160, 0.9, 8, "triangle",
-                                                             std::nullopt, false);
-    const auto sinc = PolyphaseFilterBank64::designPrototype(2, 1, -160, 0.9, 8, "anything",
-                                                             std::nullopt, false);
+    const auto rect =
+        PolyphaseFilterBank64::designPrototype(2, 1, -160, 0.9, 8, "triangle", std::nullopt, false);
+    const auto sinc =
+        PolyphaseFilterBank64::designPrototype(2, 1, -160, 0.9, 8, "anything", std::nullopt, false);
     EXPECT_EQ(rect, sinc);
     // A prototype whose sum is not positive is not normalised, but still multiplied by L.
     // fc = 0.5 * 1.0 over 2 taps centred at 0.5: h = sin(pi/2 * -0.5)/(-0.5 pi), both > 0;
     // with fcRatio negative the sinc flips sign and the sum becomes negative.
-    const auto flipped = PolyphaseFilterBank64::designPrototype(1, 1, -160, -1.0, 2, "rect",
-                                                                std::nullopt, false);
+    const auto flipped =
+        PolyphaseFilterBank64::designPrototype(1, 1, -160, -1.0, 2, "rect", std::nullopt, false);
     const double h0 = std::sin((-0.5 * kTwoPi) * -0.5) / (-0.5 * kPi);
     EXPECT_EQ(flipped[0], h0 * 1.0);
 }
@@ -107,7 +113,8 @@ TEST(SRCEngine, MatchesDirectConvolution) {
         const auto y = runSplit(e, x, {64, 1, 300});
         const auto want = directConvolution(e.bank(), x, int64_t(y.size()));
         ASSERT_EQ(y.size(), want.size());
-        for (size_t i = 0; i < y.size(); ++i) ASSERT_EQ(y[i], want[i]) << fsIn << "->" << fsOut << " at " << i;
+        for (size_t i = 0; i < y.size(); ++i)
+            ASSERT_EQ(y[i], want[i]) << fsIn << "->" << fsOut << " at " << i;
     }
 }
 

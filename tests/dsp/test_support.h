@@ -43,7 +43,8 @@ inline std::vector<size_t> randomSplit(uint64_t seed, size_t maxBlock) {
     std::mt19937_64 rng(seed);
     std::uniform_int_distribution<size_t> pick(1, maxBlock);
     std::vector<size_t> sizes(17);
-    for (auto& s : sizes) s = pick(rng);
+    for (auto& s : sizes)
+        s = pick(rng);
     return sizes;
 }
 

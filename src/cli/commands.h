@@ -1,0 +1,11 @@
+#pragma once
+// The sonteva sub-commands; each returns the process exit status.
+#include <QStringList>
+
+namespace sonteva::cli {
+
+int runConvert(const QStringList& args);
+int runInfo(const QStringList& args);
+int runDemo(const QStringList& args);
+
+} // namespace sonteva::cli

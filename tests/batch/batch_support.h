@@ -1,0 +1,46 @@
+#pragma once
+// Jobs and reference conversions for the batch tests.
+#include "audio_io/dither.h"
+#include "batch/job_runner.h"
+#include "dsp/inhouse_engines.h"
+#include "support/test_files.h"
+
+#include <QUuid>
+
+namespace sonteva::test {
+
+inline ConversionJob jobFor(const std::string& source, int targetFs, BitDepth bits,
+                            const QString& dither, AudioFormat format = AudioFormat::wav,
+                            const QString& quality = kSontevaSRC) {
+    ConversionJob job;
+    job.id = QUuid::createUuid();
+    job.inputFile.id = QUuid::createUuid();
+    job.inputFile.url = QUrl::fromLocalFile(QString::fromStdString(source));
+    job.targetFs = targetFs;
+    job.bitDepth = bits;
+    job.dither = dither;
+    job.format = format;
+    job.quality = quality;
+    job.postfix = "_out";
+    return job;
+}
+
+// The whole channel through one engine in one block, then its flush.
+inline std::vector<double> convertWhole(ResamplerCore& engine, const std::vector<double>& x) {
+    auto y = engine.processBlock(x);
+    const auto tail = engine.flush();
+    y.insert(y.end(), tail.begin(), tail.end());
+    return y;
+}
+
+// What an exactly stored 16/24-bit source reads as.
+inline Planar exactly(const Planar& data, int bits) {
+    Planar out = data;
+    const double scale = std::ldexp(1.0, bits - 1);
+    for (auto& ch : out)
+        for (double& v : ch)
+            v = toInt(v, bits) / scale;
+    return out;
+}
+
+} // namespace sonteva::test

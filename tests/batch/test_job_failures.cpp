@@ -1,0 +1,150 @@
+// Every bad input and fault ends the job with a readable reason, writes nothing partial
+// and leaves existing files alone.
+#include "batch_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+size_t filesIn(const fs::path& dir) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+JobReport failing(const ConversionJob& job) {
+    const JobReport r = runJob(job);
+    EXPECT_FALSE(r.succeeded);
+    EXPECT_FALSE(r.error.isEmpty());
+    return r;
+}
+
+} // namespace
+
+TEST(JobFailures, UnusableSources) {
+    TempDir dir;
+    const auto missing = failing(jobFor(dir.file("nowhere.wav"), 44100, BitDepth::int16, "TPDF"));
+    EXPECT_TRUE(missing.error.contains("nowhere.wav")) << missing.error.toStdString();
+
+    writeText(dir.file("notes.wav"), "These are liner notes, not audio.\n");
+    failing(jobFor(dir.file("notes.wav"), 44100, BitDepth::int16, "TPDF"));
+
+    writeText(dir.file("empty.wav"), "");
+    failing(jobFor(dir.file("empty.wav"), 44100, BitDepth::int16, "TPDF"));
+
+    writeFile(dir.file("silent.wav"), Planar(2), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const auto zero = failing(jobFor(dir.file("silent.wav"), 44100, BitDepth::int16, "TPDF"));
+    EXPECT_TRUE(zero.error.contains("no audio")) << zero.error.toStdString();
+
+    writeFile(dir.file("whole.wav"), musicLike(2, 48000, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const std::string bytes = slurp(dir.file("whole.wav"));
+    writeText(dir.file("cut.wav"), bytes.substr(0, bytes.size() / 2));
+    failing(jobFor(dir.file("cut.wav"), 44100, BitDepth::int16, "TPDF"));
+
+    // Nothing but the inputs is left in the folder.
+    EXPECT_EQ(filesIn(dir.path()), 5u);
+}
+
+TEST(JobFailures, OutputFolderProblems) {
+    TempDir dir;
+    const auto src = dir.file("take.wav");
+    writeFile(src, musicLike(2, 4000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    auto job = jobFor(src, 44100, BitDepth::int16, "TPDF");
+    job.outputFolder = QUrl::fromLocalFile(QString::fromStdString(dir.file("missing-folder")));
+    const auto missing = failing(job);
+    EXPECT_TRUE(missing.error.startsWith("Cannot open output for writing"))
+        << missing.error.toStdString();
+
+    // Root writes anywhere a mode allows nothing, so use a place no one can create files in.
+    fs::create_directory(dir.file("locked"));
+    fs::permissions(dir.file("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    job.outputFolder = QUrl::fromLocalFile(
+        ::geteuid() == 0 ? "/proc" : QString::fromStdString(dir.file("locked")));
+    const auto locked = failing(job);
+    EXPECT_TRUE(locked.error.startsWith("Cannot open output for writing"))
+        << locked.error.toStdString();
+}
+
+TEST(JobFailures, NeverOverwritesItsOwnSource) {
+    TempDir dir;
+    const auto src = dir.file("take.wav");
+    writeFile(src, musicLike(2, 4000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const std::string before = slurp(src);
+    auto job = jobFor(src, 44100, BitDepth::int16, "TPDF");
+    job.postfix = "";
+    const auto same = failing(job);
+    EXPECT_TRUE(same.error.contains("own source")) << same.error.toStdString();
+    // The same file reached through a linked folder.
+    fs::create_directory_symlink(dir.path(), dir.file("link"));
+    job.outputFolder = QUrl::fromLocalFile(QString::fromStdString(dir.file("link")));
+    failing(job);
+    EXPECT_EQ(slurp(src), before);
+}
+
+TEST(JobFailures, FullDiskKeepsTheExistingFileAndLeavesNoTemporary) {
+    TempDir dir;
+    const auto src = dir.file("long.wav");
+    writeFile(src, musicLike(2, 200000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const auto job = jobFor(src, 96000, BitDepth::int24, "TPDF");
+    const std::string target = job.outputUrl().toLocalFile().toStdString();
+    writeText(target, "an earlier delivery");
+
+    // A file-size limit makes every write past it fail the way a full disk does.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const JobReport r = runJob(job);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(r.succeeded);
+    EXPECT_FALSE(r.error.isEmpty());
+    EXPECT_EQ(slurp(target), "an earlier delivery");
+    EXPECT_EQ(filesIn(dir.path()), 2u);
+}
+
+TEST(JobFailures, NonFiniteSamplesAreSilencedAndReported) {
+    TempDir dir;
+    const auto src = dir.file("broken-float.wav");
+    Planar data = musicLike(1, 3000, 44100);
+    data[0][100] = std::nan("");
+    data[0][2000] = -INFINITY;
+    writeFile(src, data, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const JobReport r = runJob(jobFor(src, 48000, BitDepth::int16, "TPDF"));
+    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
+    ASSERT_EQ(r.notes.size(), 1);
+    EXPECT_TRUE(r.notes[0].startsWith("2 non-finite samples")) << r.notes[0].toStdString();
+}
+
+TEST(JobFailures, WholeFileRouteIsNamedAsMissing) {
+    TempDir dir;
+    const auto src = dir.file("take.wav");
+    writeFile(src, musicLike(2, 4000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    const auto ssrc =
+        failing(jobFor(src, 44100, BitDepth::int24, "None", AudioFormat::wav, kSSRCShibata));
+    EXPECT_TRUE(ssrc.error.contains("ssrc_hp"));
+    const auto shaped = failing(jobFor(src, 44100, BitDepth::int16, "Noise Shaping Low"));
+    EXPECT_TRUE(shaped.error.contains("ssrc_hp"));
+    EXPECT_EQ(filesIn(dir.path()), 1u);
+}

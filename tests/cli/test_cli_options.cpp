@@ -1,0 +1,53 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonteva;
+using namespace sonteva::cli;
+
+TEST(CliOptions, DefaultsAreTheInitialRecipe) {
+    const ConvertOptions o = parseConvert({"a.wav"});
+    EXPECT_EQ(o.rate, 44100);
+    EXPECT_EQ(o.bits, BitDepth::int16);
+    EXPECT_EQ(o.algorithm, "Sonteva SRC");
+    EXPECT_EQ(o.dither, "TPDF");
+    EXPECT_EQ(o.format, AudioFormat::wav);
+    EXPECT_FALSE(o.postfix.has_value());
+    EXPECT_FALSE(o.outputDir.has_value());
+}
+
+TEST(CliOptions, EveryOptionInBothSpellings) {
+    const ConvertOptions o = parseConvert(
+        {"-r", "48000", "--bits=32f", "-a", "Zavir Iravizeza", "--dither", "Noise Shaping High",
+         "-f", "flac", "--postfix", "_x", "-o", "out", "--json", "-q", "--", "-dash.wav", "b.wav"});
+    EXPECT_EQ(o.rate, 48000);
+    EXPECT_EQ(o.bits, BitDepth::float32);
+    EXPECT_EQ(o.algorithm, "Zavir Iravizeza");
+    EXPECT_EQ(o.dither, "Noise Shaping High");
+    EXPECT_EQ(o.format, AudioFormat::flac);
+    EXPECT_EQ(o.postfix, "_x");
+    EXPECT_EQ(o.outputDir, "out");
+    EXPECT_TRUE(o.json);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.files, (QStringList{"-dash.wav", "b.wav"}));
+}
+
+TEST(CliOptions, RejectionsListTheAcceptedValues) {
+    auto message = [](const QStringList& args) {
+        try {
+            parseConvert(args);
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(message({"-r", "44000", "a.wav"}).find("44100, 48000, 88200"), std::string::npos);
+    EXPECT_NE(message({"-b", "20", "a.wav"}).find("16, 24, 32, 32f, 64f"), std::string::npos);
+    EXPECT_NE(message({"-a", "sonteva src", "a.wav"}).find("\"Zavir Iravizeza\""),
+              std::string::npos);
+    EXPECT_NE(message({"-d", "tpdf", "a.wav"}).find("\"Noise Shaping Low\""), std::string::npos);
+    EXPECT_NE(message({"-f", "mp3", "a.wav"}).find("wav, aiff, flac"), std::string::npos);
+    EXPECT_NE(message({"--colour", "a.wav"}).find("unknown option"), std::string::npos);
+    EXPECT_NE(message({"-r"}).find("needs a value"), std::string::npos);
+    EXPECT_NE(message({"-r", "48000"}).find("no input files"), std::string::npos);
+}

@@ -1,0 +1,63 @@
+#include "model/naming.h"
+#include "model/recipe.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonteva;
+
+TEST(Postfix, StemsOfRecipes) {
+    EXPECT_EQ(expectedPostfix(44100, BitDepth::int16, kSontevaSRC, "TPDF"),
+              "_44k_16b_Sonteva_TPDF");
+    EXPECT_EQ(expectedPostfix(96000, BitDepth::int24, kZavirIravizeza, "None"), "_96k_24b_Swiss");
+    EXPECT_EQ(expectedPostfix(48000, BitDepth::float32, kSoxVHQ, "None"), "_48k_32fp_SoX");
+    EXPECT_EQ(expectedPostfix(44100, BitDepth::int16, kSSRCShibata, "Noise Shaping High"),
+              "_44k_16b_SSRC_Noise Shaping High");
+    EXPECT_EQ(expectedPostfix(176400, BitDepth::float64, kR8brainFree, "None"),
+              "_176k_64fp_r8brain");
+    EXPECT_EQ(expectedPostfix(352800, BitDepth::int32, "My Own Engine", "TPDF"),
+              "_352k_32b_MyOwnEngine_TPDF");
+}
+
+TEST(Postfix, RegenerationKeepsTheUserSuffix) {
+    PostfixState s{"_44k_16b_Sonteva_TPDF_ClientA", "_44k_16b_Sonteva_TPDF", true};
+    regeneratePostfix(s, "_48k_16b_Sonteva_TPDF");
+    EXPECT_EQ(s.customPostfix, "_48k_16b_Sonteva_TPDF_ClientA");
+    EXPECT_EQ(s.lastGeneratedPostfix, "_48k_16b_Sonteva_TPDF");
+    EXPECT_FALSE(s.postfixIsDirty);
+
+    // A character edited inside the stem: the whole text is replaced by the new stem.
+    s.customPostfix = "_48k_16b_Sontevo_TPDF_ClientA";
+    regeneratePostfix(s, "_48k_24b_Sonteva_TPDF");
+    EXPECT_EQ(s.customPostfix, "_48k_24b_Sonteva_TPDF");
+
+    // A cleared field gets the bare stem.
+    s.customPostfix.clear();
+    regeneratePostfix(s, "_96k_24b_Sonteva_TPDF");
+    EXPECT_EQ(s.customPostfix, "_96k_24b_Sonteva_TPDF");
+
+    // With no previous stem the whole current text counts as the stem.
+    PostfixState fresh{"_48k_24b", "", false};
+    regeneratePostfix(fresh, "_44k_16b_Sonteva_TPDF");
+    EXPECT_EQ(fresh.customPostfix, "_44k_16b_Sonteva_TPDF");
+    // Whole characters, not bytes: a suffix with non-ASCII text survives intact.
+    PostfixState accents{"_44k_16b_Sonteva_TPDF_Ré", "_44k_16b_Sonteva_TPDF", false};
+    regeneratePostfix(accents, "_48k_16b_Sonteva_TPDF");
+    EXPECT_EQ(accents.customPostfix, "_48k_16b_Sonteva_TPDF_Ré");
+}
+
+TEST(OutputUrl, NameAndFolder) {
+    ConversionJob job;
+    job.inputFile.url = QUrl::fromLocalFile("/music/album/take.wav");
+    job.postfix = "_48k_24b_Swiss";
+    job.format = AudioFormat::aiff;
+    EXPECT_EQ(job.outputUrl().toLocalFile(), "/music/album/take_48k_24b_Swiss.aiff");
+
+    job.inputFile.url = QUrl::fromLocalFile("/music/album/mix.final.wav");
+    job.format = AudioFormat::flac;
+    EXPECT_EQ(job.outputUrl().toLocalFile(), "/music/album/mix.final_48k_24b_Swiss.flac");
+
+    job.inputFile.url = QUrl::fromLocalFile("/music/album/noext");
+    job.outputFolder = QUrl::fromLocalFile("/deliveries");
+    job.format = AudioFormat::wav;
+    EXPECT_EQ(job.outputUrl().toLocalFile(), "/deliveries/noext_48k_24b_Swiss.wav");
+}
