@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build demo test test-asan bench format clean
+.PHONY: all deps build demo test test-asan test-tsan bench format clean
 
 all: build
 
@@ -28,6 +28,12 @@ test-asan: deps
 	$(CMAKE) --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
+# The batch runner's threads under ThreadSanitizer.
+test-tsan: deps
+	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON
+	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R '^(ChannelPool|StreamRoute|JobFailures)\.'
+
 # Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
 # job against SoX's command line.
 bench: deps
@@ -40,4 +46,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-bench
+	rm -rf $(BUILD) build-asan build-tsan build-bench

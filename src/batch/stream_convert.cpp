@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
+#include "batch/block_queue.h"
 #include "batch/channel_pool.h"
 #include "engines/engine_factory.h"
 #include "engines/system_log.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace sonteva {
 
@@ -42,12 +44,16 @@ std::vector<DitherEngine> makeDither(const ConversionJob& job, int channels) {
     return dither;
 }
 
-double peakOf(const ChannelBuffers& block) {
-    double peak = 0;
-    for (const auto& channel : block)
-        for (double v : channel)
-            peak = std::max(peak, std::fabs(v));
-    return peak;
+// Four running maxima so that the comparisons of neighbouring samples overlap.
+double peakOf(const std::vector<double>& x) {
+    double m[4] = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 4 <= x.size(); i += 4)
+        for (int j = 0; j < 4; ++j)
+            m[j] = std::max(m[j], std::fabs(x[i + j]));
+    for (; i < x.size(); ++i)
+        m[0] = std::max(m[0], std::fabs(x[i]));
+    return std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
 }
 
 } // namespace
@@ -56,6 +62,27 @@ double streamProgress(int64_t framesRead, int64_t totalFrames) {
     const double denominator = static_cast<double>(std::max<int64_t>(totalFrames, 1));
     return std::min(0.1 + 0.85 * static_cast<double>(framesRead) / denominator, 0.95);
 }
+
+namespace {
+
+// The first failure of any stage wins; the others then stop at their next hand-over.
+class FirstError {
+public:
+    void set(std::exception_ptr e) {
+        std::lock_guard lock(mutex_);
+        if (!error_) error_ = std::move(e);
+    }
+    void rethrow() {
+        std::lock_guard lock(mutex_);
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::exception_ptr error_;
+};
+
+} // namespace
 
 StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePath,
                            const std::string& outputPath, int64_t fsIn, const FilterParams& params,
@@ -72,38 +99,70 @@ StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePa
     ChannelPool pool(ChannelPool::workersFor(channels));
     std::mutex outputLock;
     StreamResult result;
+    FirstError failure;
+    BlockQueue<ChannelBuffers> toConvert(2), toWrite(2);
 
-    // Converts one block (or, given none, flushes the engines), dithers and writes it.
-    auto emitBlock = [&](const ChannelBuffers* block) {
+    // Reading and writing run beside the conversion; the engines and dither generators
+    // still see every channel's blocks in order, so the output is the same.
+    std::thread readStage([&] {
+        try {
+            for (ChannelBuffers b = reader.read(kStreamBlockFrames); !b.empty();
+                 b = reader.read(kStreamBlockFrames))
+                if (!toConvert.push(std::move(b))) break;
+        } catch (...) {
+            failure.set(std::current_exception());
+            toConvert.abort();
+            toWrite.abort();
+        }
+        toConvert.close();
+    });
+    std::thread writeStage([&] {
+        try {
+            while (auto out = toWrite.pop()) {
+                writer.write(*out);
+                result.framesWritten += static_cast<int64_t>((*out)[0].size());
+            }
+        } catch (...) {
+            failure.set(std::current_exception());
+            toWrite.abort();
+            toConvert.abort();
+        }
+    });
+
+    // Converts one block (or, given none, flushes the engines) and dithers each channel
+    // with its own generator; empty results (an engine still filling) are not written.
+    auto convertBlock = [&](const ChannelBuffers* block) {
         ChannelBuffers out(static_cast<size_t>(channels));
-        if (block) {
-            pool.run(channels, [&](int c) {
-                auto converted = engines[static_cast<size_t>(c)]->processBlock((*block)[c]);
-                std::lock_guard lock(outputLock);
-                out[static_cast<size_t>(c)] = std::move(converted);
-            });
-        } else {
-            for (int c = 0; c < channels; ++c)
-                out[static_cast<size_t>(c)] = engines[c]->flush();
-        }
-        for (size_t c = 0; c < dither.size(); ++c)
-            dither[c].process(out[c]);
-        if (!out.empty() && !out[0].empty()) {
-            writer.write(out);
-            result.framesWritten += static_cast<int64_t>(out[0].size());
-            result.peak = std::max(result.peak, peakOf(out));
-        }
+        pool.run(channels, [&](int c) {
+            ResamplerCore& engine = *engines[static_cast<size_t>(c)];
+            auto converted = block ? engine.processBlock((*block)[c]) : engine.flush();
+            if (!dither.empty()) dither[static_cast<size_t>(c)].process(converted);
+            const double peak = peakOf(converted);
+            std::lock_guard lock(outputLock);
+            out[static_cast<size_t>(c)] = std::move(converted);
+            result.peak = std::max(result.peak, peak);
+        });
+        if (!out.empty() && !out[0].empty()) toWrite.push(std::move(out));
     };
 
-    int64_t framesRead = 0;
-    while (true) {
-        const ChannelBuffers block = reader.read(kStreamBlockFrames);
-        if (block.empty()) break;
-        emitBlock(&block);
-        framesRead += static_cast<int64_t>(block[0].size());
-        if (progress) progress(streamProgress(framesRead, frames));
+    try {
+        int64_t framesRead = 0;
+        while (auto block = toConvert.pop()) {
+            convertBlock(&*block);
+            framesRead += static_cast<int64_t>((*block)[0].size());
+            if (progress) progress(streamProgress(framesRead, frames));
+        }
+        failure.rethrow(); // a failed read must not pass for the end of the file
+        convertBlock(nullptr);
+        toWrite.close();
+    } catch (...) {
+        failure.set(std::current_exception());
+        toConvert.abort();
+        toWrite.abort();
     }
-    emitBlock(nullptr);
+    readStage.join();
+    writeStage.join();
+    failure.rethrow();
     writer.close();
     result.nonFiniteSamples = reader.nonFiniteSamples();
     return result;

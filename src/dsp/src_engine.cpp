@@ -1,6 +1,7 @@
 #include "dsp/src_engine.h"
 
 #include "dsp/convolution.h"
+#include "dsp/vector_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -122,11 +123,45 @@ int64_t SRCEngine64::runPlain(const double* buf, int64_t length, double* out, in
 // then a + 0*(b - a) is a, and each output is one dot product with its row. Outputs
 // follow each other at M upsampled samples; after the first position the phase is never
 // negative, so output k lies at time t0 + k*M: position t/L, row t%L.
-bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_t capacity,
+// The input of one call seen as the history followed by the block, without copying the
+// block: a read that lies inside the block points into it, and the reads that touch the
+// history or run past the end come from two small stitched copies (zeros past the end).
+class SRCEngine64::BlockWindows {
+public:
+    BlockWindows(const std::vector<double>& history, std::span<const double> x, int64_t reach)
+        : x_(x.data()), hist_(static_cast<int64_t>(history.size())),
+          length_(hist_ + static_cast<int64_t>(x.size())), reach_(reach) {
+        head_.assign(history.begin(), history.end());
+        const int64_t fromBlock = std::min<int64_t>(reach, static_cast<int64_t>(x.size()));
+        head_.insert(head_.end(), x.begin(), x.begin() + fromBlock);
+        head_.resize(static_cast<size_t>(hist_ + reach), 0.0);
+        tailStart_ = std::max<int64_t>(0, length_ - reach);
+        tail_.resize(static_cast<size_t>(length_ - tailStart_ + reach), 0.0);
+        for (int64_t b = tailStart_; b < length_; ++b)
+            tail_[static_cast<size_t>(b - tailStart_)] = b < hist_ ? history[b] : x_[b - hist_];
+    }
+
+    // p with p[i] = input sample b0 + i for every i < reach.
+    const double* at(int64_t b0) const {
+        if (b0 < hist_) return head_.data() + b0;
+        if (b0 + reach_ <= length_) return x_ + (b0 - hist_);
+        return tail_.data() + (b0 - tailStart_);
+    }
+
+private:
+    const double* x_;
+    int64_t hist_, length_, reach_, tailStart_ = 0;
+    std::vector<double> head_, tail_;
+};
+
+bool SRCEngine64::runFast(std::span<const double> x, double* out, int64_t capacity,
                           int64_t& produced) {
     const conv::Isa isa = conv::activeIsa();
     if (isa == conv::Isa::plain || (phase_acc_ & 0xFFFFFFFF) != 0) return false;
-    if (!wellScaled(buf, length)) return false;
+    if (!wellScaled(history_.data(), int64_t(history_.size())) ||
+        !wellScaled(x.data(), int64_t(x.size())))
+        return false;
+    const int64_t length = int64_t(history_.size() + x.size());
     const int64_t positions = length - T_ + 1;
     int64_t p = phase_acc_ >> 32;
     int64_t first = 0; // outputs the plain loop makes at position 0 from a negative phase
@@ -141,14 +176,17 @@ bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_
     const int64_t K = t0 < tEnd ? (tEnd - 1 - t0) / M_ + 1 : 0;
     if (first + K > capacity) return false; // the plain loop's truncation rules apply
 
+    const conv::Kernels kern = conv::kernels(isa);
+    const conv::PreshiftedTable* table = kern.lanes > 1 ? bank_->preshifted(kern.lanes) : nullptr;
+    const BlockWindows windows(history_, x, table ? std::max(table->span, T_) : T_);
     produced = 0;
     if (first > 0) {
         while (phase_acc_ < L_prec()) {
-            out[produced++] = plainOutput(buf, phase_acc_);
+            out[produced++] = plainOutput(windows.at(0), phase_acc_);
             phase_acc_ += M_prec();
         }
     }
-    convolveWholePhases(buf, t0, K, out + produced);
+    convolveWholePhases(windows, kern, table, t0, K, out + produced);
     produced += K;
     phase_acc_ = (t0 + K * M_ - tEnd) << 32;
     return true;
@@ -158,10 +196,10 @@ bool SRCEngine64::runFast(const double* buf, int64_t length, double* out, int64_
 // through the vector kernels; groups that start on the same row (they recur every
 // `period` groups) are computed together so that each coefficient set is fetched once
 // for several groups. The remainder takes the interleaved scalar path.
-void SRCEngine64::convolveWholePhases(const double* buf, int64_t t0, int64_t K, double* dst) const {
-    const conv::Kernels kern = conv::kernels(conv::activeIsa());
+void SRCEngine64::convolveWholePhases(const BlockWindows& in, const conv::Kernels& kern,
+                                      const conv::PreshiftedTable* table, int64_t t0, int64_t K,
+                                      double* dst) const {
     const int64_t W = kern.lanes;
-    const conv::PreshiftedTable* table = W > 1 ? bank_->preshifted(int(W)) : nullptr;
     int64_t k = 0;
     if (table) {
         const int64_t groups = K / W;
@@ -176,7 +214,7 @@ void SRCEngine64::convolveWholePhases(const double* buf, int64_t t0, int64_t K, 
                 for (int64_t g = first; g < groups;) {
                     int n = 0;
                     for (; n < 8 && g < groups; ++n, g += period) {
-                        xs[n] = buf + start(g) / L_;
+                        xs[n] = in.at(start(g) / L_);
                         outs[n] = dst + g * W;
                     }
                     kern.shared(xs, set, table->span, outs, n);
@@ -186,7 +224,7 @@ void SRCEngine64::convolveWholePhases(const double* buf, int64_t t0, int64_t K, 
             for (int64_t g = 0; g < groups;) {
                 int n = 0;
                 for (; n < 4 && g < groups; ++n, ++g) {
-                    xs[n] = buf + start(g) / L_;
+                    xs[n] = in.at(start(g) / L_);
                     cs[n] = table->set(start(g) % L_);
                     outs[n] = dst + g * W;
                 }
@@ -201,7 +239,7 @@ void SRCEngine64::convolveWholePhases(const double* buf, int64_t t0, int64_t K, 
         const double* cs[4];
         for (int j = 0; j < count; ++j) {
             const int64_t t = t0 + (k + j) * M_;
-            xs[j] = buf + t / L_;
+            xs[j] = in.at(t / L_);
             cs[j] = bank_->row(t % L_);
         }
         conv::dotMany(xs, cs, T_, dst + k, count);
@@ -217,22 +255,24 @@ std::vector<double> SRCEngine64::processBlock(std::span<const double> x) {
                              100;
     const int64_t hist = static_cast<int64_t>(history_.size());
     const int64_t length = hist + n;
-    // Room past the end for the widest pre-shifted read; it must hold zeros.
-    const int64_t pad = T_ + 64 * M_ / L_ + 64;
-    buf_.resize(static_cast<size_t>(length + pad));
-    std::copy(history_.begin(), history_.end(), buf_.begin());
-    std::copy(x.begin(), x.end(), buf_.begin() + hist);
-    std::fill(buf_.begin() + length, buf_.end(), 0.0);
-
-    const int64_t keep = std::min<int64_t>(T_ - 1, length);
-    history_.assign(buf_.begin() + (length - keep), buf_.begin() + length);
-    if (length < T_) return {};
-
-    std::vector<double> out(static_cast<size_t>(capacity));
-    int64_t produced = 0;
-    if (!runFast(buf_.data(), length, out.data(), capacity, produced))
-        produced = runPlain(buf_.data(), length, out.data(), capacity);
-    out.resize(static_cast<size_t>(produced));
+    std::vector<double> out;
+    if (length >= T_) {
+        out.resize(static_cast<size_t>(capacity));
+        int64_t produced = 0;
+        if (!runFast(x, out.data(), capacity, produced)) {
+            buf_.assign(history_.begin(), history_.end());
+            buf_.insert(buf_.end(), x.begin(), x.end());
+            produced = runPlain(buf_.data(), length, out.data(), capacity);
+        }
+        out.resize(static_cast<size_t>(produced));
+    }
+    // The new history: the last T-1 samples of history + block.
+    if (n >= T_ - 1) {
+        history_.assign(x.end() - (T_ - 1), x.end());
+    } else {
+        history_.erase(history_.begin(), history_.begin() + std::min(n, hist));
+        history_.insert(history_.end(), x.begin(), x.end());
+    }
     return out;
 }
 

@@ -14,6 +14,10 @@
 
 namespace sonteva {
 
+namespace conv {
+struct Kernels;
+}
+
 // Greatest common divisor by Euclid's algorithm (a when b is 0).
 int64_t gcdEuclid(int64_t a, int64_t b);
 
@@ -44,11 +48,13 @@ public:
     const PolyphaseFilterBank64& bank() const { return *bank_; }
 
 private:
+    class BlockWindows;
     int64_t runPlain(const double* buf, int64_t length, double* out, int64_t capacity);
-    bool runFast(const double* buf, int64_t length, double* out, int64_t capacity,
-                 int64_t& produced);
+    bool runFast(std::span<const double> x, double* out, int64_t capacity, int64_t& produced);
     double plainOutput(const double* window, int64_t phase) const;
-    void convolveWholePhases(const double* buf, int64_t t0, int64_t K, double* dst) const;
+    void convolveWholePhases(const BlockWindows& in, const conv::Kernels& kern,
+                             const conv::PreshiftedTable* table, int64_t t0, int64_t K,
+                             double* dst) const;
 
     std::shared_ptr<const PolyphaseFilterBank64> bank_;
     int64_t L_;
@@ -56,7 +62,7 @@ private:
     int64_t T_;
     int64_t phase_acc_;
     std::vector<double> history_;
-    std::vector<double> buf_; // history + block, with zero padding for the vector kernels
+    std::vector<double> buf_; // history + block, for the plain formulation
 };
 
 } // namespace sonteva

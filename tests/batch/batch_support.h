@@ -33,14 +33,4 @@ inline std::vector<double> convertWhole(ResamplerCore& engine, const std::vector
     return y;
 }
 
-// What an exactly stored 16/24-bit source reads as.
-inline Planar exactly(const Planar& data, int bits) {
-    Planar out = data;
-    const double scale = std::ldexp(1.0, bits - 1);
-    for (auto& ch : out)
-        for (double& v : ch)
-            v = toInt(v, bits) / scale;
-    return out;
-}
-
 } // namespace sonteva::test

@@ -1,5 +1,6 @@
 // The sonteva command line as a user runs it: exit statuses, job lines, summary lines,
 // JSON records, and the files it leaves behind.
+#include "support/ffmpeg_files.h"
 #include "support/test_files.h"
 
 #include <QJsonDocument>
@@ -107,4 +108,22 @@ TEST(Cli, DemoRendersThroughTheEngines) {
     const ReadBack master = readFile(dir.file("demo/demo-master.wav"));
     EXPECT_EQ(master.info.samplerate, 96000);
     EXPECT_EQ(master.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+}
+
+// A format libsndfile refuses reaches the decoder loaded at run time; ALAC is lossless, so
+// a pass-through job gives back the source's integers.
+TEST(Cli, AlacSourceThroughTheRunTimeDecoder) {
+    TempDir dir;
+    Planar signal = exactly(musicLike(2, 20000, 48000), 24);
+    writeM4a(dir.file("take.m4a"), {AV_CODEC_ID_ALAC, AV_SAMPLE_FMT_S32P, 24}, 48000, signal);
+    const CliRun info = runCli({"info", q(dir.file("take.m4a"))});
+    EXPECT_TRUE(info.out.contains("take.m4a  48k / unknown / St / 0:00")) << info.out.toStdString();
+    const CliRun r = runCli({"convert", "-r", "48000", "-b", "24", "-d", "None", "-f", "flac",
+                             q(dir.file("take.m4a"))});
+    ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    const ReadBack back = readFile(dir.file("take_48k_24b_Sonteva.flac"));
+    ASSERT_EQ(back.ints.size(), 2u);
+    for (size_t c = 0; c < 2; ++c)
+        for (size_t i = 0; i < signal[c].size(); ++i)
+            ASSERT_EQ(back.ints[c][i], toInt(signal[c][i], 24)) << c << " " << i;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Test audio written and read with libsndfile directly, independently of the writers
 // under test, in a per-test temporary folder that is removed afterwards.
+#include "support/temp_dir.h"
+
 #include <sndfile.h>
 
 #include <gtest/gtest.h>
@@ -18,27 +20,6 @@ namespace sonteva::test {
 
 namespace fs = std::filesystem;
 using Planar = std::vector<std::vector<double>>;
-
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("SONTEVA_TEST_TMP");
-        fs::path root = base && *base ? fs::path(base) : fs::temp_directory_path();
-        fs::create_directories(root);
-        std::string pattern = (root / "sonteva-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? fs::path(pattern) : root;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
 
 // Music-like test content per channel: tones plus a little noise, peaking near -3 dBFS.
 inline Planar musicLike(int channels, int64_t frames, int rate, uint64_t seed = 7) {
@@ -90,6 +71,16 @@ inline void writeFile(const std::string& path, const Planar& data, int rate, int
     else
         sf_writef_double(f, doubles.data(), sf_count_t(frames));
     sf_close(f);
+}
+
+// What a signal stored exactly at `bits` reads back as.
+inline Planar exactly(const Planar& data, int bits) {
+    Planar out = data;
+    const double scale = std::ldexp(1.0, bits - 1);
+    for (auto& ch : out)
+        for (double& v : ch)
+            v = toInt(v, bits) / scale;
+    return out;
 }
 
 struct ReadBack {

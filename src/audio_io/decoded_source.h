@@ -1,0 +1,40 @@
+#pragma once
+// The decoder behind the readers. libsndfile takes everything it opens; FFmpeg takes
+// what libsndfile refuses. Both hand out interleaved 64-bit floats at full scale ±1.0,
+// integer samples scaled exactly by a power of two.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sonteva {
+
+class DecodedSource {
+public:
+    virtual ~DecodedSource() = default;
+
+    virtual double sampleRate() const = 0;
+    virtual int channels() const = 0;
+    // The length in frames that the file declares.
+    virtual int64_t frames() const = 0;
+    // "16", "24", "32", "8", "32f", "64f", "16/24 (FLAC)" or "unknown".
+    virtual std::string bitDepthLabel() const = 0;
+    // True when every sample is an integer scaled to ±1.0 (never NaN or infinite).
+    virtual bool integerSamples() const = 0;
+
+    // Reads up to `count` frames, interleaved, into dest. Fewer frames than asked means
+    // the stream has ended; errorText() then gives the decoder's reason, if it had one.
+    virtual int64_t read(double* dest, int64_t count) = 0;
+    virtual std::string errorText() const = 0;
+};
+
+// Opens a source with whichever decoder accepts it. Throws AudioError with a clear
+// text for a missing file, a folder, a truncated WAV/RF64/AIFF, and otherwise with
+// libsndfile's description when neither decoder can read the file.
+std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path);
+
+// The backends. Each returns null when its library refuses the file; the libsndfile
+// one then stores the library's description in `refusal`.
+std::unique_ptr<DecodedSource> openSndfileSource(const std::string& path, std::string& refusal);
+std::unique_ptr<DecodedSource> openFfmpegSource(const std::string& path);
+
+} // namespace sonteva

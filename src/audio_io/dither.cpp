@@ -1,0 +1,196 @@
+#include "audio_io/dither.h"
+
+#include "audio_io/sample_math.h"
+
+#include <array>
+#include <cmath>
+
+namespace sonteva {
+
+namespace {
+
+// Marsaglia xorshift, shifts 12, 25, 27; the new state is also the output.
+inline uint64_t xorshiftStep(uint64_t x) {
+    x ^= x >> 12;
+    x ^= x << 25;
+    x ^= x >> 27;
+    return x;
+}
+
+// Samples per batch of the block loop: the generator is inherently serial, so its
+// draws for a batch are made first and the requantisation then runs over the whole
+// batch as one straight loop of fixed length, which the compiler vectorises.
+constexpr int kBatch = 64;
+
+struct NoiseBatch {
+    uint64_t r1[kBatch];
+    uint64_t r2[kBatch];
+};
+
+inline uint64_t drawBatch(uint64_t state, NoiseBatch& noise) {
+    for (int i = 0; i < kBatch; ++i) {
+        noise.r1[i] = xorshiftStep(state);
+        noise.r2[i] = xorshiftStep(noise.r1[i]);
+        state = noise.r2[i];
+    }
+    return state;
+}
+
+// The arithmetic of tpdfSampleReference in the same order. The one addition: the sum is
+// first limited to [−s − 1, s], which changes no result (anything beyond rounds past the
+// clamp bounds either way) but keeps the rounding within its exact range.
+SONTEVA_VECTOR_CLONES void requantiseBatch(double* x, const NoiseBatch& noise, double scale) {
+    const double inv = 1.0 / scale;
+    const double top = scale - 1.0;
+    const double bottom = -scale - 1.0;
+    for (int i = 0; i < kBatch; ++i) {
+        const double u1 = sample_math::toDouble(noise.r1[i]) * 0x1p-64;
+        const double u2 = sample_math::toDouble(noise.r2[i]) * 0x1p-64;
+        const double d = (u1 + u2) + (-1.0);
+        double v = scale * x[i] + d;
+        v = (v > scale) ? scale : v;
+        v = (v < bottom) ? bottom : v;
+        double q = sample_math::roundHalfAway(v);
+        q = (q > top) ? top : q;
+        q = (q < -scale) ? -scale : q;
+        x[i] = q * inv;
+    }
+}
+
+} // namespace
+
+std::optional<DitherType> ditherTypeFromRaw(std::string_view raw) {
+    if (raw == "None") return DitherType::none;
+    if (raw == "TPDF") return DitherType::tpdf;
+    return std::nullopt;
+}
+
+uint64_t ditherSeed(int channel) {
+    return 0x123456789ABCDEF0ull + static_cast<uint64_t>(channel) * 0x9E3779B97F4A7C15ull;
+}
+
+DitherEngine::DitherEngine(DitherType /*type*/, int bitDepth, int channel)
+    : scale_(std::ldexp(1.0, bitDepth - 1)), state_(ditherSeed(channel)) {}
+
+namespace {
+
+// The generator is linear over GF(2): jumping k steps ahead is a 64 x 64 bit matrix,
+// held as the images of the 64 unit vectors.
+using BitMatrix = std::array<uint64_t, 64>;
+
+uint64_t apply(const BitMatrix& m, uint64_t x) {
+    uint64_t y = 0;
+    for (int b = 0; b < 64; ++b)
+        y ^= m[b] & (0 - ((x >> b) & 1));
+    return y;
+}
+
+BitMatrix compose(const BitMatrix& outer, const BitMatrix& inner) {
+    BitMatrix m;
+    for (int b = 0; b < 64; ++b)
+        m[b] = apply(outer, inner[b]);
+    return m;
+}
+
+BitMatrix jumpMatrix(uint64_t steps) {
+    BitMatrix power, result;
+    for (int b = 0; b < 64; ++b) {
+        power[b] = xorshiftStep(uint64_t{1} << b);
+        result[b] = uint64_t{1} << b;
+    }
+    for (; steps; steps >>= 1) {
+        if (steps & 1) result = compose(power, result);
+        power = compose(power, power);
+    }
+    return result;
+}
+
+constexpr int kChains = 4;
+
+// One batch of draws from each of the four chains, stepped side by side so that their
+// dependency chains overlap.
+// Three-operand shifts (BMI2) save the register copies of the two-operand forms.
+SONTEVA_BMI2_CLONES void drawChains(uint64_t (&chain)[kChains], NoiseBatch (&noise)[kChains]) {
+    uint64_t a = chain[0], b = chain[1], c = chain[2], d = chain[3];
+    for (int k = 0; k < kBatch; ++k) {
+        a = noise[0].r1[k] = xorshiftStep(a);
+        b = noise[1].r1[k] = xorshiftStep(b);
+        c = noise[2].r1[k] = xorshiftStep(c);
+        d = noise[3].r1[k] = xorshiftStep(d);
+        a = noise[0].r2[k] = xorshiftStep(a);
+        b = noise[1].r2[k] = xorshiftStep(b);
+        c = noise[2].r2[k] = xorshiftStep(c);
+        d = noise[3].r2[k] = xorshiftStep(d);
+    }
+    chain[0] = a, chain[1] = b, chain[2] = c, chain[3] = d;
+}
+// Below this a block is not worth splitting.
+constexpr size_t kSplitFrom = size_t{kChains} * kBatch * 8;
+
+} // namespace
+
+// The generator is one long dependency chain, slower than everything else the loop does.
+// A long block is therefore cut into four runs whose starting states are reached by
+// jumping ahead, and the four chains are stepped side by side. Every sample still gets
+// exactly the draws it would get in sequence.
+void DitherEngine::process(std::span<double> samples) {
+    const size_t n = samples.size();
+    double* x = samples.data();
+    uint64_t state = state_;
+    size_t i = 0;
+    if (n >= kSplitFrom) {
+        const size_t run = n / kChains / kBatch * kBatch;
+        if (run != jumpRun_) {
+            jump_ = std::make_shared<const BitMatrix>(jumpMatrix(2 * run));
+            jumpRun_ = run;
+        }
+        uint64_t chain[kChains];
+        chain[0] = state;
+        for (int c = 1; c < kChains; ++c)
+            chain[c] = apply(*jump_, chain[c - 1]);
+        NoiseBatch noise[kChains];
+        for (size_t at = 0; at < run; at += kBatch) {
+            drawChains(chain, noise);
+            for (int c = 0; c < kChains; ++c)
+                requantiseBatch(x + c * run + at, noise[c], scale_);
+        }
+        state = chain[kChains - 1];
+        i = kChains * run;
+    }
+    NoiseBatch noise;
+    for (; i + kBatch <= n; i += kBatch) {
+        state = drawBatch(state, noise);
+        requantiseBatch(x + i, noise, scale_);
+    }
+    for (; i < n; ++i)
+        x[i] = dither_detail::tpdfSampleReference(x[i], scale_, state);
+    state_ = state;
+}
+
+void applyTPDF(std::vector<std::vector<double>>& channels, BitDepth bitDepth) {
+    const int bits = bitDepth == BitDepth::int16 ? 16 : 24;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        if (channels[c].empty()) continue;
+        DitherEngine engine(DitherType::tpdf, bits, static_cast<int>(c));
+        engine.process(channels[c]);
+    }
+}
+
+namespace dither_detail {
+
+double tpdfSampleReference(double x, double scale, uint64_t& state) {
+    const uint64_t r1 = xorshiftStep(state);
+    const uint64_t r2 = xorshiftStep(r1);
+    state = r2;
+    const double u1 = static_cast<double>(r1) * 5.421010862427522e-20;
+    const double u2 = static_cast<double>(r2) * 5.421010862427522e-20;
+    const double d = (u1 + u2) + (-1.0);
+    double q = std::round(scale * x + d);
+    if (q > scale - 1.0) q = scale - 1.0;
+    if (q < -scale) q = -scale;
+    return q * (1.0 / scale);
+}
+
+} // namespace dither_detail
+
+} // namespace sonteva

@@ -1,0 +1,169 @@
+#include "audio_io/encoder_writer.h"
+
+#include "audio_io/audio_error.h"
+#include "audio_io/sample_math.h"
+#include "audio_io/sndfile_io.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace sonteva {
+
+namespace {
+
+// Room kept below 0xFFFFFFFF for the chunks libsndfile puts before the audio (fmt, fact,
+// PEAK with one entry per channel).
+constexpr uint64_t kHeaderAllowance = 65536;
+constexpr uint64_t kMax32 = 0xFFFFFFFFull;
+constexpr size_t kChunkFrames = 32768;
+
+int subtypeFor(BitDepth depth) {
+    switch (depth) {
+    case BitDepth::int16:
+        return SF_FORMAT_PCM_16;
+    case BitDepth::int24:
+        return SF_FORMAT_PCM_24;
+    case BitDepth::int32:
+        return SF_FORMAT_PCM_32;
+    case BitDepth::float32:
+        return SF_FORMAT_FLOAT;
+    case BitDepth::float64:
+        return SF_FORMAT_DOUBLE;
+    }
+    return 0;
+}
+
+int64_t framesWithin32Bits(BitDepth depth, int channels) {
+    const uint64_t frameBytes = static_cast<uint64_t>(bitsOf(depth) / 8) * channels;
+    return static_cast<int64_t>((kMax32 - kHeaderAllowance) / frameBytes);
+}
+
+// libsndfile prefixes system errors; the job's line shows the platform's own text.
+std::string platformText(const std::string& text) {
+    std::string t = text;
+    const std::string prefix = "System error : ";
+    if (t.rfind(prefix, 0) == 0) t.erase(0, prefix.size());
+    if (!t.empty() && t.back() == '.') t.pop_back();
+    return t;
+}
+
+SONTEVA_VECTOR_CLONES void quantiseColumn(const double* src, int32_t* dst, size_t n, double scale,
+                                          int shift) {
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = static_cast<int32_t>(static_cast<uint32_t>(sample_math::quantise(src[i], scale))
+                                      << shift);
+}
+
+} // namespace
+
+EncoderPlan planEncoder(AudioFormat format, BitDepth depth, int channels, int64_t expectedFrames) {
+    EncoderPlan plan;
+    if (format == AudioFormat::flac) {
+        // FLAC holds 16 or 24 bits: wider and float word lengths are stored as 24-bit.
+        const bool sixteen = depth == BitDepth::int16;
+        plan.sfFormat = SF_FORMAT_FLAC | (sixteen ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_24);
+        plan.quantiseBits = sixteen ? 16 : 24;
+        return plan;
+    }
+    plan.quantiseBits = isInteger(depth) ? bitsOf(depth) : 0;
+    const int64_t limit = framesWithin32Bits(depth, std::max(channels, 1));
+    if (format == AudioFormat::aiff) {
+        if (expectedFrames > limit)
+            throw AudioError("An AIFF file cannot hold this much audio (more than 4 GiB); "
+                             "choose WAV or FLAC");
+        plan.sfFormat = SF_FORMAT_AIFF | subtypeFor(depth);
+        plan.frameLimit = limit;
+        return plan;
+    }
+    // A margin over the estimate: the converted length can differ by a filter's length.
+    const int64_t margin = expectedFrames / 100 + 65536;
+    if (expectedFrames < 0 || expectedFrames > limit - margin) {
+        plan.sfFormat = SF_FORMAT_RF64 | subtypeFor(depth);
+        plan.autoDowngrade = true;
+    } else {
+        plan.sfFormat = SF_FORMAT_WAV | subtypeFor(depth);
+        plan.frameLimit = limit;
+    }
+    return plan;
+}
+
+EncoderWriter::EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate, int channels)
+    : io_(fd, SndfileFileIo::Mode::write), plan_(plan), channels_(channels) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(sampleRate);
+    info.channels = channels;
+    info.format = plan.sfFormat;
+    if (!sf_format_check(&info))
+        throw AudioIOError(2, "the encoder does not take " + std::to_string(channels) +
+                                  " channels at " + std::to_string(info.samplerate) + " Hz");
+    SF_VIRTUAL_IO vio = SndfileFileIo::callbacks();
+    file_ = sf_open_virtual(&vio, SFM_WRITE, &info, &io_);
+    if (!file_) {
+        if (io_.error() != 0) throw AudioError(std::strerror(io_.error()));
+        throw AudioError(platformText(sf_strerror(nullptr)));
+    }
+    if (plan.autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+}
+
+EncoderWriter::~EncoderWriter() {
+    if (file_) sf_close(file_);
+}
+
+void EncoderWriter::failWrite() {
+    if (io_.error() != 0) throw AudioError(std::strerror(io_.error()));
+    throw AudioError(platformText(sf_strerror(file_)));
+}
+
+void EncoderWriter::write(const std::vector<std::vector<double>>& block, size_t first,
+                          size_t count) {
+    if (plan_.frameLimit >= 0 && written_ + static_cast<int64_t>(count) > plan_.frameLimit)
+        throw AudioError("The output passes the 4 GiB limit of its container; "
+                         "more audio arrived than announced");
+    const size_t channels = static_cast<size_t>(channels_);
+    const double scale = std::ldexp(1.0, plan_.quantiseBits - 1);
+    const int shift = 32 - plan_.quantiseBits;
+    for (size_t done = 0; done < count;) {
+        const size_t n = std::min(kChunkFrames, count - done);
+        sf_count_t stored = 0;
+        if (plan_.quantiseBits > 0) {
+            ints_.resize(n * channels);
+            column_.resize(n);
+            // Quantise each channel in one straight (vectorised) pass, then interleave.
+            // libsndfile takes integers at 32-bit full scale and shifts them down exactly.
+            for (size_t c = 0; c < channels; ++c) {
+                const int32_t* q = column_.data();
+                quantiseColumn(block[c].data() + first + done, column_.data(), n, scale, shift);
+                for (size_t i = 0; i < n; ++i)
+                    ints_[i * channels + c] = q[i];
+            }
+            stored = sf_writef_int(file_, ints_.data(), static_cast<sf_count_t>(n));
+        } else {
+            doubles_.resize(n * channels);
+            for (size_t c = 0; c < channels; ++c) {
+                const double* src = block[c].data() + first + done;
+                for (size_t i = 0; i < n; ++i)
+                    doubles_[i * channels + c] = src[i];
+            }
+            stored = sf_writef_double(file_, doubles_.data(), static_cast<sf_count_t>(n));
+        }
+        if (stored != static_cast<sf_count_t>(n) || io_.error() != 0) failWrite();
+        written_ += static_cast<int64_t>(n);
+        done += n;
+    }
+}
+
+void EncoderWriter::finish() {
+    SNDFILE* file = file_;
+    file_ = nullptr;
+    const int rc = sf_close(file);
+    io_.flush();
+    if (io_.error() != 0) throw AudioError(std::strerror(io_.error()));
+    if (rc != 0) throw AudioError(platformText(sf_error_number(rc)));
+}
+
+} // namespace sonteva

@@ -1,0 +1,47 @@
+#pragma once
+// A hidden temporary file in the destination folder (".<name>.XXXXXX.part"), renamed
+// over the target once the output is complete, so that an output appears whole or not
+// at all and an existing file of the target's name survives any failure.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sonteva {
+
+class PartFile {
+public:
+    // Throws AudioIOError 10 ("Cannot open output for writing") with the target and the
+    // reason when the folder is missing or not writable.
+    explicit PartFile(const std::string& target);
+    // Removes the temporary file unless commit() succeeded.
+    ~PartFile();
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& tempPath() const { return temp_; }
+
+    // Appends bytes at the current position / overwrites bytes at an offset; throw
+    // AudioError with the platform's text ("No space left on device", …).
+    void append(const void* data, size_t size);
+    void writeAt(uint64_t offset, const void* data, size_t size);
+
+    // Flushes to disk, closes and renames over the target. On failure the temporary file
+    // is removed and AudioError carries the platform's text.
+    void commit();
+    // Closes and removes the temporary file (nothing once committed).
+    void discard() noexcept;
+
+private:
+    [[noreturn]] void fail(int error);
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+// The mode a newly created file gets: 0666 without the process's umask.
+unsigned newFileMode();
+
+} // namespace sonteva

@@ -1,0 +1,190 @@
+// Source reading through libsndfile: blocks, exact scaling, labels, damaged sources.
+#include "audio_io/audio_error.h"
+#include "audio_io/audio_io.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+namespace {
+
+// Stereo 24-bit test audio whose integer at frame i, channel c is known.
+int32_t sampleAt(size_t i, int c) {
+    return static_cast<int32_t>((i * 2654435761u + c * 977u) % 16777216u) - 8388608;
+}
+
+void writeStereo24(const std::string& path, int format, size_t frames) {
+    std::vector<int32_t> v(frames * 2);
+    for (size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<int32_t>(static_cast<uint32_t>(sampleAt(i / 2, static_cast<int>(i % 2)))
+                                    << 8);
+    writeInts(path, format, 48000, 2, v);
+}
+
+std::string openError(const std::string& path) {
+    return errorOf([&] { AudioIO io(path); });
+}
+
+std::string sndfileRefusal(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f) sf_close(f);
+    return f ? "no error" : sf_strerror(nullptr);
+}
+
+} // namespace
+
+TEST(Reader, BlocksCoverTheFileThenStayEmpty) {
+    TempDir dir;
+    const std::string path = dir.file("s.wav");
+    writeStereo24(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 300000);
+    AudioStreamReader reader(path);
+    EXPECT_EQ(reader.sampleRate(), 48000.0);
+    EXPECT_EQ(reader.channels(), 2);
+    EXPECT_EQ(reader.totalFrames(), 300000);
+    const ChannelBuffers first = reader.read(262144);
+    const ChannelBuffers second = reader.read(262144);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].size(), 262144u);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[1].size(), 37856u);
+    EXPECT_TRUE(reader.read(262144).empty());
+    EXPECT_TRUE(reader.read(262144).empty());
+    for (size_t i = 0; i < 300000; i += 997) {
+        const auto& block = i < 262144 ? first : second;
+        const size_t at = i < 262144 ? i : i - 262144;
+        for (int c = 0; c < 2; ++c)
+            ASSERT_EQ(block[c][at], sampleAt(i, c) / 8388608.0);
+    }
+
+    AudioStreamReader whole(path);
+    EXPECT_EQ(whole.read(1 << 30)[0].size(), 300000u);
+    EXPECT_TRUE(whole.read(1).empty());
+
+    AudioIO io(path);
+    EXPECT_EQ(io.getBitDepth(), "24");
+    const ChannelBuffers all = io.readAllDouble();
+    EXPECT_EQ(all[0].size(), 300000u);
+    EXPECT_EQ(all[1][123456], sampleAt(123456, 1) / 8388608.0);
+    EXPECT_EQ(io.readAllFloat()[1][5], static_cast<float>(sampleAt(5, 1) / 8388608.0));
+}
+
+TEST(Reader, Every24BitValueReadsExactly) {
+    TempDir dir;
+    const std::string path = dir.file("all.wav");
+    std::vector<int32_t> v(1 << 24);
+    for (int32_t q = -8388608; q < 8388608; ++q)
+        v[static_cast<size_t>(q + 8388608)] = static_cast<int32_t>(static_cast<uint32_t>(q) << 8);
+    writeInts(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 96000, 1, v);
+    AudioStreamReader reader(path);
+    ASSERT_EQ(reader.channels(), 1);
+    int32_t q = -8388608;
+    for (ChannelBuffers block = reader.read(262144); !block.empty(); block = reader.read(262144)) {
+        ASSERT_EQ(block.size(), 1u);
+        for (double x : block[0]) {
+            ASSERT_EQ(x, q / 8388608.0) << q;
+            ++q;
+        }
+    }
+    EXPECT_EQ(q, 8388608);
+}
+
+TEST(Reader, WordLengthLabels) {
+    TempDir dir;
+    const std::vector<double> tone{0.1, -0.2, 0.3, -0.4};
+    const std::pair<int, const char*> cases[] = {
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "16"},
+        {SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "24"},
+        {SF_FORMAT_WAV | SF_FORMAT_FLOAT, "32f"},
+        {SF_FORMAT_WAV | SF_FORMAT_DOUBLE, "64f"},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "16/24 (FLAC)"},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "16/24 (FLAC)"},
+        {SF_FORMAT_OGG | SF_FORMAT_VORBIS, "unknown"},
+        {SF_FORMAT_WAV | SF_FORMAT_ULAW, "unknown"},
+    };
+    int n = 0;
+    for (const auto& [format, label] : cases) {
+        const std::string path = dir.file("l" + std::to_string(n++));
+        writeDoubles(path, format, 44100, 1, tone);
+        EXPECT_EQ(AudioIO(path).getBitDepth(), label) << label;
+    }
+}
+
+TEST(Reader, NonFiniteSamplesReadAsZeroAndAreCounted) {
+    TempDir dir;
+    const std::string path = dir.file("nan.wav");
+    const double inf = std::numeric_limits<double>::infinity();
+    writeDoubles(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2,
+                 {0.5, NAN, inf, -0.25, -inf, 0.125});
+    AudioIO io(path);
+    const ChannelBuffers all = io.readAllDouble();
+    EXPECT_EQ(all, (ChannelBuffers{{0.5, 0.0, 0.0}, {0.0, -0.25, 0.125}}));
+    EXPECT_EQ(io.nonFiniteSamples(), 3);
+    EXPECT_EQ(io.readAllFloat()[0][1], 0.0f);
+    EXPECT_EQ(io.nonFiniteSamples(), 3);
+
+    AudioStreamReader reader(path);
+    EXPECT_EQ(reader.read(2), (ChannelBuffers{{0.5, 0.0}, {0.0, -0.25}}));
+    EXPECT_EQ(reader.nonFiniteSamples(), 2);
+    reader.read(2);
+    EXPECT_EQ(reader.nonFiniteSamples(), 3);
+}
+
+TEST(Reader, UnreadableSourcesSayWhy) {
+    TempDir dir;
+    EXPECT_EQ(openError(dir.file("gone.wav")), "No such file: " + dir.file("gone.wav"));
+    EXPECT_EQ(openError(dir.path()), "Is a folder, not an audio file: " + dir.path());
+
+    writeBytes(dir.file("empty.wav"), {});
+    EXPECT_EQ(openError(dir.file("empty.wav")), "The file is empty: " + dir.file("empty.wav"));
+    writeBytes(dir.file("notes.txt"), std::vector<uint8_t>(200, 'a'));
+    const std::string text = openError(dir.file("notes.txt"));
+    EXPECT_EQ(text, sndfileRefusal(dir.file("notes.txt")));
+    EXPECT_NE(text, "no error");
+    EXPECT_THROW(AudioStreamReader(dir.file("notes.txt")), AudioError);
+}
+
+TEST(Reader, TruncatedSourcesAreRefused) {
+    TempDir dir;
+    // Partial copies of WAV and AIFF: the data chunk declares more than the file holds.
+    for (int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_24, SF_FORMAT_AIFF | SF_FORMAT_PCM_16,
+                       SF_FORMAT_RF64 | SF_FORMAT_PCM_24}) {
+        const std::string path = dir.file("cut" + std::to_string(format));
+        writeStereo24(path, format, 50000);
+        const auto size = readBytes(path).size();
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size / 2)), 0);
+        const std::string text = openError(path);
+        EXPECT_EQ(text.rfind("Source is truncated: the file declares ", 0), 0u) << text;
+        EXPECT_THROW(AudioStreamReader{path}, AudioError);
+    }
+    // An unfinished recording (data size still 0) is not held against the file.
+    const std::string unfinished = dir.file("unfinished.wav");
+    writeStereo24(unfinished, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000);
+    auto bytes = readBytes(unfinished);
+    ASSERT_EQ(tagAt(bytes, 36), "data");
+    std::fill(bytes.begin() + 40, bytes.begin() + 44, 0);
+    writeBytes(unfinished, bytes);
+    EXPECT_EQ(openError(unfinished), "no error");
+
+    // A FLAC cut short opens (its header states the length) and fails while reading.
+    const std::string flac = dir.file("cut.flac");
+    writeStereo24(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 300000);
+    ASSERT_EQ(::truncate(flac.c_str(), static_cast<off_t>(readBytes(flac).size() / 2)), 0);
+    AudioStreamReader reader(flac);
+    EXPECT_EQ(reader.totalFrames(), 300000);
+    const std::string text = errorOf([&] {
+        while (!reader.read(65536).empty()) {
+        }
+    });
+    EXPECT_EQ(text.rfind("Source ended early at frame ", 0), 0u) << text;
+    EXPECT_NE(text.find(" of 300000 — the file is truncated or damaged"), std::string::npos);
+    AudioIO io(flac);
+    EXPECT_THROW(io.readAllDouble(), AudioError);
+}
