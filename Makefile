@@ -28,11 +28,11 @@ test-asan: deps
 	$(CMAKE) --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-# The batch runner's threads under ThreadSanitizer.
+# The batch runner's threads and the queue under ThreadSanitizer.
 test-tsan: deps
-	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON
-	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch
-	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R '^(ChannelPool|StreamRoute|JobFailures)\.'
+	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON -DSONTEVA_TEST_LAYERS="model;batch"
+	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch test_model
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
 # job against SoX's command line.

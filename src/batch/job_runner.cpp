@@ -3,10 +3,9 @@
 #include "audio_io/audio_error.h"
 #include "audio_io/audio_io.h"
 #include "batch/stream_convert.h"
+#include "batch/whole_file_route.h"
 
 #include <QFile>
-
-#include <chrono>
 
 namespace sonteva {
 
@@ -27,6 +26,12 @@ int64_t checkSource(const AudioIO& source) {
     return fsIn;
 }
 
+QString nonFiniteNote(int64_t count) {
+    return QStringLiteral("%1 non-finite samples (NaN or infinity) in the source were treated "
+                          "as 0")
+        .arg(count);
+}
+
 } // namespace
 
 bool needsWholeFileRoute(const ConversionJob& job, int64_t fsIn) {
@@ -34,43 +39,41 @@ bool needsWholeFileRoute(const ConversionJob& job, int64_t fsIn) {
     return isNoiseShaping(job.dither) && job.bitDepth == BitDepth::int16;
 }
 
-JobReport runJob(const ConversionJob& job, const ProgressFn& progress) {
-    JobReport report;
-    const auto start = std::chrono::steady_clock::now();
+JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
+    JobOutcome outcome;
     try {
         if (job.targetFs < 1) throw AudioError("The target sample rate must be a positive number");
         const std::string source = localPath(job.inputFile.url);
         const std::string output = localPath(job.outputUrl());
-        report.outputPath = job.outputUrl().toLocalFile();
-        const AudioIO probe(source);
-        const int64_t fsIn = checkSource(probe);
-        if (needsWholeFileRoute(job, fsIn)) {
-            throw AudioError(job.quality == kSSRCShibata && job.targetFs != fsIn
-                                 ? "SSRC Shibata conversion runs the external ssrc_hp converter "
-                                   "over the whole file, which this version cannot do yet"
-                                 : "Noise-shaping dither for a 16-bit target runs the external "
-                                   "ssrc_hp converter over the whole file, which this version "
-                                   "cannot do yet");
+        outcome.outputPath = job.outputUrl().toLocalFile();
+        int64_t fsIn = 0;
+        {
+            const AudioIO probe(source);
+            fsIn = checkSource(probe);
         }
         // A job must never truncate its own source, whatever names lead to it.
         if (sameFile(source, output))
             throw AudioError("The output would replace its own source file: " + output);
         const FilterParams params =
             SRCParams::getParams(job.quality.toStdString(), fsIn, job.targetFs);
-        const StreamResult r = streamConvert(job, source, output, fsIn, params, progress);
-        report.framesWritten = r.framesWritten;
-        report.peak = r.peak;
-        if (r.nonFiniteSamples > 0)
-            report.notes << QStringLiteral("%1 non-finite samples (NaN or infinity) in the source "
-                                           "were treated as 0")
-                                .arg(r.nonFiniteSamples);
-        report.succeeded = true;
+        int64_t nonFinite = 0;
+        if (needsWholeFileRoute(job, fsIn)) {
+            const auto r = wholeFileConvert(job, source, output, fsIn, params, progress);
+            outcome.framesWritten = r.framesWritten;
+            outcome.peak = r.peak;
+            nonFinite = r.nonFiniteSamples;
+        } else {
+            const auto r = streamConvert(job, source, output, fsIn, params, progress);
+            outcome.framesWritten = r.framesWritten;
+            outcome.peak = r.peak;
+            nonFinite = r.nonFiniteSamples;
+        }
+        if (nonFinite > 0) outcome.notes << nonFiniteNote(nonFinite);
+        outcome.succeeded = true;
     } catch (const std::exception& e) {
-        report.error = QString::fromUtf8(e.what());
+        outcome.error = QString::fromUtf8(e.what());
     }
-    report.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return report;
+    return outcome;
 }
 
 } // namespace sonteva

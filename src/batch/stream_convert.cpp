@@ -18,8 +18,8 @@ namespace sonteva {
 namespace {
 
 // One engine per channel, each independent, all from the same factory rules.
-std::vector<std::unique_ptr<ResamplerCore>> makeEngines(const ConversionJob& job, int64_t fsIn,
-                                                        const FilterParams& params, int channels) {
+std::vector<std::unique_ptr<ResamplerCore>>
+channelEngines(const ConversionJob& job, int64_t fsIn, const FilterParams& params, int channels) {
     std::vector<std::unique_ptr<ResamplerCore>> engines;
     for (int c = 0; c < channels; ++c)
         engines.push_back(
@@ -94,7 +94,7 @@ StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePa
         std::ceil(static_cast<double>(frames + 4096) * job.targetFs / static_cast<double>(fsIn)));
     AudioStreamWriter writer(outputPath, static_cast<double>(job.targetFs), channels, job.format,
                              job.bitDepth, expected);
-    auto engines = makeEngines(job, fsIn, params, channels);
+    auto engines = channelEngines(job, fsIn, params, channels);
     auto dither = makeDither(job, channels);
     ChannelPool pool(ChannelPool::workersFor(channels));
     std::mutex outputLock;

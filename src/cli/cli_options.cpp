@@ -2,6 +2,8 @@
 
 #include "model/recipe.h"
 
+#include <functional>
+
 namespace sonteva::cli {
 
 namespace {
@@ -19,13 +21,56 @@ QString quotedList(const QStringList& values) {
                          .toStdString());
 }
 
-// The value of an option: "--rate 48000", "--rate=48000" or "-r 48000".
-QString takeValue(const QStringList& args, int& i, const QString& name, const QString& inlineValue,
-                  bool hasInline) {
-    if (hasInline) return inlineValue;
-    if (i + 1 >= args.size())
-        throw UsageError(QStringLiteral("option %1 needs a value").arg(name).toStdString());
-    return args[++i];
+// Walks "--name value", "--name=value" and "-n value" options; `take` handles one option
+// (returning false when it does not know it), everything else is positional.
+void walkOptions(const QStringList& args, QStringList& positional,
+                 const std::function<bool(const QString&, const std::function<QString()>&)>& take) {
+    bool onlyPositional = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (onlyPositional || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            positional << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            onlyPositional = true;
+            continue;
+        }
+        const qsizetype eq =
+            arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
+        const QString name = eq > 0 ? arg.left(eq) : arg;
+        bool usedValue = false;
+        auto value = [&]() -> QString {
+            usedValue = true;
+            if (eq > 0) return arg.mid(eq + 1);
+            if (i + 1 >= args.size())
+                throw UsageError(QStringLiteral("option %1 needs a value").arg(name).toStdString());
+            return args[++i];
+        };
+        if (!take(name, value) || (eq > 0 && !usedValue))
+            throw UsageError(QStringLiteral("unknown option %1").arg(arg).toStdString());
+    }
+}
+
+bool takeRecipe(RecipeOptions& r, const QString& name, const std::function<QString()>& value) {
+    auto is = [&](const char* s, const char* l) {
+        return name == QLatin1String(s) || name == QLatin1String(l);
+    };
+    if (is("-p", "--preset"))
+        r.preset = value();
+    else if (is("-r", "--rate"))
+        r.rate = parseRate(value());
+    else if (is("-b", "--bits"))
+        r.bits = parseBits(value());
+    else if (is("-a", "--algorithm"))
+        r.algorithm = parseAlgorithm(value());
+    else if (is("-d", "--dither"))
+        r.dither = parseDither(value());
+    else if (is("-f", "--format"))
+        r.format = parseFormat(value());
+    else
+        return false;
+    return true;
 }
 
 } // namespace
@@ -63,45 +108,30 @@ AudioFormat parseFormat(const QString& text) {
 
 ConvertOptions parseConvert(const QStringList& args) {
     ConvertOptions o;
-    bool onlyFiles = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (onlyFiles || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            o.files << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            onlyFiles = true;
-            continue;
-        }
-        const qsizetype eq =
-            arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
-        const QString name = eq > 0 ? arg.left(eq) : arg;
-        const QString inlineValue = eq > 0 ? arg.mid(eq + 1) : QString();
-        auto value = [&] { return takeValue(args, i, name, inlineValue, eq > 0); };
-        if (name == QLatin1String("-r") || name == QLatin1String("--rate"))
-            o.rate = parseRate(value());
-        else if (name == QLatin1String("-b") || name == QLatin1String("--bits"))
-            o.bits = parseBits(value());
-        else if (name == QLatin1String("-a") || name == QLatin1String("--algorithm"))
-            o.algorithm = parseAlgorithm(value());
-        else if (name == QLatin1String("-d") || name == QLatin1String("--dither"))
-            o.dither = parseDither(value());
-        else if (name == QLatin1String("-f") || name == QLatin1String("--format"))
-            o.format = parseFormat(value());
-        else if (name == QLatin1String("--postfix"))
+    walkOptions(args, o.files, [&](const QString& name, const std::function<QString()>& value) {
+        if (takeRecipe(o.recipe, name, value)) return true;
+        if (name == QLatin1String("--postfix"))
             o.postfix = value();
         else if (name == QLatin1String("-o") || name == QLatin1String("--output-dir"))
             o.outputDir = value();
-        else if (name == QLatin1String("--json") && eq < 0)
+        else if (name == QLatin1String("--json"))
             o.json = true;
-        else if ((name == QLatin1String("-q") || name == QLatin1String("--quiet")) && eq < 0)
+        else if (name == QLatin1String("-q") || name == QLatin1String("--quiet"))
             o.quiet = true;
         else
-            throw UsageError(QStringLiteral("unknown option %1").arg(arg).toStdString());
-    }
+            return false;
+        return true;
+    });
     if (o.files.isEmpty()) throw UsageError("no input files given");
     return o;
+}
+
+RecipeOptions parseRecipe(const QStringList& args, QStringList& rest) {
+    RecipeOptions r;
+    walkOptions(args, rest, [&](const QString& name, const std::function<QString()>& value) {
+        return takeRecipe(r, name, value);
+    });
+    return r;
 }
 
 QString usageText() {
@@ -109,9 +139,14 @@ QString usageText() {
         "Usage:\n"
         "  sonteva convert [options] FILE...   render one job per file, in order\n"
         "  sonteva info FILE...                rate / word length / channels / duration\n"
+        "  sonteva presets list [recipe]       built-in and user presets; * marks the match\n"
+        "  sonteva presets save NAME [recipe]  store a recipe as a user preset\n"
+        "  sonteva presets delete NAME         remove user presets of that name\n"
+        "  sonteva engines                     which engines run, and what stands in\n"
         "  sonteva demo [DIR]                  write a demo master and render it\n"
         "\n"
-        "Options of convert (defaults: 44.1 kHz, 16-bit, \"Sonteva SRC\", \"TPDF\", WAV):\n"
+        "Recipe (defaults: 44.1 kHz, 16-bit, \"Sonteva SRC\", \"TPDF\", WAV):\n"
+        "  -p, --preset NAME        start from a built-in or user preset\n"
         "  -r, --rate HZ            44100 48000 88200 96000 176400 192000 352800 384000\n"
         "  -b, --bits DEPTH         16 24 32 32f 64f\n"
         "  -a, --algorithm NAME     \"Sonteva SRC\" \"Zavir Iravizeza\" \"SoX VHQ\"\n"
@@ -119,6 +154,7 @@ QString usageText() {
         "  -d, --dither NAME        \"None\" \"TPDF\" \"Noise Shaping Low\"\n"
         "                           \"Noise Shaping Medium\" \"Noise Shaping High\"\n"
         "  -f, --format FORMAT      wav aiff flac\n"
+        "Convert only:\n"
         "      --postfix TEXT       name postfix (default: generated from the recipe,\n"
         "                           e.g. _44k_16b_Sonteva_TPDF)\n"
         "  -o, --output-dir DIR     write outputs there (default: next to each source)\n"

@@ -15,12 +15,19 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The recipe options as given; absent ones keep the state object's value (the initial
+// recipe, or the preset's).
+struct RecipeOptions {
+    std::optional<QString> preset;
+    std::optional<int> rate;
+    std::optional<BitDepth> bits;
+    std::optional<QString> algorithm;
+    std::optional<QString> dither;
+    std::optional<AudioFormat> format;
+};
+
 struct ConvertOptions {
-    int rate = 44100;
-    BitDepth bits = BitDepth::int16;
-    QString algorithm = QStringLiteral("Sonteva SRC");
-    QString dither = QStringLiteral("TPDF");
-    AudioFormat format = AudioFormat::wav;
+    RecipeOptions recipe;
     std::optional<QString> postfix; // absent: the generated stem of the recipe
     std::optional<QString> outputDir;
     bool json = false;
@@ -30,6 +37,9 @@ struct ConvertOptions {
 
 // Parses the arguments after "convert". Throws UsageError.
 ConvertOptions parseConvert(const QStringList& args);
+// Parses recipe options only (for "presets save" and "presets list"); the remaining
+// positional arguments are returned in `rest`.
+RecipeOptions parseRecipe(const QStringList& args, QStringList& rest);
 
 int parseRate(const QString& text);
 BitDepth parseBits(const QString& text);

@@ -7,5 +7,7 @@ namespace sonteva::cli {
 int runConvert(const QStringList& args);
 int runInfo(const QStringList& args);
 int runDemo(const QStringList& args);
+int runPresets(const QStringList& args);
+int runEngines(const QStringList& args);
 
 } // namespace sonteva::cli

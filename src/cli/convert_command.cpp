@@ -1,108 +1,131 @@
-#include "audio_io/audio_io.h"
-#include "batch/job_runner.h"
-#include "cli/cli_options.h"
+// `sonteva convert`: the same state object as the window, driven from the command line.
+// Sources are added, queued with the recipe and rendered by Run Batch; the lines printed
+// are the state object's own texts.
 #include "cli/commands.h"
 #include "cli/progress_bar.h"
-#include "model/batch_texts.h"
-#include "model/naming.h"
+#include "cli/session.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextStream>
-#include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sonteva::cli {
 
 namespace {
 
-// The source entry as the source list would hold it; a file that cannot be probed still
-// becomes a job, which then fails with the decoder's description.
-InputFile probeSource(const QString& path) {
-    InputFile file;
-    file.id = QUuid::createUuid();
-    file.url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    try {
-        const AudioIO probe(QFile::encodeName(path).toStdString());
-        file.sampleRate = probe.sampleRate();
-        file.channels = probe.channels();
-        file.totalFrames = probe.totalFrames();
-        file.bitDepth = QString::fromStdString(probe.getBitDepth());
-    } catch (const std::exception&) {
-        file.bitDepth = QStringLiteral("unknown");
-    }
-    return file;
-}
-
-ConversionJob makeJob(const ConvertOptions& o, const QString& path) {
-    ConversionJob job;
-    job.id = QUuid::createUuid();
-    job.inputFile = probeSource(path);
-    job.targetFs = o.rate;
-    job.format = o.format;
-    job.bitDepth = o.bits;
-    job.quality = o.algorithm;
-    job.dither = o.dither;
-    if (o.outputDir)
-        job.outputFolder = QUrl::fromLocalFile(QFileInfo(*o.outputDir).absoluteFilePath());
-    job.postfix = o.postfix.value_or(expectedPostfix(o.rate, o.bits, o.algorithm, o.dither));
-    return job;
-}
-
 QString displayPath(const QString& path) {
     const QString relative = QDir::current().relativeFilePath(path);
     return relative.startsWith(QLatin1String("..")) ? path : relative;
 }
 
-QString jobLine(const ConversionJob& job, const JobReport& r) {
+QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
     const QString source = job.inputFile.url.fileName();
-    if (!r.succeeded) return QStringLiteral("failed  %1: %2").arg(source, r.error);
+    if (const auto* error = std::get_if<JobError>(&job.status))
+        return QStringLiteral("failed  %1: %2").arg(source, error->description);
+    const double seconds = std::get<JobDone>(job.status).elapsed;
     QString line = QStringLiteral("done    %1 \u2192 %2  (%3 s)")
-                       .arg(source, displayPath(r.outputPath), QString::number(r.seconds, 'f', 2));
-    for (const QString& note : r.notes)
-        line += QStringLiteral(" \u2014 ") + note;
+                       .arg(source, displayPath(job.outputUrl().toLocalFile()),
+                            QString::number(seconds, 'f', 2));
+    if (outcome)
+        for (const QString& note : outcome->notes)
+            line += QStringLiteral(" \u2014 ") + note;
     return line;
 }
 
-QByteArray jobJson(const ConversionJob& job, const JobReport& r) {
+QByteArray jsonRecord(const QString& source, const QString& output, bool done, double seconds,
+                      const QString& error, const QStringList& notes) {
     QJsonObject o;
-    o[QStringLiteral("source")] = job.inputFile.url.toLocalFile();
-    o[QStringLiteral("output")] = r.outputPath;
-    o[QStringLiteral("status")] = r.succeeded ? QStringLiteral("done") : QStringLiteral("error");
-    o[QStringLiteral("seconds")] = r.seconds;
-    o[QStringLiteral("error")] = r.succeeded ? QJsonValue() : QJsonValue(r.error);
-    if (!r.notes.isEmpty()) o[QStringLiteral("notes")] = QJsonValue::fromVariant(r.notes);
+    o[QStringLiteral("source")] = source;
+    o[QStringLiteral("output")] = output.isEmpty() ? QJsonValue() : QJsonValue(output);
+    o[QStringLiteral("status")] = done ? QStringLiteral("done") : QStringLiteral("error");
+    o[QStringLiteral("seconds")] = seconds;
+    o[QStringLiteral("error")] = done ? QJsonValue() : QJsonValue(error);
+    if (!notes.isEmpty()) o[QStringLiteral("notes")] = QJsonValue::fromVariant(notes);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-void printLine(FILE* stream, const QString& line) {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
+QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
+    const bool done = std::holds_alternative<JobDone>(job.status);
+    return jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(), done,
+                      done ? std::get<JobDone>(job.status).elapsed : 0.0,
+                      done ? QString() : std::get<JobError>(job.status).description,
+                      outcome ? outcome->notes : QStringList());
+}
+
+const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
+    for (const ConversionJob& job : vm.batchJobs())
+        if (job.id == id) return &job;
+    return nullptr;
+}
+
+// Adds every file; those that cannot be loaded (the state object prints why) count as
+// failures of the run.
+int addSources(AppViewModel& vm, const ConvertOptions& o) {
+    int failed = 0;
+    for (const QString& path : o.files) {
+        const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        const auto before = vm.inputFiles().size();
+        const bool known = std::any_of(vm.inputFiles().begin(), vm.inputFiles().end(),
+                                       [&](const InputFile& f) { return f.url == url; });
+        vm.addInputFile(url);
+        if (!known && vm.inputFiles().size() == before) {
+            ++failed;
+            if (o.json)
+                printLine(stdout,
+                          QString::fromUtf8(jsonRecord(url.toLocalFile(), {}, false, 0,
+                                                       QStringLiteral("could not be loaded"), {})));
+        }
+    }
+    return failed;
 }
 
 } // namespace
 
 int runConvert(const QStringList& args) {
     const ConvertOptions o = parseConvert(args);
-    // With --json, standard output carries only the JSON lines.
-    FILE* human = o.json ? stderr : stdout;
+    auto vm = makeViewModel();
+    applyRecipe(*vm, o.recipe);
+    if (o.postfix) vm->setCustomPostfix(*o.postfix);
+    if (o.outputDir)
+        vm->setOutputFolder(QUrl::fromLocalFile(QFileInfo(*o.outputDir).absoluteFilePath()));
+    FILE* human = o.json ? stderr : stdout; // with --json, standard output carries only JSON
+    const int loadFailures = addSources(*vm, o);
+    vm->addAllToQueue();
+    if (!o.quiet) printLine(human, vm->globalStatus());
+
     ProgressBar bar(!o.quiet);
-    int done = 0, failed = 0;
-    for (const QString& path : o.files) {
-        const ConversionJob job = makeJob(o, path);
-        bar.start(processingText(job.inputFile.url.fileName()));
-        const JobReport report = runJob(job, [&](double p) { bar.update(p); });
+    int failed = loadFailures;
+    QObject::connect(vm.get(), &AppViewModel::batchJobsChanged, [&] {
+        for (const ConversionJob& job : vm->batchJobs())
+            if (const auto* p = std::get_if<JobProcessing>(&job.status)) {
+                bar.show(vm->globalStatus(), p->progress, p->elapsed);
+                return;
+            }
+    });
+    QObject::connect(vm.get(), &AppViewModel::jobFinished, [&](const QUuid& id) {
         bar.clear();
-        report.succeeded ? ++done : ++failed;
-        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(job, report)));
-        if (!o.quiet || !report.succeeded)
-            printLine(o.quiet ? stderr : human, jobLine(job, report));
-    }
-    if (!o.quiet) printLine(human, batchSummary(done, failed));
+        const ConversionJob* job = findJob(*vm, id);
+        if (!job) return;
+        const bool done = std::holds_alternative<JobDone>(job->status);
+        failed += done ? 0 : 1;
+        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(*job, vm->outcomeOf(id))));
+        if (!o.quiet || !done)
+            printLine(o.quiet ? stderr : human, jobLine(*job, vm->outcomeOf(id)));
+    });
+    // The summary line is the last status the run writes, once it has stopped processing.
+    QObject::connect(vm.get(), &AppViewModel::globalStatusChanged, [&] {
+        if (vm->isBatchProcessing()) return;
+        bar.clear();
+        if (!o.quiet) printLine(human, vm->globalStatus());
+        QCoreApplication::quit();
+    });
+    vm->runBatch();
+    if (vm->isBatchProcessing()) QCoreApplication::exec();
     return failed > 0 ? 1 : 0;
 }
 

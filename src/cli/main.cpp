@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("convert")) return cli::runConvert(args);
         if (command == QLatin1String("info")) return cli::runInfo(args);
         if (command == QLatin1String("demo")) return cli::runDemo(args);
+        if (command == QLatin1String("presets")) return cli::runPresets(args);
+        if (command == QLatin1String("engines")) return cli::runEngines(args);
         throw cli::UsageError("unknown command \"" + command.toStdString() + "\"");
     } catch (const cli::UsageError& e) {
         std::fprintf(stderr, "sonteva: %s\n\n%s", e.what(),

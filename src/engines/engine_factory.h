@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sonteva {
 
@@ -16,7 +17,15 @@ namespace sonteva {
 std::unique_ptr<ResamplerCore> makeExportResampler(const std::string& quality, int64_t fsIn,
                                                    int64_t targetFs, const FilterParams& params);
 
-// Whether an external engine can run in this build, and the reason when it cannot.
+// The audition factory: `channels` independent engines (none for 0), by the same name
+// mapping, with the stand-in's record from SRCParams::getParams. It has no equal-rate
+// test: the preview builds no engines for a source already at the target rate. A library
+// that refuses the pair is asked again for every channel, and each refusal is logged.
+std::vector<std::unique_ptr<ResamplerCore>> makeEngines(const std::string& quality, int64_t fsIn,
+                                                        int64_t targetFs, int channels);
+
+// Whether an external engine runs in this build. `reason` says what converts under that
+// name: the library itself, or why it cannot run and what stands in for it.
 struct EngineAvailability {
     bool available = false;
     std::string reason;

@@ -1,5 +1,6 @@
 #pragma once
 // Jobs and reference conversions for the batch tests.
+#include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
 #include "batch/job_runner.h"
 #include "dsp/inhouse_engines.h"

@@ -46,7 +46,7 @@ TEST(StreamRoute, TwoBlocksMatchTheOneBlockReference) {
     writeFile(src, data, 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     const auto job = jobFor(src, 44100, BitDepth::int16, "TPDF");
     std::vector<double> progress;
-    const JobReport r = runJob(job, [&](double p) { progress.push_back(p); });
+    const JobOutcome r = runJob(job, [&](double p) { progress.push_back(p); });
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     ASSERT_EQ(progress.size(), 2u);
     EXPECT_NEAR(progress[0], 0.8427, 1e-4);
@@ -67,7 +67,7 @@ TEST(StreamRoute, EqualRatesPassTheSamplesThrough) {
     writeFile(src, data, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     for (const QString& algorithm : {kSontevaSRC, kSSRCShibata}) {
         auto job = jobFor(src, 48000, BitDepth::int24, "None", AudioFormat::flac, algorithm);
-        const JobReport r = runJob(job);
+        const JobOutcome r = runJob(job);
         ASSERT_TRUE(r.succeeded) << r.error.toStdString();
         EXPECT_EQ(readFile(out(job)).ints, readFile(src).ints);
     }
@@ -79,7 +79,7 @@ TEST(StreamRoute, ManyChannelsEachWithItsOwnDither) {
     const Planar data = musicLike(6, 20000, 48000);
     writeFile(src, data, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     const auto job = jobFor(src, 44100, BitDepth::int24, "TPDF", AudioFormat::aiff);
-    const JobReport r = runJob(job);
+    const JobOutcome r = runJob(job);
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     const ReadBack back = readFile(out(job));
     EXPECT_EQ(back.info.channels, 6);
@@ -105,7 +105,7 @@ TEST(StreamRoute, NoiseShapingOn24BitGetsTpdfAndSaysSo) {
     std::vector<std::string> lines;
     setLogSink([&](const std::string& line) { lines.push_back(line); });
     const auto job = jobFor(src, 44100, BitDepth::int24, "Noise Shaping Medium");
-    const JobReport r = runJob(job);
+    const JobOutcome r = runJob(job);
     setLogSink(nullptr);
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     EXPECT_EQ(lines, std::vector<std::string>{"Sonteva: noise-shaping dither unavailable "

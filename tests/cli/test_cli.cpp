@@ -19,9 +19,15 @@ struct CliRun {
     QString err;
 };
 
-CliRun runCli(const QStringList& args, const QString& cwd = {}) {
+// Every run gets a private settings store, so user presets never leak between tests or
+// into the developer's own.
+CliRun runCli(const QStringList& args, const QString& configHome = {}) {
+    static const TempDir fallback;
     QProcess p;
-    if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME",
+               configHome.isEmpty() ? QString::fromStdString(fallback.path()) : configHome);
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(SONTEVA_CLI), args);
     p.waitForFinished(120000);
     CliRun r;
@@ -52,39 +58,62 @@ TEST(Cli, BatchGoesOnPastAFailedJob) {
               SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     writeFile(dir.file("c.wav"), musicLike(1, 9600, 96000), 96000,
               SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    const CliRun r = runCli({"convert", "-r", "48000", "-b", "24", q(dir.file("a.wav")),
-                             q(dir.file("missing.wav")), q(dir.file("c.wav"))});
+    // A FLAC cut short opens (its header promises the full length) and fails while read.
+    Planar noisy(2, std::vector<double>(96000));
+    std::mt19937_64 rng(3);
+    for (auto& ch : noisy)
+        for (double& v : ch)
+            v = std::uniform_real_distribution<double>(-0.9, 0.9)(rng);
+    writeFile(dir.file("b.flac"), noisy, 96000, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    fs::resize_file(dir.file("b.flac"), fs::file_size(dir.file("b.flac")) / 2);
+    const CliRun r =
+        runCli({"convert", "-r", "48000", "-b", "24", q(dir.file("a.wav")),
+                q(dir.file("missing.wav")), q(dir.file("b.flac")), q(dir.file("c.wav"))});
     EXPECT_EQ(r.status, 1);
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith("done    a.wav \u2192 ")) << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].startsWith("failed  missing.wav: ")) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].startsWith("done    c.wav")) << lines[2].toStdString();
-    EXPECT_EQ(lines[3], "Batch finished \u2014 2 done, 1 failed.");
-    EXPECT_TRUE(fs::exists(dir.file("a_48k_24b_Sonteva_TPDF.wav")));
-    EXPECT_TRUE(fs::exists(dir.file("c_48k_24b_Sonteva_TPDF.wav")));
+    ASSERT_EQ(lines.size(), 6) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Failed to load file://" + q(dir.file("missing.wav")) +
+                                    ": No such file"))
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "Added 3 jobs \u2014 3 in queue, 3 pending.");
+    EXPECT_TRUE(lines[2].startsWith("done    a.wav \u2192 ")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith("failed  b.flac: Source ended early"))
+        << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].startsWith("done    c.wav")) << lines[4].toStdString();
+    EXPECT_EQ(lines[5], "Batch finished \u2014 2 done, 1 failed.");
+    EXPECT_FALSE(fs::exists(dir.file("b_48k_24b_Sonteva_TPDF.wav")));
     EXPECT_EQ(readFile(dir.file("c_48k_24b_Sonteva_TPDF.wav")).info.frames, 4800 + 32);
 }
 
-TEST(Cli, JsonRecordsPostfixAndOutputFolder) {
-    TempDir dir;
-    fs::create_directory(dir.file("out"));
-    writeFile(dir.file("take.wav"), musicLike(2, 4410, 44100), 44100,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+TEST(Cli, PresetsAndEngines) {
+    TempDir config, dir;
+    const QString home = q(config.path());
+    const CliRun saved = runCli({"presets", "save", "Client A", "-r", "48000", "-b", "24", "-a",
+                                 "Zavir Iravizeza", "-d", "None", "-f", "wav"},
+                                home);
+    EXPECT_EQ(saved.status, 0) << saved.err.toStdString();
+    const CliRun list = runCli(
+        {"presets", "list", "-r", "48000", "-b", "24", "-a", "Zavir Iravizeza", "-d", "None"},
+        home);
+    EXPECT_TRUE(list.out.contains("* Client A  (48 kHz, 24-bit, Zavir Iravizeza, None, WAV)"))
+        << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("  CD Master  (44.1 kHz, 16-bit, Sonteva SRC, TPDF, WAV)"));
+    EXPECT_TRUE(runCli({"presets", "list"}, home).out.contains("* CD Master"));
+
+    writeFile(dir.file("t.wav"), musicLike(2, 4800, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     const CliRun r =
-        runCli({"convert", "--json", "-r", "96000", "-b", "32f", "-f", "aiff", "--postfix",
-                "_client", "-o", q(dir.file("out")), q(dir.file("take.wav"))});
+        runCli({"convert", "-q", "--preset", "Client A", "-f", "flac", q(dir.file("t.wav"))}, home);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    const QJsonObject o = QJsonDocument::fromJson(r.out.trimmed().toUtf8()).object();
-    EXPECT_EQ(o["status"].toString(), "done");
-    EXPECT_EQ(o["output"].toString(), q(dir.file("out/take_client.aiff")));
-    EXPECT_TRUE(o["error"].isNull());
-    EXPECT_GT(o["seconds"].toDouble(), 0.0);
-    EXPECT_TRUE(r.err.contains("Batch completed successfully \u2014 1 file written."))
-        << r.err.toStdString();
-    const ReadBack back = readFile(dir.file("out/take_client.aiff"));
-    EXPECT_EQ(back.info.format, SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
-    EXPECT_EQ(back.info.samplerate, 96000);
+    EXPECT_TRUE(fs::exists(dir.file("t_48k_24b_Swiss.flac")));
+    const CliRun unknown = runCli({"convert", "--preset", "Nope", q(dir.file("t.wav"))}, home);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.contains("\"Hi Res\"")) << unknown.err.toStdString();
+
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 0);
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 1);
+    const CliRun engines = runCli({"engines"});
+    EXPECT_EQ(engines.out.split('\n', Qt::SkipEmptyParts).size(), 5) << engines.out.toStdString();
 }
 
 TEST(Cli, InfoCaptionsAndLoadFailures) {
@@ -102,9 +131,11 @@ TEST(Cli, DemoRendersThroughTheEngines) {
     TempDir dir;
     const CliRun r = runCli({"demo", q(dir.file("demo"))});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Batch completed successfully")) << r.out.toStdString();
-    EXPECT_TRUE(fs::exists(dir.file("demo/demo-master_44k_16b_Sonteva_TPDF.wav")));
-    EXPECT_TRUE(fs::exists(dir.file("demo/demo-master_44k_16b_Swiss_TPDF.wav")));
+    EXPECT_TRUE(r.out.contains("Sonteva SRC      demo-master_44k_16b_Sonteva_TPDF.wav"))
+        << r.out.toStdString();
+    for (const char* name : {"Sonteva", "Swiss", "SoX", "r8brain"})
+        EXPECT_TRUE(
+            fs::exists(dir.file(std::string("demo/demo-master_44k_16b_") + name + "_TPDF.wav")));
     const ReadBack master = readFile(dir.file("demo/demo-master.wav"));
     EXPECT_EQ(master.info.samplerate, 96000);
     EXPECT_EQ(master.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);

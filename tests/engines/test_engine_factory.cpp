@@ -1,9 +1,12 @@
 #include "dsp/inhouse_engines.h"
 #include "engines/engine_factory.h"
+#include "engines/external_engines.h"
 #include "engines/system_log.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 using namespace sonteva;
@@ -46,25 +49,81 @@ TEST(EngineFactory, InHouseEngines) {
     EXPECT_EQ(internal(swiss)->tapsPerPhase(), 147);
 }
 
-TEST(EngineFactory, StandInsUseTheirParameterRowAndSaySo) {
+TEST(EngineFactory, ExternalEnginesAndTheirStandIns) {
     CapturedLog log;
     const auto sox = make("SoX VHQ", 96000, 44100);
-    ASSERT_NE(internal(sox), nullptr);
-    EXPECT_EQ(internal(sox)->tapsPerPhase(), 4096);
+    EXPECT_NE(dynamic_cast<SoxrResampler*>(sox.get()), nullptr);
     const auto r8 = make("r8brain Free", 44100, 48000);
-    ASSERT_NE(internal(r8), nullptr);
-    EXPECT_EQ(internal(r8)->tapsPerPhase(), 1484);
-    ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0],
-              "Sonteva: soxr init failed (96000\u219244100) \u2014 falling back to internal SRC");
-    EXPECT_EQ(
-        log.lines[1],
-        "Sonteva: r8brain init failed (44100\u219248000) \u2014 falling back to internal SRC");
+    if (r8brainBuiltIn()) {
+        EXPECT_NE(dynamic_cast<R8brainResampler*>(r8.get()), nullptr);
+        EXPECT_TRUE(log.lines.empty());
+    } else {
+        ASSERT_NE(internal(r8), nullptr);
+        EXPECT_EQ(internal(r8)->tapsPerPhase(), 1484);
+        EXPECT_EQ(log.lines, std::vector<std::string>{"Sonteva: r8brain init failed "
+                                                      "(44100\u219248000) \u2014 falling back to "
+                                                      "internal SRC"});
+    }
+    log.lines.clear();
+
+    // A pair libsoxr refuses: the line is logged and the internal engine is built with the
+    // SoX VHQ row; that engine in turn rejects a zero rate.
+    EXPECT_THROW(make("SoX VHQ", 0, 48000), std::invalid_argument);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"Sonteva: soxr init failed (0\u219248000) "
+                                                  "\u2014 falling back to internal SRC"});
+    log.lines.clear();
 
     // "SSRC Shibata" reaching the factory at different rates: 4096 taps, fc 0.9, beta 16.67.
     const auto ssrc = make("SSRC Shibata", 48000, 44100);
     ASSERT_NE(internal(ssrc), nullptr);
     const PolyphaseFilterBank64 want(147, 160, -160, 0.9, 4096, "kaiser", 16.67, 0.0, true);
     EXPECT_EQ(internal(ssrc)->bank().bank, want.bank);
-    EXPECT_EQ(log.lines.size(), 2u); // no fallback line: this is its designed engine
+    EXPECT_TRUE(log.lines.empty()); // no fallback line: this is the engine meant for that name
+}
+
+TEST(EngineFactory, PreviewEnginesPerChannel) {
+    CapturedLog log;
+    EXPECT_TRUE(makeEngines("SoX VHQ", 44100, 48000, 0).empty());
+
+    const auto sox = makeEngines("SoX VHQ", 44100, 48000, 2);
+    ASSERT_EQ(sox.size(), 2u);
+    EXPECT_NE(dynamic_cast<SoxrResampler*>(sox[0].get()), nullptr);
+    EXPECT_NE(dynamic_cast<SoxrResampler*>(sox[1].get()), nullptr);
+    EXPECT_NE(sox[0], sox[1]);
+
+    // The internal engine takes its record from the parameter table.
+    const auto ssrc = makeEngines("SSRC Shibata", 48000, 44100, 1);
+    ASSERT_EQ(ssrc.size(), 1u);
+    ASSERT_NE(internal(ssrc[0]), nullptr);
+    EXPECT_EQ(internal(ssrc[0])->tapsPerPhase(), 4096);
+
+    // No equal-rate shortcut: the preview never asks for one.
+    const auto same = makeEngines("Sonteva SRC", 48000, 48000, 1);
+    ASSERT_EQ(same.size(), 1u);
+    ASSERT_NE(internal(same[0]), nullptr);
+    EXPECT_EQ(internal(same[0])->tapsPerPhase(), 128);
+    EXPECT_TRUE(log.lines.empty());
+
+    if (r8brainBuiltIn()) return;
+    // The library is asked again for every channel, so a stereo preview logs twice.
+    const auto r8 = makeEngines("r8brain Free", 44100, 48000, 2);
+    ASSERT_EQ(r8.size(), 2u);
+    for (const auto& e : r8) {
+        ASSERT_NE(internal(e), nullptr);
+        EXPECT_EQ(internal(e)->tapsPerPhase(), 1484);
+    }
+    const std::string line =
+        "Sonteva: r8brain init failed (44100\u219248000) \u2014 preview using internal SRC";
+    EXPECT_EQ(log.lines, (std::vector<std::string>{line, line}));
+}
+
+TEST(EngineFactory, AvailabilityTellsWhetherTheRealEngineRuns) {
+    const EngineAvailability sox = soxrAvailability();
+    EXPECT_TRUE(sox.available);
+    EXPECT_EQ(sox.reason.rfind("libsoxr-", 0), 0u) << sox.reason;
+    const EngineAvailability r8 = r8brainAvailability();
+    EXPECT_EQ(r8.available, r8brainBuiltIn());
+    if (!r8.available) {
+        EXPECT_NE(r8.reason.find("-DSONTEVA_R8BRAIN_DIR="), std::string::npos) << r8.reason;
+    }
 }

@@ -1,0 +1,86 @@
+#include "batch/whole_file_route.h"
+
+#include "audio_io/audio_io.h"
+#include "audio_io/dither.h"
+#include "batch/channel_pool.h"
+#include "engines/engine_factory.h"
+#include "engines/ssrc_runner.h"
+#include "engines/system_log.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace sonteva {
+
+namespace {
+
+// Every other engine converts the channels in parallel, each task with its own engine.
+ChannelBuffers convertChannels(const ConversionJob& job, const ChannelBuffers& signal, int64_t fsIn,
+                               const FilterParams& params, const ProgressFn& progress) {
+    const int channels = static_cast<int>(signal.size());
+    ChannelBuffers out(signal.size());
+    std::mutex lock;
+    int finished = 0;
+    ChannelPool pool(ChannelPool::workersFor(channels));
+    pool.run(channels, [&](int c) {
+        auto engine = makeExportResampler(job.quality.toStdString(), fsIn, job.targetFs, params);
+        auto converted = engine->processBlock(signal[static_cast<size_t>(c)]);
+        const auto tail = engine->flush();
+        converted.insert(converted.end(), tail.begin(), tail.end());
+        std::lock_guard guard(lock);
+        out[static_cast<size_t>(c)] = std::move(converted);
+        ++finished;
+        if (progress) progress(0.1 + 0.8 * finished / channels);
+    });
+    return out;
+}
+
+void logTpdfSubstitute(BitDepth depth) {
+    systemLog("Sonteva: noise-shaping dither unavailable (bitDepth " + rawValue(depth) +
+              " / ssrc) \u2014 using TPDF");
+}
+
+// Dither only ever touches 16- and 24-bit targets. A noise shaper the external converter
+// cannot deliver (and any on 24 bits) falls back to TPDF with a log line.
+void applyDither(const ConversionJob& job, ChannelBuffers& signal) {
+    if (job.bitDepth != BitDepth::int16 && job.bitDepth != BitDepth::int24) return;
+    const auto& shapers = SSRCRunner::shaperIDs();
+    const auto shaper = shapers.find(job.dither.toStdString());
+    if (shaper != shapers.end()) {
+        if (job.bitDepth == BitDepth::int16) {
+            if (auto shaped = SSRCRunner::dither16(signal, job.targetFs, shaper->second)) {
+                signal = std::move(*shaped);
+                return;
+            }
+        }
+        logTpdfSubstitute(job.bitDepth);
+        applyTPDF(signal, job.bitDepth);
+    } else if (job.dither == QLatin1String("TPDF")) {
+        applyTPDF(signal, job.bitDepth);
+    }
+}
+
+} // namespace
+
+WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
+                                 const std::string& outputPath, int64_t fsIn,
+                                 const FilterParams& params, const ProgressFn& progress) {
+    AudioIO source(sourcePath);
+    ChannelBuffers signal = source.readAllDouble();
+    WholeFileResult result;
+    result.nonFiniteSamples = source.nonFiniteSamples();
+    if (job.quality == kSSRCShibata && job.targetFs != fsIn)
+        signal = SSRCRunner::convert(signal, fsIn, job.targetFs);
+    else
+        signal = convertChannels(job, signal, fsIn, params, progress);
+    applyDither(job, signal);
+    AudioIO::write(outputPath, signal, static_cast<double>(job.targetFs), job.format, job.bitDepth);
+    result.framesWritten = signal.empty() ? 0 : static_cast<int64_t>(signal[0].size());
+    for (const auto& channel : signal)
+        for (double v : channel)
+            result.peak = std::max(result.peak, std::fabs(v));
+    return result;
+}
+
+} // namespace sonteva

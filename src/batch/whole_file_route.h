@@ -1,0 +1,22 @@
+#pragma once
+// The whole-file route, used only when the external SSRC converter must see the whole
+// signal: SSRC conversion at differing rates, or its noise-shaping dither on a 16-bit
+// target (after any other engine converted the channels in parallel).
+#include "batch/job_runner.h"
+
+#include <string>
+
+namespace sonteva {
+
+struct WholeFileResult {
+    int64_t framesWritten = 0;
+    double peak = 0;
+    int64_t nonFiniteSamples = 0;
+};
+
+// Throws on any failure; the output appears only on success.
+WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
+                                 const std::string& outputPath, int64_t fsIn,
+                                 const FilterParams& params, const ProgressFn& progress);
+
+} // namespace sonteva

@@ -1,0 +1,25 @@
+#pragma once
+// Runs an executable as a child process, without a shell: standard input from /dev/null,
+// standard output and standard error captured through pipes and drained together, so a
+// chatty child never stalls on a full pipe, and a time limit after which the child is
+// killed and reaped, so a child that never ends cannot hold its caller forever.
+#include <string>
+#include <vector>
+
+namespace sonteva {
+
+struct ChildOutcome {
+    enum class End { exited, signalled, timedOut };
+    End end = End::exited;
+    // The exit status, or the number of the signal that ended the child.
+    int status = 0;
+    // What the child wrote on standard error (the first MiB; the rest is drained and
+    // dropped). Standard output is drained and dropped.
+    std::string standardError;
+};
+
+// Throws AudioError with the platform's text when the child cannot be started.
+ChildOutcome runChild(const std::string& executable, const std::vector<std::string>& arguments,
+                      double timeLimitSeconds);
+
+} // namespace sonteva

@@ -1,0 +1,188 @@
+#pragma once
+// The single observable state object of the application: the current recipe, the
+// source list, the queue, the presets and the status line. Every property is read and
+// written on the thread that owns the object (the main thread); each change is announced
+// by its signal. The user interfaces (window and command line) observe it and call its
+// operations; they hold no state of their own beyond view-local values.
+#include "dsp/resampler_core.h"
+#include "dsp/src_params.h"
+#include "model/job_executor.h"
+#include "model/recipe.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSettings>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace sonteva {
+
+// Modal choosers of the desktop: files to add, and the output folder. Each returns what the
+// user confirmed (nothing when cancelled).
+class FilePanels {
+public:
+    virtual ~FilePanels() = default;
+    virtual QList<QUrl> chooseAudioFiles() = 0;
+    virtual std::optional<QUrl> chooseFolder() = 0;
+};
+
+class AppViewModel : public QObject {
+    Q_OBJECT
+public:
+    // settings: the per-user store (null: the application's default QSettings).
+    explicit AppViewModel(std::shared_ptr<JobExecutor> executor, QSettings* settings = nullptr,
+                          QObject* parent = nullptr);
+    ~AppViewModel() override;
+
+    // --- the recipe (every change regenerates the postfix, then re-matches the preset) ---
+    int targetFsSelection() const { return targetFs_; }
+    BitDepth selectedBitDepth() const { return bitDepth_; }
+    const QString& selectedQuality() const { return quality_; }
+    const QString& selectedDither() const { return dither_; }
+    AudioFormat selectedFormat() const { return format_; }
+    void setTargetFsSelection(int rate);
+    void setSelectedBitDepth(BitDepth depth);
+    void setSelectedQuality(const QString& quality);
+    void setSelectedDither(const QString& dither);
+    void setSelectedFormat(AudioFormat format);
+
+    // --- output naming ---
+    const QString& customPostfix() const { return customPostfix_; }
+    const QString& lastGeneratedPostfix() const { return lastGeneratedPostfix_; }
+    bool postfixIsDirty() const { return postfixIsDirty_; }
+    void setCustomPostfix(const QString& text); // as typed; no follow-up
+    QString getExpectedPostfix() const;
+    void updatePostfix();
+    const std::optional<QUrl>& outputFolder() const { return outputFolder_; }
+    void setOutputFolder(const std::optional<QUrl>& folder); // the folder panel's result
+    void resetOutputFolder() { setOutputFolder(std::nullopt); }
+
+    // --- sources ---
+    const std::vector<InputFile>& inputFiles() const { return inputFiles_; }
+    bool handleDrop(const QList<QUrl>& urls);
+    void addInputFile(const QUrl& url);
+    // The open panel and the folder panel belong to the window, which installs them; without
+    // panels (the command line) these do nothing.
+    void setPanels(std::shared_ptr<FilePanels> panels) { panels_ = std::move(panels); }
+    void addFilesViaPanel();
+    void selectOutputFolder();
+    void removeInputFile(const QUuid& id);
+    void clearInputFiles();
+    bool targetRateMatchesAllSources() const;
+
+    // --- the queue ---
+    const std::vector<ConversionJob>& batchJobs() const { return batchJobs_; }
+    void addAllToQueue();
+    QString queueSummary() const;
+    int pendingJobCount() const;
+    void runBatch(); // Run Batch: starts processNextJob() unless a batch is running
+    void processNextJob();
+    void removeJob(const QUuid& id);
+    void clearQueue();
+    bool isBatchProcessing() const { return isBatchProcessing_; }
+    const QString& globalStatus() const { return globalStatus_; }
+    const std::optional<QUuid>& selectedBatchJobId() const { return selectedBatchJobId_; }
+    void setSelectedBatchJobId(const std::optional<QUuid>& id);
+    // What the last finished render of a job reported (notes, levels), if it finished.
+    const JobOutcome* outcomeOf(const QUuid& id) const;
+
+    // --- presets ---
+    const std::vector<GlobalPreset>& builtInPresets() const { return builtInPresets_; }
+    const std::vector<GlobalPreset>& userPresets() const { return userPresets_; }
+    const std::optional<QUuid>& activePresetId() const { return activePresetId_; }
+    void applyPreset(const QUuid& id);
+    void updateActivePreset();
+    void saveCustomPreset(const QString& name);
+    void deleteUserPreset(const QUuid& id);
+    void loadUserPresets();
+    void saveUserPresets();
+    bool showingSavePresetAlert() const { return showingSavePresetAlert_; }
+    void setShowingSavePresetAlert(bool showing);
+
+    // --- monitor volume (persisted) ---
+    double monitorVolume() const { return monitorVolume_; }
+    void setMonitorVolume(double volume);
+
+    // --- fixed vocabularies ---
+    static std::vector<int> targetFsOptionsList() { return targetFsOptions(); }
+
+    // The rendering factory for one channel of a job.
+    static std::unique_ptr<ResamplerCore> makeExportResampler(const QString& quality, int64_t fsIn,
+                                                              int64_t targetFs,
+                                                              const FilterParams& params);
+
+Q_SIGNALS:
+    void targetFsSelectionChanged();
+    void selectedBitDepthChanged();
+    void selectedQualityChanged();
+    void selectedDitherChanged();
+    void selectedFormatChanged();
+    void customPostfixChanged();
+    void lastGeneratedPostfixChanged();
+    void postfixIsDirtyChanged();
+    void outputFolderChanged();
+    void inputFilesChanged();
+    void batchJobsChanged();
+    void isBatchProcessingChanged();
+    void globalStatusChanged();
+    void selectedBatchJobIdChanged();
+    void userPresetsChanged();
+    void activePresetIdChanged();
+    void showingSavePresetAlertChanged();
+    void monitorVolumeChanged();
+    // A job left `processing` for `done` or `error`.
+    void jobFinished(const QUuid& id);
+
+private Q_SLOTS:
+    void drainReports();
+
+private:
+    class ReportMailbox;
+    void recipeFollowUp(void (AppViewModel::*changed)());
+    void setGlobalStatus(const QString& text);
+    void setBatchProcessing(bool processing);
+    ConversionJob* jobById(const QUuid& id);
+    void onProgress(const QUuid& id, double progress);
+    void onFinished(const QUuid& id, const JobOutcome& outcome);
+    void onTimerTick();
+    const GlobalPreset* presetById(const QUuid& id) const;
+
+    // Declared before the executor: destroying the executor waits for a running job,
+    // whose last reports must still find the mailbox (closed by then).
+    std::shared_ptr<ReportMailbox> mailbox_;
+    std::shared_ptr<JobExecutor> executor_;
+    std::shared_ptr<FilePanels> panels_;
+    QSettings* settings_;
+    std::unique_ptr<QSettings> ownSettings_;
+
+    int targetFs_ = 44100;
+    BitDepth bitDepth_ = BitDepth::int16;
+    QString quality_;
+    QString dither_;
+    AudioFormat format_ = AudioFormat::wav;
+    QString customPostfix_;
+    QString lastGeneratedPostfix_;
+    bool postfixIsDirty_ = false;
+    std::optional<QUrl> outputFolder_;
+
+    std::vector<InputFile> inputFiles_;
+    std::vector<ConversionJob> batchJobs_;
+    std::vector<std::pair<QUuid, JobOutcome>> outcomes_;
+    bool isBatchProcessing_ = false;
+    QString globalStatus_;
+    std::optional<QUuid> selectedBatchJobId_;
+    QTimer* timer_ = nullptr;
+    QUuid runningJob_;
+    QElapsedTimer runningSince_;
+
+    std::vector<GlobalPreset> builtInPresets_;
+    std::vector<GlobalPreset> userPresets_;
+    std::optional<QUuid> activePresetId_;
+    bool showingSavePresetAlert_ = false;
+    double monitorVolume_ = 1.0;
+};
+
+} // namespace sonteva

@@ -1,0 +1,150 @@
+// The queue: frozen jobs, Run Batch, one job at a time top to bottom, progress and
+// elapsed time in the job's row, and the summary in the status line. Jobs are addressed
+// by id, so a late report for a job that left the queue changes nothing.
+#include "model/app_view_model.h"
+#include "model/batch_texts.h"
+#include "model/report_mailbox.h"
+
+namespace sonteva {
+
+void AppViewModel::drainReports() {
+    for (ReportMailbox::Report& r : mailbox_->take()) {
+        if (r.progress)
+            onProgress(r.job, *r.progress);
+        else
+            onFinished(r.job, r.outcome);
+    }
+}
+
+ConversionJob* AppViewModel::jobById(const QUuid& id) {
+    for (ConversionJob& job : batchJobs_)
+        if (job.id == id) return &job;
+    return nullptr;
+}
+
+const JobOutcome* AppViewModel::outcomeOf(const QUuid& id) const {
+    for (const auto& [jobId, outcome] : outcomes_)
+        if (jobId == id) return &outcome;
+    return nullptr;
+}
+
+void AppViewModel::addAllToQueue() {
+    for (const InputFile& file : inputFiles_) {
+        ConversionJob job;
+        job.id = QUuid::createUuid();
+        job.inputFile = file;
+        job.targetFs = targetFs_;
+        job.format = format_;
+        job.bitDepth = bitDepth_;
+        job.quality = quality_;
+        job.dither = dither_;
+        job.outputFolder = outputFolder_;
+        job.postfix = customPostfix_;
+        batchJobs_.push_back(job);
+    }
+    Q_EMIT batchJobsChanged();
+    const auto n = inputFiles_.size();
+    setGlobalStatus(
+        QStringLiteral("Added %1 %2 \u2014 %3.")
+            .arg(n)
+            .arg(n == 1 ? QStringLiteral("job") : QStringLiteral("jobs"), queueSummary()));
+}
+
+QString AppViewModel::queueSummary() const {
+    return QStringLiteral("%1 in queue, %2 pending").arg(batchJobs_.size()).arg(pendingJobCount());
+}
+
+int AppViewModel::pendingJobCount() const {
+    return static_cast<int>(std::count_if(batchJobs_.begin(), batchJobs_.end(), [](const auto& j) {
+        return std::holds_alternative<JobPending>(j.status);
+    }));
+}
+
+void AppViewModel::runBatch() {
+    if (isBatchProcessing_) return;
+    setBatchProcessing(true);
+    processNextJob();
+}
+
+void AppViewModel::processNextJob() {
+    auto next = std::find_if(batchJobs_.begin(), batchJobs_.end(), [](const ConversionJob& j) {
+        return std::holds_alternative<JobPending>(j.status);
+    });
+    if (next == batchJobs_.end()) {
+        setBatchProcessing(false);
+        int done = 0, failed = 0;
+        for (const ConversionJob& j : batchJobs_) {
+            done += std::holds_alternative<JobDone>(j.status);
+            failed += std::holds_alternative<JobError>(j.status);
+        }
+        setGlobalStatus(batchSummary(done, failed));
+        if (timer_) timer_->stop();
+        runningJob_ = QUuid();
+        return;
+    }
+    setGlobalStatus(processingText(next->inputFile.url.fileName()));
+    next->status = JobProcessing{0.0, 0.0};
+    Q_EMIT batchJobsChanged();
+    runningJob_ = next->id;
+    runningSince_.start();
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setInterval(100);
+        connect(timer_, &QTimer::timeout, this, &AppViewModel::onTimerTick);
+    }
+    timer_->start();
+
+    // The reports come from the job's thread and are applied here, on the owning thread.
+    const QUuid id = next->id;
+    auto progress = [mailbox = mailbox_, id](double p) { mailbox->post({id, p, {}}); };
+    auto finished = [mailbox = mailbox_, id](const JobOutcome& outcome) {
+        mailbox->post({id, std::nullopt, outcome});
+    };
+    executor_->start(*next, progress, finished);
+}
+
+void AppViewModel::onTimerTick() {
+    ConversionJob* job = jobById(runningJob_);
+    if (!job) return;
+    if (auto* p = std::get_if<JobProcessing>(&job->status)) {
+        p->elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
+        Q_EMIT batchJobsChanged();
+    }
+}
+
+void AppViewModel::onProgress(const QUuid& id, double progress) {
+    ConversionJob* job = jobById(id);
+    if (!job) return;
+    if (auto* p = std::get_if<JobProcessing>(&job->status)) {
+        p->progress = progress;
+        Q_EMIT batchJobsChanged();
+    }
+}
+
+void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
+    const double elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
+    if (ConversionJob* job = jobById(id);
+        job && std::holds_alternative<JobProcessing>(job->status)) {
+        if (outcome.succeeded)
+            job->status = JobDone{elapsed};
+        else
+            job->status = JobError{outcome.error};
+        outcomes_.emplace_back(id, outcome);
+        Q_EMIT batchJobsChanged();
+        Q_EMIT jobFinished(id);
+    }
+    processNextJob();
+}
+
+void AppViewModel::removeJob(const QUuid& id) {
+    std::erase_if(batchJobs_, [&](const ConversionJob& j) { return j.id == id; });
+    Q_EMIT batchJobsChanged();
+}
+
+void AppViewModel::clearQueue() {
+    batchJobs_.clear();
+    outcomes_.clear();
+    Q_EMIT batchJobsChanged();
+}
+
+} // namespace sonteva

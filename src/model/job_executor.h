@@ -1,0 +1,31 @@
+#pragma once
+// How a queued job gets rendered. The state object only decides which job runs and
+// publishes its progress; the rendering itself belongs to the batch layer, which supplies
+// an executor. Callbacks may arrive on any thread.
+#include "model/recipe.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace sonteva {
+
+struct JobOutcome {
+    bool succeeded = false;
+    QString error;     // the failure's description
+    QStringList notes; // what the user should know about a finished job
+    QString outputPath;
+    int64_t framesWritten = 0;
+    double peak = 0; // largest absolute sample written
+};
+
+class JobExecutor {
+public:
+    virtual ~JobExecutor() = default;
+    // Starts rendering a copy of the job in the background and returns at once.
+    virtual void start(const ConversionJob& job, std::function<void(double)> progress,
+                       std::function<void(const JobOutcome&)> finished) = 0;
+};
+
+} // namespace sonteva

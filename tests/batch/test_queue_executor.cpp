@@ -1,0 +1,50 @@
+// The state object and the real executor together: jobs rendered on the background
+// thread, progress and outcomes posted back, the summary at the end. Also run under
+// ThreadSanitizer.
+#include "batch/queue_executor.h"
+#include "model/app_view_model.h"
+#include "support/test_files.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+TEST(QueueExecutor, RendersTheQueueOnItsThreadAndReportsBack) {
+    TempDir dir;
+    QSettings settings(QString::fromStdString(dir.file("settings.ini")), QSettings::IniFormat);
+    AppViewModel vm(std::make_shared<QueueExecutor>(), &settings);
+    for (const char* name : {"a.wav", "b.wav"}) {
+        writeFile(dir.file(name), musicLike(2, 300000, 96000), 96000,
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+        vm.addInputFile(QUrl::fromLocalFile(QString::fromStdString(dir.file(name))));
+    }
+    vm.addAllToQueue();
+    // A job whose source disappears after queueing fails; the one after it still runs.
+    std::filesystem::remove(dir.file("a.wav"));
+    std::vector<double> progress;
+    QObject::connect(&vm, &AppViewModel::batchJobsChanged, [&] {
+        for (const ConversionJob& j : vm.batchJobs())
+            if (const auto* p = std::get_if<JobProcessing>(&j.status))
+                if (progress.empty() || progress.back() != p->progress)
+                    progress.push_back(p->progress);
+    });
+    vm.runBatch();
+    QElapsedTimer clock;
+    clock.start();
+    while (vm.isBatchProcessing() && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(vm.isBatchProcessing());
+    EXPECT_EQ(vm.globalStatus(), "Batch finished \u2014 1 done, 1 failed.");
+    EXPECT_TRUE(std::get<JobError>(vm.batchJobs()[0].status).description.contains("a.wav"));
+    EXPECT_GT(std::get<JobDone>(vm.batchJobs()[1].status).elapsed, 0.0);
+    EXPECT_EQ(progress, (std::vector<double>{0.0, 0.1 + 0.85 * 262144 / 300000, 0.95}));
+    EXPECT_EQ(readFile(dir.file("b_44k_16b_Sonteva_TPDF.wav")).info.frames, 137842);
+    const JobOutcome* outcome = vm.outcomeOf(vm.batchJobs()[1].id);
+    ASSERT_NE(outcome, nullptr);
+    EXPECT_EQ(outcome->framesWritten, 137842);
+}

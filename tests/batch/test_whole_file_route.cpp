@@ -1,0 +1,121 @@
+// The whole-file route with a stand-in ssrc_hp: SSRC conversion, SSRC noise shaping after
+// any engine, and the TPDF substitutes with their log line.
+#include "batch_support.h"
+#include "engines/ssrc_runner.h"
+#include "engines/system_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+namespace {
+
+class WholeFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SONTEVA_RESOURCE_DIR", dir.path().c_str(), 1); // no ssrc_hp in there
+        ::setenv("SONTEVA_SSRC", SONTEVA_FAKE_SSRC, 1);
+        ::setenv("TMPDIR", dir.path().c_str(), 1);
+        setLogSink([this](const std::string& line) { log.push_back(line); });
+        source = dir.file("master.wav");
+        data = musicLike(2, 20000, 96000);
+        writeFile(source, data, 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    }
+    void TearDown() override {
+        setLogSink(nullptr);
+        ::unsetenv("SONTEVA_SSRC");
+        ::unsetenv("SONTEVA_RESOURCE_DIR");
+        ::unsetenv("TMPDIR");
+    }
+    JobOutcome run(const ConversionJob& job) {
+        progress.clear();
+        return runJob(job, [this](double p) { progress.push_back(p); });
+    }
+    // The in-house conversion of the source, TPDF-dithered at `bits`, as stored integers.
+    std::vector<std::vector<int32_t>> tpdfReference(int fsOut, int bits) {
+        ChannelBuffers y;
+        for (const auto& ch : exactly(data, 24)) {
+            auto engine = SontevaSRC::makeEngine(96000, fsOut);
+            y.push_back(convertWhole(*engine, ch));
+        }
+        applyTPDF(y, bits == 16 ? BitDepth::int16 : BitDepth::int24);
+        std::vector<std::vector<int32_t>> q;
+        for (const auto& ch : y) {
+            q.emplace_back();
+            for (double v : ch)
+                q.back().push_back(int32_t(v * std::ldexp(1.0, bits - 1)));
+        }
+        return q;
+    }
+
+    TempDir dir;
+    std::string source;
+    Planar data;
+    std::vector<std::string> log;
+    std::vector<double> progress;
+};
+
+const char* kTpdfLine16 =
+    "Sonteva: noise-shaping dither unavailable (bitDepth 16 / ssrc) \u2014 using TPDF";
+const char* kTpdfLine24 =
+    "Sonteva: noise-shaping dither unavailable (bitDepth 24 / ssrc) \u2014 using TPDF";
+
+} // namespace
+
+TEST_F(WholeFile, SsrcConversionRunsTheConverterOverTheWholeSignal) {
+    auto job = jobFor(source, 44100, BitDepth::int24, "TPDF", AudioFormat::flac, kSSRCShibata);
+    const JobOutcome r = run(job);
+    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
+    EXPECT_TRUE(progress.empty()); // nothing to report while the converter runs
+    const ReadBack back = readFile(job.outputUrl().toLocalFile().toStdString());
+    EXPECT_EQ(back.info.samplerate, 44100);
+    EXPECT_EQ(back.info.frames, 9188 + 2); // round(20000 * 44100 / 96000) + the converter's 2
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(WholeFile, NoiseShapingAfterAnyEngine) {
+    auto job = jobFor(source, 48000, BitDepth::int16, "Noise Shaping Medium");
+    const JobOutcome r = run(job);
+    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
+    EXPECT_EQ(progress, (std::vector<double>{0.5, 0.9})); // two channels converted in parallel
+    const ReadBack back = readFile(job.outputUrl().toLocalFile().toStdString());
+    EXPECT_EQ(back.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(back.info.frames, 10000 + 32); // the converted length, kept by the dither step
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(WholeFile, AShaperTheConverterLacksFallsBackToTpdf) {
+    // Shaper 6 exists only at 44.1 and 48 kHz; the converter then writes undithered audio
+    // and says so, which must not pass for noise shaping.
+    auto job = jobFor(source, 88200, BitDepth::int16, "Noise Shaping High");
+    ASSERT_TRUE(run(job).succeeded);
+    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine16});
+    EXPECT_EQ(readFile(job.outputUrl().toLocalFile().toStdString()).ints, tpdfReference(88200, 16));
+}
+
+TEST_F(WholeFile, TwentyFourBitsNeverGetTheExternalShaper) {
+    auto job =
+        jobFor(source, 44100, BitDepth::int24, "Noise Shaping Low", AudioFormat::wav, kSSRCShibata);
+    ASSERT_TRUE(run(job).succeeded);
+    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine24});
+}
+
+TEST_F(WholeFile, MissingConverter) {
+    ::setenv("SONTEVA_SSRC", dir.file("nowhere").c_str(), 1);
+    const JobOutcome ssrc =
+        run(jobFor(source, 44100, BitDepth::int24, "None", AudioFormat::wav, kSSRCShibata));
+    EXPECT_FALSE(ssrc.succeeded);
+    EXPECT_EQ(ssrc.error, "SSRC binary (ssrc_hp) not found");
+    // Noise shaping falls back to TPDF, and the job succeeds.
+    auto shaped = jobFor(source, 48000, BitDepth::int16, "Noise Shaping Low");
+    ASSERT_TRUE(run(shaped).succeeded);
+    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine16});
+    EXPECT_EQ(readFile(shaped.outputUrl().toLocalFile().toStdString()).ints,
+              tpdfReference(48000, 16));
+    // No work folder was left behind.
+    for (const std::string& name : dir.entries())
+        EXPECT_EQ(name.find("sonteva-"), std::string::npos) << name;
+}

@@ -1,0 +1,204 @@
+#include "model_support.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+namespace {
+
+// Sources probed from real files, so that the queue holds what intake would give it.
+void addSources(ModelFixture& f, AppViewModel& vm, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string path =
+            f.dir.file("take" + std::to_string(vm.inputFiles().size()) + ".wav");
+        writeFile(path, musicLike(2, 4800, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+        vm.addInputFile(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
+}
+
+JobOutcome ok() {
+    JobOutcome o;
+    o.succeeded = true;
+    return o;
+}
+
+JobOutcome failure(const char* why) {
+    JobOutcome o;
+    o.error = why;
+    return o;
+}
+
+template <typename T> bool is(const ConversionJob& job) {
+    return std::holds_alternative<T>(job.status);
+}
+
+} // namespace
+
+TEST(Queue, SummaryOfAnEmptyRun) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    std::vector<bool> flags;
+    QObject::connect(&vm, &AppViewModel::isBatchProcessingChanged,
+                     [&] { flags.push_back(vm.isBatchProcessing()); });
+    vm.runBatch();
+    EXPECT_EQ(flags, (std::vector<bool>{true, false}));
+    EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 0 files written.");
+}
+
+TEST(Queue, FrozenJobsRunTopToBottomAndAFailureDoesNotStopTheRest) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 3);
+    vm.setCustomPostfix("_44k_16b_Sonteva_TPDF_ClientA");
+    vm.addAllToQueue();
+    EXPECT_EQ(vm.globalStatus(), "Added 3 jobs \u2014 3 in queue, 3 pending.");
+    vm.setTargetFsSelection(96000); // later changes do not touch queued jobs
+    EXPECT_EQ(vm.batchJobs()[0].targetFs, 44100);
+    EXPECT_EQ(vm.batchJobs()[2].postfix, "_44k_16b_Sonteva_TPDF_ClientA");
+
+    vm.runBatch();
+    vm.runBatch(); // already running: nothing happens
+    ASSERT_EQ(f.executor->started.size(), 1u);
+    EXPECT_EQ(vm.globalStatus(), "Processing take0.wav...");
+    EXPECT_TRUE(is<JobProcessing>(vm.batchJobs()[0]));
+    f.executor->started[0].progress(0.5);
+    f.settle();
+    EXPECT_EQ(std::get<JobProcessing>(vm.batchJobs()[0].status).progress, 0.5);
+
+    f.executor->started[0].finished(failure("Format not recognised."));
+    f.settle();
+    EXPECT_EQ(std::get<JobError>(vm.batchJobs()[0].status).description, "Format not recognised.");
+    ASSERT_EQ(f.executor->started.size(), 2u); // the next job started
+    f.executor->started[0].progress(0.9);      // a late report changes nothing
+    f.settle();
+    EXPECT_TRUE(is<JobError>(vm.batchJobs()[0]));
+
+    // A source added and queued during the run is rendered by the same run.
+    addSources(f, vm, 1);
+    vm.addAllToQueue();
+    EXPECT_EQ(vm.globalStatus(), "Added 4 jobs \u2014 7 in queue, 5 pending.");
+    for (size_t i = 1; i < 7; ++i) {
+        ASSERT_EQ(f.executor->started.size(), i + 1);
+        f.executor->started[i].finished(ok());
+        f.settle();
+    }
+    EXPECT_FALSE(vm.isBatchProcessing());
+    EXPECT_EQ(vm.globalStatus(), "Batch finished \u2014 6 done, 1 failed.");
+    EXPECT_TRUE(is<JobDone>(vm.batchJobs()[6]));
+    EXPECT_EQ(vm.queueSummary(), "7 in queue, 0 pending");
+}
+
+TEST(Queue, FinishedRowsCountAgainAndOneFileReadsSingular) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 1);
+    vm.addAllToQueue();
+    EXPECT_EQ(vm.globalStatus(), "Added 1 job \u2014 1 in queue, 1 pending.");
+    vm.runBatch();
+    f.executor->started[0].finished(ok());
+    f.settle();
+    EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 1 file written.");
+    vm.runBatch(); // nothing pending: the finished row is counted again
+    EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 1 file written.");
+}
+
+TEST(Queue, ElapsedTimeTicksWhileProcessingAndStatusIsAddressedById) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 2);
+    vm.addAllToQueue();
+    vm.runBatch();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 350)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_GT(std::get<JobProcessing>(vm.batchJobs()[0].status).elapsed, 0.0);
+    // The running job leaves the queue (the window prevents it; the object must cope).
+    const QUuid running = vm.batchJobs()[0].id;
+    vm.removeJob(running);
+    f.executor->started[0].finished(ok());
+    f.settle();
+    ASSERT_EQ(vm.batchJobs().size(), 1u);
+    EXPECT_TRUE(is<JobProcessing>(vm.batchJobs()[0])); // the next one, not a wrong row
+    EXPECT_EQ(f.executor->started.size(), 2u);
+}
+
+TEST(Sources, IntakeDuplicatesCaptionsAndTheSameRateNote) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    EXPECT_FALSE(vm.targetRateMatchesAllSources());
+    const std::string path = f.dir.file("take.wav");
+    writeFile(path, musicLike(2, 44100, 44100), 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+    vm.addInputFile(url);
+    EXPECT_EQ(vm.globalStatus(), "Added take.wav");
+    ASSERT_EQ(vm.inputFiles().size(), 1u);
+    EXPECT_EQ(sourceCaption(vm.inputFiles()[0]), "44k / 16 / St / 0:01");
+    EXPECT_TRUE(vm.targetRateMatchesAllSources());
+
+    vm.setTargetFsSelection(48000);
+    const QString status = vm.globalStatus();
+    vm.addInputFile(url); // listed once; not even the status line changes
+    EXPECT_EQ(vm.inputFiles().size(), 1u);
+    EXPECT_EQ(vm.globalStatus(), status);
+
+    std::FILE* out = std::fopen(f.dir.file("notes.txt").c_str(), "w");
+    std::fputs("liner notes\n", out);
+    std::fclose(out);
+    const QUrl text = QUrl::fromLocalFile(QString::fromStdString(f.dir.file("notes.txt")));
+    testing::internal::CaptureStdout();
+    vm.addInputFile(text);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.rfind("Failed to load " + text.toString().toStdString() + ": ", 0), 0u)
+        << printed;
+    EXPECT_EQ(vm.inputFiles().size(), 1u);
+    EXPECT_EQ(vm.globalStatus(), status);
+
+    // Drops are taken up after the drop returns; non-file items are skipped.
+    writeFile(f.dir.file("b.wav"), musicLike(6, 480, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_TRUE(vm.handleDrop({QUrl("https://example.invalid/a.wav"),
+                               QUrl::fromLocalFile(QString::fromStdString(f.dir.file("b.wav")))}));
+    EXPECT_EQ(vm.inputFiles().size(), 1u);
+    f.settle();
+    ASSERT_EQ(vm.inputFiles().size(), 2u);
+    EXPECT_EQ(sourceCaption(vm.inputFiles()[1]), "48k / 24 / Mo / 0:00");
+    vm.clearInputFiles();
+    EXPECT_FALSE(vm.targetRateMatchesAllSources());
+}
+
+TEST(Sources, PanelsAndTheOutputFolder) {
+    struct Panels : FilePanels {
+        QList<QUrl> files;
+        std::optional<QUrl> folder;
+        QList<QUrl> chooseAudioFiles() override { return files; }
+        std::optional<QUrl> chooseFolder() override { return folder; }
+    };
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    vm.addFilesViaPanel(); // no panels installed: nothing happens
+    vm.selectOutputFolder();
+    auto panels = std::make_shared<Panels>();
+    vm.setPanels(panels);
+    writeFile(f.dir.file("p.wav"), musicLike(1, 480, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    panels->files = {QUrl::fromLocalFile(QString::fromStdString(f.dir.file("p.wav")))};
+    vm.addFilesViaPanel();
+    EXPECT_EQ(vm.inputFiles().size(), 1u);
+    vm.selectOutputFolder(); // cancelled: unchanged
+    EXPECT_FALSE(vm.outputFolder().has_value());
+    panels->folder = QUrl::fromLocalFile("/deliveries");
+    vm.selectOutputFolder();
+    vm.addAllToQueue();
+    vm.resetOutputFolder(); // jobs keep the folder they were queued with
+    EXPECT_EQ(vm.batchJobs()[0].outputFolder, QUrl::fromLocalFile("/deliveries"));
+    EXPECT_FALSE(vm.outputFolder().has_value());
+}
+
+TEST(StateObject, MonitorVolumePersists) {
+    ModelFixture f;
+    f.start().setMonitorVolume(0.25);
+    EXPECT_EQ(f.start().monitorVolume(), 0.25);
+}
