@@ -137,6 +137,7 @@ void AppViewModel::setShowingSavePresetAlert(bool showing) {
 void AppViewModel::setMonitorVolume(double volume) {
     monitorVolume_ = volume;
     settings_->setValue(kMonitorVolumeKey, volume);
+    if (player_) player_->setVolume(volume);
     Q_EMIT monitorVolumeChanged();
 }
 

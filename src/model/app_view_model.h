@@ -7,6 +7,7 @@
 #include "dsp/resampler_core.h"
 #include "dsp/src_params.h"
 #include "model/job_executor.h"
+#include "model/preview_control.h"
 #include "model/recipe.h"
 
 #include <QElapsedTimer>
@@ -106,6 +107,17 @@ public:
     double monitorVolume() const { return monitorVolume_; }
     void setMonitorVolume(double volume);
 
+    // --- audition ---
+    // The player and the output-device manager, installed once at start-up; the stored
+    // monitor volume is applied to the player at once.
+    void attachPreview(std::shared_ptr<PreviewControl> player,
+                       std::shared_ptr<OutputRateControl> devices);
+    // Pauses a playing preview; otherwise auditions the selected job (after switching the
+    // output device to its rate when following the output rate).
+    void togglePlayPause();
+    void startPreview(const ConversionJob& job);
+    void matchDeviceRate();
+
     // --- fixed vocabularies ---
     static std::vector<int> targetFsOptionsList() { return targetFsOptions(); }
 
@@ -149,12 +161,15 @@ private:
     void onFinished(const QUuid& id, const JobOutcome& outcome);
     void onTimerTick();
     const GlobalPreset* presetById(const QUuid& id) const;
+    const ConversionJob* selectedJob() const;
 
     // Declared before the executor: destroying the executor waits for a running job,
     // whose last reports must still find the mailbox (closed by then).
     std::shared_ptr<ReportMailbox> mailbox_;
     std::shared_ptr<JobExecutor> executor_;
     std::shared_ptr<FilePanels> panels_;
+    std::shared_ptr<PreviewControl> player_;
+    std::shared_ptr<OutputRateControl> devices_;
     QSettings* settings_;
     std::unique_ptr<QSettings> ownSettings_;
 

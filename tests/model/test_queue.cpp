@@ -202,3 +202,77 @@ TEST(StateObject, MonitorVolumePersists) {
     f.start().setMonitorVolume(0.25);
     EXPECT_EQ(f.start().monitorVolume(), 0.25);
 }
+
+namespace {
+
+struct FakePlayer : PreviewControl {
+    bool playing = false;
+    std::optional<QUuid> current;
+    std::vector<std::string> calls;
+    double volume = -1;
+    bool isPlaying() const override { return playing; }
+    std::optional<QUuid> currentJobId() const override { return current; }
+    void pause() override { calls.push_back("pause"); }
+    void resume() override { calls.push_back("resume"); }
+    void playFromStart(const ConversionJob& job) override {
+        calls.push_back("play " + job.inputFile.url.fileName().toStdString());
+    }
+    void setVolume(double v) override { volume = v; }
+};
+
+struct FakeDevices : OutputRateControl {
+    bool follow = false, switches = true;
+    std::vector<double> asked;
+    bool followOutputRate() const override { return follow; }
+    bool matchRate(double rate) override {
+        asked.push_back(rate);
+        return switches;
+    }
+};
+
+} // namespace
+
+TEST(Audition, EntryPoints) {
+    ModelFixture f;
+    f.settings->setValue("sonteva.monitorVolume", 0.5);
+    AppViewModel& vm = f.start();
+    auto player = std::make_shared<FakePlayer>();
+    auto devices = std::make_shared<FakeDevices>();
+    vm.attachPreview(player, devices);
+    EXPECT_EQ(player->volume, 0.5);
+    vm.setMonitorVolume(0.75);
+    EXPECT_EQ(player->volume, 0.75);
+
+    vm.togglePlayPause(); // nothing selected
+    addSources(f, vm, 1);
+    vm.setTargetFsSelection(48000);
+    vm.addAllToQueue();
+    vm.setSelectedBatchJobId(vm.batchJobs()[0].id);
+    vm.togglePlayPause();
+    vm.matchDeviceRate();
+    player->current = vm.batchJobs()[0].id; // the player now holds that job: resume it
+    vm.togglePlayPause();
+    player->playing = true;
+    vm.togglePlayPause();
+    EXPECT_EQ(player->calls, (std::vector<std::string>{"play take0.wav", "resume", "pause"}));
+    EXPECT_EQ(devices->asked, std::vector<double>{48000});
+
+    // Following the output rate: the device switches first, the preview starts 0.45 s later.
+    devices->follow = true;
+    player->playing = false;
+    player->current.reset();
+    player->calls.clear();
+    vm.togglePlayPause();
+    EXPECT_TRUE(player->calls.empty());
+    QElapsedTimer clock;
+    clock.start();
+    while (player->calls.empty() && clock.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_GE(clock.elapsed(), 400);
+    EXPECT_EQ(player->calls, std::vector<std::string>{"play take0.wav"});
+    // A removed job is no longer auditioned.
+    vm.removeJob(vm.batchJobs()[0].id);
+    player->calls.clear();
+    vm.togglePlayPause();
+    EXPECT_TRUE(player->calls.empty());
+}
