@@ -28,10 +28,10 @@ test-asan: deps
 	$(CMAKE) --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
-# The batch runner's threads and the queue under ThreadSanitizer.
+# The batch runner, the queue and the preview transport under ThreadSanitizer.
 test-tsan: deps
-	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON -DSONTEVA_TEST_LAYERS="model;batch"
-	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch test_model
+	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON -DSONTEVA_TEST_LAYERS="model;batch;preview"
+	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch test_model test_preview
 	ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
@@ -41,6 +41,7 @@ bench: deps
 	$(CMAKE) --build build-bench -j $(JOBS)
 	build-bench/bin/bench_engines
 	build-bench/bin/bench_job
+	build-bench/bin/bench_preview
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

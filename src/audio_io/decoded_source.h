@@ -25,6 +25,9 @@ public:
     // the stream has ended; errorText() then gives the decoder's reason, if it had one.
     virtual int64_t read(double* dest, int64_t count) = 0;
     virtual std::string errorText() const = 0;
+    // Positions the next read at `frame` (0...frames()), exactly; false when the decoder
+    // cannot get there. Sequential readers never call it.
+    virtual bool seek(int64_t frame) = 0;
 };
 
 // Opens a source with whichever decoder accepts it. Throws AudioError with a clear

@@ -186,8 +186,8 @@ int64_t countFrames(const std::string& path) {
 
 class FfmpegSource final : public DecodedSource {
 public:
-    FfmpegSource(std::unique_ptr<Decoder> decoder, int64_t frames)
-        : decoder_(std::move(decoder)), rate_(decoder_->sampleRate()),
+    FfmpegSource(std::string path, std::unique_ptr<Decoder> decoder, int64_t frames)
+        : path_(std::move(path)), decoder_(std::move(decoder)), rate_(decoder_->sampleRate()),
           channels_(decoder_->channels()), frames_(frames) {}
 
     double sampleRate() const override { return rate_; }
@@ -199,10 +199,13 @@ public:
     std::string errorText() const override { return error_; }
 
     int64_t read(double* dest, int64_t count) override;
+    bool seek(int64_t frame) override;
 
 private:
     bool refill();
+    bool rewind();
 
+    std::string path_;
     std::unique_ptr<Decoder> decoder_;
     double rate_;
     int channels_;
@@ -247,6 +250,39 @@ int64_t FfmpegSource::read(double* dest, int64_t count) {
     return done;
 }
 
+// Container seeks land on packet boundaries and codecs need pre-roll of their own, so
+// an exact position is reached by decoding from the start (once per backward move) and
+// discarding frames up to it.
+bool FfmpegSource::seek(int64_t frame) {
+    if (frame < 0 || frame > frames_) return false;
+    if (frame < delivered_ && !rewind()) return false;
+    while (delivered_ < frame) {
+        const int64_t available = static_cast<int64_t>(pending_.size() / channels_ - pendingPos_);
+        if (available == 0) {
+            if (!refill()) return false;
+            continue;
+        }
+        const int64_t skip = std::min(available, frame - delivered_);
+        pendingPos_ += static_cast<size_t>(skip);
+        delivered_ += skip;
+    }
+    return true;
+}
+
+bool FfmpegSource::rewind() {
+    auto decoder = std::make_unique<Decoder>();
+    if (!decoder->open(path_) || decoder->sampleRate() != static_cast<int>(rate_) ||
+        decoder->channels() != channels_)
+        return false;
+    decoder_ = std::move(decoder);
+    delivered_ = 0;
+    pending_.clear();
+    pendingPos_ = 0;
+    ended_ = false;
+    error_.clear();
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<DecodedSource> openFfmpegSource(const std::string& path) {
@@ -258,7 +294,7 @@ std::unique_ptr<DecodedSource> openFfmpegSource(const std::string& path) {
         frames = countFrames(path);
         if (frames < 0) return nullptr;
     }
-    return std::make_unique<FfmpegSource>(std::move(decoder), frames);
+    return std::make_unique<FfmpegSource>(path, std::move(decoder), frames);
 }
 
 } // namespace sonteva

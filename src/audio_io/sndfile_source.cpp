@@ -78,6 +78,7 @@ public:
     int64_t read(double* dest, int64_t count) override {
         return sf_readf_double(file_, dest, count);
     }
+    bool seek(int64_t frame) override { return sf_seek(file_, frame, SEEK_SET) == frame; }
     std::string errorText() const override {
         if (io_->error() != 0) return std::strerror(io_->error());
         if (sf_error(file_) == SF_ERR_NO_ERROR) return {};

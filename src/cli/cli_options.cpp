@@ -143,6 +143,8 @@ QString usageText() {
         "  sonteva presets save NAME [recipe]  store a recipe as a user preset\n"
         "  sonteva presets delete NAME         remove user presets of that name\n"
         "  sonteva engines                     which engines run, and what stands in\n"
+        "  sonteva devices                     output devices, their rates, switchability\n"
+        "  sonteva play [recipe] [--start S] FILE   audition one job (space pauses, q quits)\n"
         "  sonteva demo [DIR]                  write a demo master and render it\n"
         "\n"
         "Recipe (defaults: 44.1 kHz, 16-bit, \"Sonteva SRC\", \"TPDF\", WAV):\n"

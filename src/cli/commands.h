@@ -9,5 +9,7 @@ int runInfo(const QStringList& args);
 int runDemo(const QStringList& args);
 int runPresets(const QStringList& args);
 int runEngines(const QStringList& args);
+int runDevices(const QStringList& args);
+int runPlay(const QStringList& args);
 
 } // namespace sonteva::cli

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("demo")) return cli::runDemo(args);
         if (command == QLatin1String("presets")) return cli::runPresets(args);
         if (command == QLatin1String("engines")) return cli::runEngines(args);
+        if (command == QLatin1String("devices")) return cli::runDevices(args);
+        if (command == QLatin1String("play")) return cli::runPlay(args);
         throw cli::UsageError("unknown command \"" + command.toStdString() + "\"");
     } catch (const cli::UsageError& e) {
         std::fprintf(stderr, "sonteva: %s\n\n%s", e.what(),

@@ -46,8 +46,10 @@ void AppViewModel::togglePlayPause() {
 
 void AppViewModel::startPreview(const ConversionJob& job) {
     if (!player_) return;
-    if (player_->currentJobId() == job.id) player_->resume();
-    else player_->playFromStart(job);
+    if (player_->currentJobId() == job.id)
+        player_->resume();
+    else
+        player_->playFromStart(job);
 }
 
 void AppViewModel::matchDeviceRate() {

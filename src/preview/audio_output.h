@@ -1,0 +1,43 @@
+#pragma once
+// The platform output the preview plays through: an engine whose main mixer feeds an
+// output unit that can be routed to a device, and a player node that plays scheduled
+// buffers of non-interleaved 32-bit float. The transport logic is written against this
+// interface only; PulseOutput implements it on the sound server, VirtualOutput on a clock
+// of its own for tests.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace sonteva {
+
+class AudioOutput {
+public:
+    using Completion = std::function<void()>;
+    virtual ~AudioOutput() = default;
+
+    // The player-to-mixer connection: the rate and channel count of the buffers that follow.
+    // Reconnecting drops whatever is queued (without completions).
+    virtual void connect(double rate, int channels) = 0;
+    // Routes the output unit to a device (the sound server's sink index); none is the
+    // system default. Takes effect at the next engine start.
+    virtual void setCurrentDevice(std::optional<uint32_t> deviceId) = 0;
+    // False when the engine could not start (the transport ignores it, as designed).
+    virtual bool startEngine() = 0;
+    virtual void stopEngine() = 0;
+    virtual bool isEngineRunning() const = 0;
+    // The main mixer's output volume, 0...1, audible at once.
+    virtual void setMainMixerVolume(float volume) = 0;
+
+    // Queues one buffer (one array per channel, all of the same length). `onPlayed` runs on
+    // the output's own thread once the buffer's data has been played back.
+    virtual void scheduleBuffer(std::vector<std::vector<float>> channels, Completion onPlayed) = 0;
+    virtual void play() = 0;
+    // Holds playback; queued buffers stay queued.
+    virtual void pause() = 0;
+    // Drops every queued buffer; their completions never run.
+    virtual void stop() = 0;
+    virtual bool isPlayerPlaying() const = 0;
+};
+
+} // namespace sonteva

@@ -1,0 +1,409 @@
+// The sound-server output and devices against a real PulseAudio started by the test: two
+// null sinks in float32, reached through a private socket, ended by PID afterwards. What
+// PulseOutput plays is recorded from the sink's monitor with parec and compared sample for
+// sample. The played sink does not rewind: a rewind re-renders audio that the monitor has
+// already passed on, so the start of a new stream would be missing from the recording
+// although the sink played it.
+#include "preview/audio_device_manager.h"
+#include "preview/pulse_devices.h"
+#include "preview/pulse_output.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace sonteva {
+namespace {
+
+using Buffers = std::vector<std::vector<float>>;
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+bool processGone(pid_t pid) {
+    if (::kill(pid, 0) != 0) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, name, state;
+    stat >> pidText >> name >> state;
+    return state == "Z"; // exited; its new parent has not reaped it yet
+}
+
+// Starts a tool without a shell. posix_spawn rather than QProcess: QProcess runs code of
+// this process in the child, which hides later synchronisation from the thread checker.
+pid_t spawnTool(const QString& program, const QStringList& args,
+                const std::string& out = "/dev/null", const std::string& err = "/dev/null") {
+    std::vector<std::string> words{QStandardPaths::findExecutable(program).toStdString()};
+    for (const QString& a : args)
+        words.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    if (words[0].empty() || ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ))
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The child's exit status, or -1 when it has not ended in time.
+int waitChild(pid_t pid, int ms) {
+    if (pid <= 0) return -1;
+    int status = 0;
+    for (int waited = 0; waited <= ms; waited += 10) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// A private PulseAudio: runtime folder, home and socket of its own; the environment points
+// libpulse (ours and the tools') at it until it is stopped.
+class PulseServer {
+public:
+    std::string dir;
+    std::string skipReason;
+    pid_t pid = 0;
+
+    bool start() {
+        const QString exe = QStandardPaths::findExecutable("pulseaudio");
+        if (exe.isEmpty()) return fail("pulseaudio is not installed");
+        if (QStandardPaths::findExecutable("parec").isEmpty())
+            return fail("parec (pulseaudio-utils) is not installed");
+        char pattern[] = "/tmp/sonteva-pulse-XXXXXX"; // short: the socket path has a limit
+        if (!::mkdtemp(pattern)) return fail("no temporary folder");
+        dir = pattern;
+        std::filesystem::create_directories(dir + "/runtime");
+        std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
+        std::filesystem::create_directories(dir + "/home");
+        std::ofstream(dir + "/server.pa")
+            << "load-module module-null-sink sink_name=sonteva_test rate=48000 format=float32le "
+               "channels=2 norewinds=1 sink_properties=device.description=Sonteva-Test\n"
+            << "load-module module-null-sink sink_name=sonteva_other rate=44100 format=float32le "
+               "channels=2 sink_properties=device.description=Sonteva-Other\n"
+            << "set-default-sink sonteva_test\n"
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir
+            << "/native\n";
+        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"})
+            if (const char* v = std::getenv(name)) savedEnv_[name] = v;
+        ::setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+        ::setenv("HOME", (dir + "/home").c_str(), 1);
+        ::setenv("PULSE_SERVER", ("unix:" + dir + "/native").c_str(), 1);
+
+        const pid_t daemon = spawnTool(exe,
+                                       {"-n", "-F", QString::fromStdString(dir + "/server.pa"),
+                                        "--daemonize", "--exit-idle-time=-1", "--use-pid-file=yes"},
+                                       "/dev/null", dir + "/pulseaudio.log");
+        if (waitChild(daemon, 10000) != 0) {
+            std::ifstream log(dir + "/pulseaudio.log");
+            std::string text((std::istreambuf_iterator<char>(log)), {});
+            return fail("pulseaudio refused to start: " + text);
+        }
+        std::ifstream(dir + "/runtime/pulse/pid") >> pid;
+        if (pid <= 0) return fail("pulseaudio left no pid file");
+        if (!waitFor([&] { return std::filesystem::exists(dir + "/native"); }, 3000))
+            return fail("pulseaudio opened no socket");
+        return true;
+    }
+
+    void stop() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            if (!waitFor([&] { return processGone(pid); }, 3000)) ::kill(pid, SIGKILL);
+        }
+        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"}) {
+            if (savedEnv_.count(name))
+                ::setenv(name, savedEnv_[name].c_str(), 1);
+            else
+                ::unsetenv(name);
+        }
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+
+    bool pactl(const QStringList& args) { return waitChild(spawnTool("pactl", args), 3000) == 0; }
+
+private:
+    bool fail(std::string why) {
+        skipReason = std::move(why);
+        return false;
+    }
+    std::map<std::string, std::string> savedEnv_;
+};
+
+// Records a sink's monitor as interleaved stereo float32 at 48 kHz.
+class MonitorRecorder {
+public:
+    MonitorRecorder(const std::string& dir, const std::string& sink) : path_(dir + "/rec.raw") {
+        pid_ = spawnTool("parec",
+                         {QString::fromStdString("--device=" + sink + ".monitor"),
+                          "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=10",
+                          "--raw"},
+                         path_);
+    }
+    ~MonitorRecorder() { end(); }
+    // The monitor delivers silence while nothing plays: data in the file means it records.
+    bool waitRecording() {
+        return waitFor([&] { return QFile(QString::fromStdString(path_)).size() >= 4096; }, 3000);
+    }
+    std::vector<float> finish() {
+        QThread::msleep(200); // the last played buffer reaches the file
+        end();
+        std::ifstream in(path_, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::vector<float> samples(bytes.size() / sizeof(float));
+        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+        return samples;
+    }
+
+private:
+    void end() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        if (waitChild(pid_, 2000) < 0) {
+            ::kill(pid_, SIGKILL);
+            waitChild(pid_, 2000);
+        }
+        pid_ = -1;
+    }
+    std::string path_;
+    pid_t pid_ = -1;
+};
+
+// Keeps at most four buffers in flight, like the transport: each completion frees a slot.
+class Feeder {
+public:
+    explicit Feeder(AudioOutput& out) : out_(out) {}
+    bool schedule(Buffers buffer) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, std::chrono::seconds(3), [&] { return inFlight_ < 4; }))
+            return false;
+        ++inFlight_;
+        lock.unlock();
+        out_.scheduleBuffer(std::move(buffer), [this] {
+            std::lock_guard inner(mutex_);
+            --inFlight_;
+            ++completed_;
+            cv_.notify_all();
+        });
+        return true;
+    }
+    bool waitCompleted(int count) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(3), [&] { return completed_ >= count; });
+    }
+    int completed() {
+        std::lock_guard lock(mutex_);
+        return completed_;
+    }
+
+private:
+    AudioOutput& out_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int inFlight_ = 0;
+    int completed_ = 0;
+};
+
+// Every sample distinct and exact in float32: left (n + 1) / 2^16, right its negative.
+float ramp(int64_t n) {
+    return float(n + 1) / 65536.0f;
+}
+
+std::vector<Buffers> rampBuffers(int64_t frames) {
+    std::vector<Buffers> out;
+    for (int64_t start = 0; start < frames; start += PulseOutput::kChunkFrames) {
+        const int64_t n = std::min<int64_t>(PulseOutput::kChunkFrames, frames - start);
+        Buffers b(2, std::vector<float>(size_t(n)));
+        for (int64_t i = 0; i < n; ++i) {
+            b[0][size_t(i)] = ramp(start + i);
+            b[1][size_t(i)] = -ramp(start + i);
+        }
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
+// Where the ramp starts in an interleaved stereo recording (its first non-zero frame).
+int64_t firstSound(const std::vector<float>& rec) {
+    for (size_t i = 0; i + 1 < rec.size(); i += 2)
+        if (rec[i] != 0.0f) return int64_t(i / 2);
+    return -1;
+}
+
+class PulseIntegrationTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server = new PulseServer;
+        if (!server->start()) std::cout << "Skipping: " << server->skipReason << "\n";
+    }
+    static void TearDownTestSuite() {
+        server->stop();
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        if (!server->skipReason.empty()) GTEST_SKIP() << server->skipReason;
+    }
+    static uint32_t sinkIndex(const std::string& name) {
+        PulseDevices devices;
+        for (const auto& d : devices.outputDevices())
+            if (d.uid == name) return d.id;
+        ADD_FAILURE() << "no sink " << name;
+        return 0;
+    }
+    static PulseServer* server;
+};
+PulseServer* PulseIntegrationTest::server = nullptr;
+
+TEST_F(PulseIntegrationTest, PlaysScheduledBuffersInOrderWithoutGap) {
+    MonitorRecorder recorder(server->dir, "sonteva_test");
+    ASSERT_TRUE(recorder.waitRecording());
+    PulseOutput out;
+    out.connect(48000, 2);
+    out.setCurrentDevice(sinkIndex("sonteva_test"));
+    ASSERT_TRUE(out.startEngine());
+    out.setMainMixerVolume(1.0f);
+    Feeder feeder(out);
+    const int64_t frames = 24000; // 0.5 s; the last buffer is a short one
+    const auto buffers = rampBuffers(frames);
+    for (size_t i = 0; i < buffers.size(); ++i) {
+        ASSERT_TRUE(feeder.schedule(buffers[i])) << "completions stopped at buffer " << i;
+        if (i == 0) out.play();
+    }
+    ASSERT_TRUE(feeder.waitCompleted(int(buffers.size())));
+    const auto rec = recorder.finish();
+    out.stopEngine();
+
+    const int64_t start = firstSound(rec);
+    ASSERT_GE(start, 0) << "nothing was recorded";
+    ASSERT_GE(int64_t(rec.size() / 2), start + frames) << "the recording ends early";
+    for (int64_t n = 0; n < frames; ++n) {
+        ASSERT_EQ(rec[size_t(2 * (start + n))], ramp(n)) << "frame " << n;
+        ASSERT_EQ(rec[size_t(2 * (start + n) + 1)], -ramp(n)) << "frame " << n;
+    }
+    EXPECT_EQ(rec[size_t(2 * (start + frames))], 0.0f); // nothing after the end
+}
+
+TEST_F(PulseIntegrationTest, HeldBuffersWaitStopDropsThemAndVolumeApplies) {
+    MonitorRecorder recorder(server->dir, "sonteva_test");
+    ASSERT_TRUE(recorder.waitRecording());
+    PulseOutput out;
+    out.connect(48000, 2);
+    ASSERT_TRUE(out.startEngine()); // the default sink
+    Feeder held(out);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(held.schedule(Buffers(2, std::vector<float>(1024, 0.25f))));
+    // Not playing: nothing is played, so nothing completes.
+    QThread::msleep(300);
+    EXPECT_EQ(held.completed(), 0);
+    EXPECT_FALSE(out.isPlayerPlaying());
+    out.stop();
+
+    out.setMainMixerVolume(0.5f);
+    out.play();
+    Feeder feeder(out);
+    const int64_t frames = 8 * 1024;
+    for (auto& b : rampBuffers(frames))
+        ASSERT_TRUE(feeder.schedule(std::move(b)));
+    ASSERT_TRUE(feeder.waitCompleted(8));
+    const auto rec = recorder.finish();
+    EXPECT_EQ(held.completed(), 0);
+
+    for (float v : rec)
+        ASSERT_GT(std::abs(std::abs(v) - 0.25f), 1e-3f) << "dropped audio played";
+    const int64_t start = firstSound(rec);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(int64_t(rec.size() / 2), start + frames);
+    for (int64_t n = 0; n < frames; ++n)
+        ASSERT_NEAR(rec[size_t(2 * (start + n))] / ramp(n), 0.5f, 1e-3f) << "frame " << n;
+}
+
+TEST_F(PulseIntegrationTest, DevicesFollowTheServer) {
+    auto devices = std::make_shared<PulseDevices>();
+    std::map<std::string, AudioOutputDevice> byUid;
+    for (const auto& d : devices->outputDevices())
+        byUid[d.uid] = d;
+    ASSERT_EQ(byUid.count("sonteva_test"), 1u);
+    ASSERT_EQ(byUid.count("sonteva_other"), 1u);
+    const AudioOutputDevice test = byUid["sonteva_test"], other = byUid["sonteva_other"];
+    EXPECT_EQ(test.name, "Sonteva-Test");
+    EXPECT_EQ(devices->nominalRate(test.id), 48000.0);
+    EXPECT_EQ(devices->nominalRate(other.id), 44100.0);
+    EXPECT_EQ(devices->defaultOutputDevice(), test.id);
+    EXPECT_FALSE(devices->isPipeWire());
+    EXPECT_FALSE(devices->rateIsSettable(test.id));
+    EXPECT_FALSE(devices->setNominalRate(test.id, 44100));
+    EXPECT_EQ(devices->availableRates(test.id),
+              (std::vector<RateRange>{{44100, 44100}, {48000, 48000}}));
+
+    // The manager on top: routed to the default sink, whose rate it watches.
+    QSettings settings(QString::fromStdString(server->dir + "/settings.ini"), QSettings::IniFormat);
+    struct Player : OutputRouting {
+        std::vector<std::optional<uint32_t>> routed;
+        void setOutputDevice(std::optional<uint32_t> id) override { routed.push_back(id); }
+        void reopenOutput(double) override {}
+    };
+    auto player = std::make_shared<Player>();
+    AudioDeviceManager manager(devices, &settings);
+    manager.attach(player);
+    EXPECT_EQ(manager.activeDeviceID(), test.id);
+    EXPECT_EQ(manager.deviceRate(), 48000.0);
+    EXPECT_FALSE(manager.rateIsSettable());
+
+    // Outside changes arrive as listener calls on this thread.
+    ASSERT_TRUE(server->pactl({"set-default-sink", "sonteva_other"}));
+    ASSERT_TRUE(waitFor([&] { return manager.activeDeviceID() == other.id; }, 3000));
+    EXPECT_EQ(player->routed.back(), other.id);
+    EXPECT_EQ(manager.deviceRate(), 44100.0);
+    ASSERT_TRUE(server->pactl({"load-module", "module-null-sink", "sink_name=sonteva_third"}));
+    ASSERT_TRUE(waitFor([&] { return manager.devices().size() == 3; }, 3000));
+}
+
+TEST(PipeWireSettings, AllowedRatesFromTheMetadataDump) {
+    const QString dump = "Found \"settings\" metadata 31\n"
+                         "update: id:0 key:'log.level' value:'2' type:''\n"
+                         "update: id:0 key:'clock.rate' value:'48000' type:''\n"
+                         "update: id:0 key:'clock.allowed-rates' value:'[ 96000, 44100 48000 ]' "
+                         "type:''\n";
+    EXPECT_EQ(PulseDevices::parseAllowedRates(dump), (std::vector<uint32_t>{44100, 48000, 96000}));
+    QString noList = dump;
+    noList.replace("clock.allowed-rates", "clock.quantum");
+    EXPECT_EQ(PulseDevices::parseAllowedRates(noList), std::vector<uint32_t>{48000});
+    EXPECT_TRUE(PulseDevices::parseAllowedRates("").empty());
+}
+
+} // namespace
+} // namespace sonteva
