@@ -8,8 +8,19 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace sonteva {
+
+// Levels of a rendered job, measured on the converted signal before the word-length
+// reduction (peaks in linear full scale; loudness in LUFS), and the samples the reduction
+// had to clip.
+struct JobLevels {
+    double samplePeak = 0;
+    double truePeak = 0;
+    double integratedLoudness = 0; // LUFS; -inf for silence
+    int64_t clippedSamples = 0;
+};
 
 struct JobOutcome {
     bool succeeded = false;
