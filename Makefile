@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build demo test test-asan test-tsan bench format clean
+.PHONY: all deps build demo gui screenshots test test-asan test-tsan bench format clean
 
 all: build
 
@@ -18,6 +18,14 @@ build: deps $(BUILD)/build.ninja
 
 demo: build
 	$(BUILD)/bin/sonteva demo
+
+gui: build
+	$(BUILD)/bin/sonteva-gui
+
+# The real application under Xvfb stages the window's states and saves each as a PNG.
+screenshots: build
+	rm -rf $(BUILD)/screenshots
+	xvfb-run -a -s "-screen 0 1600x1200x24" $(BUILD)/bin/sonteva-gui --screenshots $(BUILD)/screenshots
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -1,0 +1,179 @@
+#include "app/app_menus.h"
+
+#include "app/about_box.h"
+#include "model/app_view_model.h"
+#include "preview/audio_device_manager.h"
+#include "ui/help_window.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenuBar>
+
+namespace sonteva {
+
+AppMenus::AppMenus(QMainWindow& window, AppViewModel& vm, AudioDeviceManager& devices)
+    : QObject(&window), window_(window), vm_(vm), devices_(devices) {
+    QMenuBar* bar = window.menuBar();
+    buildFile(bar->addMenu(QStringLiteral("&File")));
+    buildConvert(bar->addMenu(QStringLiteral("&Convert")));
+    buildAudio(bar->addMenu(QStringLiteral("&Audio")));
+    buildHelp(bar->addMenu(QStringLiteral("&Help")));
+
+    for (auto changed :
+         {&AppViewModel::inputFilesChanged, &AppViewModel::batchJobsChanged,
+          &AppViewModel::isBatchProcessingChanged, &AppViewModel::outputFolderChanged,
+          &AppViewModel::activePresetIdChanged, &AppViewModel::userPresetsChanged})
+        connect(&vm_, changed, this, &AppMenus::refresh);
+    connect(&vm_, &AppViewModel::userPresetsChanged, this, &AppMenus::rebuildPresets);
+    connect(&devices_, &AudioDeviceManager::devicesChanged, this, &AppMenus::rebuildDevices);
+    connect(&devices_, &AudioDeviceManager::selectedUIDChanged, this, &AppMenus::markDevice);
+    connect(&devices_, &AudioDeviceManager::followOutputRateChanged, this, [this] {
+        action(QStringLiteral("matchDeviceRate"))->setChecked(devices_.followOutputRate());
+    });
+    rebuildPresets();
+    rebuildDevices();
+    refresh();
+}
+
+QAction* AppMenus::action(const QString& name) const {
+    return window_.findChild<QAction*>(name);
+}
+
+QAction* AppMenus::add(QMenu* menu, const QString& name, const QString& text) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    return action;
+}
+
+void AppMenus::buildFile(QMenu* menu) {
+    QAction* addFiles =
+        add(menu, QStringLiteral("addFiles"), QStringLiteral("Add Audio Files\u2026"));
+    addFiles->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    connect(addFiles, &QAction::triggered, &vm_, &AppViewModel::addFilesViaPanel);
+    menu->addSeparator();
+    connect(add(menu, QStringLiteral("clearSources"), QStringLiteral("Clear Source List")),
+            &QAction::triggered, &vm_, &AppViewModel::clearInputFiles);
+    connect(add(menu, QStringLiteral("clearQueue"), QStringLiteral("Clear Batch Queue")),
+            &QAction::triggered, &vm_, [this] {
+                vm_.setSelectedBatchJobId(std::nullopt);
+                vm_.clearQueue();
+            });
+    menu->addSeparator();
+    QAction* choose =
+        add(menu, QStringLiteral("chooseOutput"), QStringLiteral("Choose Output Folder\u2026"));
+    choose->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+O")));
+    connect(choose, &QAction::triggered, &vm_, &AppViewModel::selectOutputFolder);
+    connect(add(menu, QStringLiteral("resetOutput"), QStringLiteral("Reset Output Folder")),
+            &QAction::triggered, &vm_, &AppViewModel::resetOutputFolder);
+    menu->addSeparator();
+    QAction* quit = add(menu, QStringLiteral("quit"), QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+}
+
+void AppMenus::buildConvert(QMenu* menu) {
+    QAction* queue = add(menu, QStringLiteral("addToQueue"), QStringLiteral("Add to Queue"));
+    queue->setShortcuts(
+        {QKeySequence(QStringLiteral("Ctrl+Return")), QKeySequence(QStringLiteral("Ctrl+Enter"))});
+    connect(queue, &QAction::triggered, &vm_, &AppViewModel::addAllToQueue);
+    QAction* run = add(menu, QStringLiteral("runBatch"), QStringLiteral("Run Batch"));
+    run->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+    connect(run, &QAction::triggered, &vm_, &AppViewModel::runBatch);
+    menu->addSeparator();
+    presets_ = menu->addMenu(QStringLiteral("Apply Preset"));
+    presets_->setObjectName(QStringLiteral("applyPreset"));
+    QAction* save = add(menu, QStringLiteral("savePreset"), QStringLiteral("Save Preset\u2026"));
+    save->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    connect(save, &QAction::triggered, &vm_, [this] { vm_.setShowingSavePresetAlert(true); });
+    connect(add(menu, QStringLiteral("deletePreset"), QStringLiteral("Delete Current User Preset")),
+            &QAction::triggered, &vm_, [this] {
+                if (vm_.activePresetId()) vm_.deleteUserPreset(*vm_.activePresetId());
+            });
+}
+
+void AppMenus::buildAudio(QMenu* menu) {
+    audio_ = menu;
+    audio_->setObjectName(QStringLiteral("audioMenu"));
+    menu->addSection(QStringLiteral("Output Device"));
+    deviceSeparator_ = menu->addSeparator();
+    QAction* match =
+        add(menu, QStringLiteral("matchDeviceRate"), QStringLiteral("Match Device Rate to Output"));
+    match->setCheckable(true);
+    match->setChecked(devices_.followOutputRate());
+    connect(match, &QAction::toggled, this, [this](bool on) {
+        if (on == devices_.followOutputRate()) return;
+        devices_.setFollowOutputRate(on);
+        if (on) vm_.matchDeviceRate();
+    });
+}
+
+void AppMenus::buildHelp(QMenu* menu) {
+    QAction* help = add(menu, QStringLiteral("help"), QStringLiteral("Sonteva Help"));
+    help->setShortcuts({QKeySequence(Qt::Key_F1), QKeySequence(QStringLiteral("Ctrl+?"))});
+    // Also from the help window itself, which it then just brings forward.
+    help->setShortcutContext(Qt::ApplicationShortcut);
+    connect(help, &QAction::triggered, this, [] { HelpWindow::show(); });
+    menu->addSeparator();
+    connect(add(menu, QStringLiteral("about"), QStringLiteral("About Sonteva")),
+            &QAction::triggered, this, [this] { showAboutBox(&window_); });
+}
+
+void AppMenus::refresh() {
+    const bool running = vm_.isBatchProcessing();
+    const bool noJobs = vm_.batchJobs().empty();
+    action(QStringLiteral("clearSources"))->setEnabled(!vm_.inputFiles().empty());
+    action(QStringLiteral("clearQueue"))->setEnabled(!noJobs && !running);
+    action(QStringLiteral("resetOutput"))->setEnabled(vm_.outputFolder().has_value());
+    action(QStringLiteral("addToQueue"))->setEnabled(!vm_.inputFiles().empty() && !running);
+    action(QStringLiteral("runBatch"))->setEnabled(!noJobs && !running);
+    const auto& active = vm_.activePresetId();
+    const auto& user = vm_.userPresets();
+    action(QStringLiteral("deletePreset"))
+        ->setEnabled(active && std::any_of(user.begin(), user.end(),
+                                           [&](const GlobalPreset& p) { return p.id == *active; }));
+}
+
+void AppMenus::rebuildPresets() {
+    presets_->clear();
+    const auto addAll = [this](const std::vector<GlobalPreset>& presets) {
+        for (const GlobalPreset& p : presets)
+            connect(presets_->addAction(p.name), &QAction::triggered, &vm_,
+                    [this, id = p.id] { vm_.applyPreset(id); });
+    };
+    addAll(vm_.builtInPresets());
+    if (vm_.userPresets().empty()) return;
+    presets_->addSeparator();
+    addAll(vm_.userPresets());
+}
+
+void AppMenus::rebuildDevices() {
+    // The list may change while one of its items is still delivering its trigger.
+    if (deviceGroup_) {
+        for (QAction* choice : deviceGroup_->actions())
+            audio_->removeAction(choice);
+        deviceGroup_->deleteLater();
+    }
+    deviceGroup_ = new QActionGroup(this);
+    const auto addChoice = [this](const QString& name, std::optional<std::string> uid) {
+        auto* choice = new QAction(name, deviceGroup_);
+        choice->setObjectName(QStringLiteral("outputDevice"));
+        choice->setCheckable(true);
+        choice->setData(uid ? QString::fromStdString(*uid) : QString());
+        connect(choice, &QAction::triggered, &devices_, [this, uid] { devices_.select(uid); });
+        audio_->insertAction(deviceSeparator_, choice);
+    };
+    addChoice(QStringLiteral("System Default"), std::nullopt);
+    for (const AudioOutputDevice& device : devices_.devices())
+        addChoice(QString::fromStdString(device.name), device.uid);
+    markDevice();
+}
+
+void AppMenus::markDevice() {
+    const auto& selected = devices_.selectedUID();
+    const QString uid = selected ? QString::fromStdString(*selected) : QString();
+    for (QAction* choice : deviceGroup_->actions())
+        choice->setChecked(choice->data().toString() == uid);
+}
+
+} // namespace sonteva

@@ -1,0 +1,42 @@
+#pragma once
+// The Batch Queue box: one row per frozen job in queue order, showing its state (pending
+// with a remove button, processing with progress and elapsed seconds, done with the render
+// time, failed with the reason). Clicking a row selects its job, clicking below the rows
+// clears the selection; the selection itself lives in the view model. While a batch runs
+// the queue cannot lose a row: its clear and remove buttons are locked.
+#include "ui/window_style.h"
+
+#include <QUuid>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace sonteva {
+
+class AppViewModel;
+class QueueRow;
+
+// "1 job, 1 pending", "3 jobs, 2 pending".
+QString queueCaption(int jobs, int pending);
+
+class QueueView : public style::Box {
+    Q_OBJECT
+public:
+    explicit QueueView(AppViewModel& vm, QWidget* parent = nullptr);
+    ~QueueView() override;
+
+private:
+    void sync();
+    void rebuild();
+    void syncHeader();
+    void syncSelection();
+
+    AppViewModel& vm_;
+    QLabel* caption_;
+    QToolButton* clearButton_;
+    QWidget* rows_;
+    QVBoxLayout* rowLayout_;
+    std::vector<QueueRow*> rowWidgets_;
+};
+
+} // namespace sonteva

@@ -1,0 +1,61 @@
+// The help window: one at a time, its sections in order, and the blocks of a section.
+#include "ui/help_content.h"
+#include "ui/help_window.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+namespace sonteva {
+namespace {
+
+TEST(HelpWindow, ShowingTwiceRaisesTheSameWindowAndClosingForgetsIt) {
+    QPointer<HelpWindow> first = HelpWindow::show();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(HelpWindow::show(), first.data());
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->windowTitle(), "Sonteva Help");
+    EXPECT_GE(first->width(), HelpWindow::kMinWidth);
+
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(first);
+    EXPECT_EQ(HelpWindow::instance(), nullptr);
+    QPointer<HelpWindow> second = HelpWindow::show();
+    EXPECT_TRUE(second && second->isVisible());
+    second->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(HelpWindow, ElevenSectionsInOrderWithTheirBlocks) {
+    const QStringList expected{"Overview",
+                               "Source files",
+                               "Conversion settings",
+                               "Global presets",
+                               "Conversion algorithms",
+                               "Dither",
+                               "Output files & naming",
+                               "Batch queue",
+                               "Preview & audition",
+                               "Precision & signal path",
+                               "Keyboard shortcuts"};
+    HelpWindow* window = HelpWindow::show();
+    EXPECT_EQ(window->sectionTitles(), expected);
+    EXPECT_EQ(window->currentSection(), 0);
+
+    // Keyboard shortcuts ends with single-item lists: each still renders one bullet row.
+    const HelpSection& keys = HelpContent::all().back();
+    window->selectSection(10);
+    int items = 0;
+    for (const HelpBlock& block : keys.blocks)
+        if (block.kind == HelpBlock::Kind::bullets) items += int(block.lines.size());
+    const auto rows = window->detailContent()->findChildren<QWidget*>("bulletRow");
+    EXPECT_EQ(int(rows.size()), items);
+    EXPECT_EQ(keys.blocks.back().lines, QStringList{"F1 or Ctrl+? — Open Help"});
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+} // namespace sonteva

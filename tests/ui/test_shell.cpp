@@ -1,0 +1,203 @@
+// The application scene: what the menus and buttons allow around a batch, the space bar,
+// help, presets, output devices, the window clamp, the version and the hand-over between
+// two starts.
+#include "app/app_info.h"
+#include "app/event_monitors.h"
+#include "app/single_instance.h"
+#include "app/window_clamp.h"
+#include "test_shell_support.h"
+#include "ui/help_window.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QUuid>
+
+namespace sonteva::test {
+namespace {
+
+class CountingPanels : public FilePanels {
+public:
+    QList<QUrl> chooseAudioFiles() override { return {}; }
+    std::optional<QUrl> chooseFolder() override {
+        ++folderRequests;
+        return std::nullopt;
+    }
+    int folderRequests = 0;
+};
+
+using Shell = ShellTest;
+
+TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
+    // Each row: Add Audio Files, Clear Source List, Clear Batch Queue, Add to Queue, Run Batch,
+    // Reset Output Folder; then the buttons: Add to Queue, Run Batch, the queue's clear.
+    const auto state = [&] {
+        std::vector<bool> s;
+        for (const char* name :
+             {"addFiles", "clearSources", "clearQueue", "addToQueue", "runBatch", "resetOutput"})
+            s.push_back(action(name)->isEnabled());
+        for (const char* name : {"addToQueue", "runBatch", "clearQueue"})
+            s.push_back(child<QAbstractButton>(name)->isEnabled());
+        return s;
+    };
+    using B = std::vector<bool>;
+    EXPECT_EQ(state(), (B{1, 0, 0, 0, 0, 0, 0, 0, 1}));
+    vm().setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path())));
+    addSource("a.wav");
+    addSource("b.wav");
+    EXPECT_EQ(state(), (B{1, 1, 0, 1, 0, 1, 1, 0, 1}));
+    vm().addAllToQueue();
+    EXPECT_EQ(state(), (B{1, 1, 1, 1, 1, 1, 1, 1, 1}));
+
+    action("runBatch")->trigger();
+    ASSERT_TRUE(vm().isBatchProcessing());
+    EXPECT_EQ(state(), (B{1, 1, 0, 0, 0, 1, 0, 0, 0}));
+    // Neither list can lose a row during the run.
+    for (QAbstractButton* remove : children("removeSource") + children("removeJob"))
+        EXPECT_FALSE(remove->isEnabled());
+
+    finishJob(0);
+    finishJob(1, false);
+    ASSERT_FALSE(vm().isBatchProcessing());
+    EXPECT_EQ(state(), (B{1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    for (QAbstractButton* remove : children("removeSource"))
+        EXPECT_TRUE(remove->isEnabled());
+    action("clearQueue")->trigger();
+    EXPECT_TRUE(vm().batchJobs().empty());
+}
+
+TEST_F(Shell, SpaceTogglesPlaybackExceptWhileTyping) {
+    addSource("a.wav", 44100, 2, 44100);
+    vm().addAllToQueue();
+    vm().setSelectedBatchJobId(vm().batchJobs().front().id);
+    auto panels = std::make_shared<CountingPanels>();
+    vm().setPanels(panels);
+
+    // On a focused button the key plays instead of pressing the button.
+    QAbstractButton* choose = child("chooseOutput");
+    choose->setFocus();
+    QTest::keyClick(choose, Qt::Key_Space);
+    EXPECT_TRUE(shell->player().isPlaying());
+    EXPECT_EQ(panels->folderRequests, 0);
+    QTest::keyClick(choose, Qt::Key_Space);
+    EXPECT_FALSE(shell->player().isPlaying());
+
+    auto* postfix = child<QLineEdit>("postfix");
+    postfix->setFocus();
+    postfix->end(false);
+    const QString before = postfix->text();
+    QTest::keyClick(postfix, Qt::Key_Space);
+    EXPECT_FALSE(shell->player().isPlaying());
+    EXPECT_EQ(vm().customPostfix(), before + " ");
+
+    // A click elsewhere in the window ends the editing.
+    QTest::mouseClick(window().centralWidget(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(postfix->hasFocus());
+    EXPECT_TRUE(shell->monitors().isInstalled());
+}
+
+TEST_F(Shell, HelpShortcutsBringOneWindow) {
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(&window(), Qt::Key_F1);
+    QPointer<HelpWindow> help = HelpWindow::instance();
+    ASSERT_TRUE(help);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    QTest::keyClick(help, Qt::Key_Question, Qt::ControlModifier);
+    QTest::keyClick(help, Qt::Key_F1);
+    EXPECT_EQ(HelpWindow::instance(), help.data());
+    int open = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        open += qobject_cast<HelpWindow*>(top) != nullptr;
+    EXPECT_EQ(open, 1);
+    help->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_F(Shell, DeletingAPresetOnlyForTheActiveUserPreset) {
+    QAction* remove = action("deletePreset");
+    QAbstractButton* minus = child("deletePreset");
+    EXPECT_FALSE(remove->isEnabled()) << "a built-in preset is active";
+    vm().setSelectedDither(QStringLiteral("None"));
+    ASSERT_FALSE(vm().activePresetId());
+    EXPECT_FALSE(remove->isEnabled()) << "Custom";
+
+    vm().saveCustomPreset(QStringLiteral("Client A"));
+    EXPECT_TRUE(remove->isEnabled());
+    EXPECT_FALSE(minus->isHidden());
+    const QList<QAction*> presets = shell->menus().presetMenu()->actions();
+    ASSERT_FALSE(presets.isEmpty());
+    EXPECT_EQ(presets.back()->text(), "Client A");
+    EXPECT_TRUE(presets.at(presets.size() - 2)->isSeparator());
+
+    remove->trigger();
+    EXPECT_TRUE(vm().userPresets().empty());
+    EXPECT_EQ(vm().selectedDither(), "None") << "the recipe stays";
+    EXPECT_FALSE(remove->isEnabled());
+    EXPECT_TRUE(minus->isHidden());
+}
+
+TEST_F(Shell, OutputDeviceListAndSystemDefault) {
+    QStringList names;
+    QAction* systemDefault = nullptr;
+    QAction* headphones = nullptr;
+    for (QAction* a : shell->menus().audioMenu()->actions()) {
+        if (a->objectName() != "outputDevice") continue;
+        names << a->text();
+        if (a->text() == "System Default") systemDefault = a;
+        if (a->text() == "Headphones") headphones = a;
+    }
+    EXPECT_EQ(names, (QStringList{"System Default", "Speakers", "Headphones"}));
+    ASSERT_TRUE(systemDefault && headphones);
+    EXPECT_TRUE(systemDefault->isChecked());
+
+    headphones->trigger();
+    EXPECT_EQ(devices.selectedUID(), "sink.b");
+    EXPECT_TRUE(headphones->isChecked());
+    systemDefault->trigger();
+    EXPECT_EQ(devices.selectedUID(), std::nullopt);
+    EXPECT_TRUE(systemDefault->isChecked());
+
+    action("matchDeviceRate")->trigger();
+    EXPECT_TRUE(devices.followOutputRate());
+}
+
+TEST_F(Shell, AStartLaterHandsItsFilesOverAndRaisesTheWindow) {
+    const QString name =
+        QStringLiteral("sonteva-test-") + QUuid::createUuid().toString(QUuid::Id128);
+    SingleInstance running(name);
+    EXPECT_FALSE(running.handOff({})) << "nobody is listening yet";
+    ASSERT_TRUE(running.listen());
+    shell->acceptHandOffs(running);
+    window().showMinimized();
+
+    const std::string path = dir.file("late.wav");
+    writeFile(path, musicLike(2, 441, 44100), 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    ASSERT_TRUE(SingleInstance(name).handOff({QString::fromStdString(path)}));
+    for (int i = 0; i < 200 && vm().inputFiles().empty(); ++i)
+        QTest::qWait(10);
+    ASSERT_EQ(vm().inputFiles().size(), 1u);
+    EXPECT_EQ(vm().inputFiles()[0].url.toLocalFile(), QString::fromStdString(path));
+    EXPECT_FALSE(window().isMinimized());
+}
+
+TEST(ShellRules, WindowClampAndVersion) {
+    // A 1280 x 640 screen: the minimum becomes 750 x 640 and a taller window shrinks,
+    // moved up only as far as it must.
+    const ClampResult tall =
+        clampWindow(QRect(0, 0, 1280, 640), QRect(100, 40, 900, 900), QSize(0, 0), {750, 700});
+    EXPECT_EQ(tall.minimumContent, QSize(750, 640));
+    EXPECT_EQ(tall.frame, QRect(100, 0, 900, 640));
+    // A small window grows to the minimum plus its decoration and keeps its top edge.
+    const ClampResult small =
+        clampWindow(QRect(0, 0, 1920, 1080), QRect(50, 60, 400, 300), QSize(0, 30), {750, 700});
+    EXPECT_EQ(small.frame, QRect(50, 60, 750, 730));
+    EXPECT_FALSE(clampWindow(QRect(0, 0, 1920, 1080), QRect(0, 0, 900, 880), {}, {750, 700}).frame);
+
+    EXPECT_EQ(AppInfo::version("2.0", "57"), "2.0 (57)");
+    EXPECT_EQ(AppInfo::version("2.0", "2.0"), "2.0");
+    EXPECT_EQ(AppInfo::version("", ""), "1.3.2");
+}
+
+} // namespace
+} // namespace sonteva::test
