@@ -28,7 +28,8 @@ struct JobOutcome {
     QStringList notes; // what the user should know about a finished job
     QString outputPath;
     int64_t framesWritten = 0;
-    double peak = 0; // largest absolute sample written
+    double peak = 0;                 // largest absolute sample written
+    std::optional<JobLevels> levels; // every rendered job has them
 };
 
 class JobExecutor {
