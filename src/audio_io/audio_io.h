@@ -6,6 +6,7 @@
 // (AAC/M4A, ALAC, WMA, ...). Integer samples are scaled exactly (a 24-bit sample q
 // reads as q / 8388608) with no 32-bit float stage in between.
 #include "audio_io/audio_format.h"
+#include "audio_io/metadata.h"
 
 #include <cstdint>
 #include <memory>
@@ -46,9 +47,11 @@ public:
 
     // Writes a whole in-memory signal in one call (the channel count is the number
     // of arrays, the frame count the length of the first). The file appears whole
-    // or not at all: it is written beside the target and renamed over it.
+    // or not at all: it is written beside the target and renamed over it. `metadata`
+    // (already carried to the target, see carryMetadata) and `loudness` are optional.
     static void write(const std::string& to, const ChannelBuffers& channelData, double sampleRate,
-                      AudioFormat format, BitDepth bitDepth);
+                      AudioFormat format, BitDepth bitDepth, const Metadata* metadata = nullptr,
+                      const LoudnessSummary* loudness = nullptr);
 
 private:
     // The source opened at construction while unread, else a fresh one.
@@ -81,6 +84,9 @@ public:
     // length (truncated or damaged) throws instead of ending quietly, and so does a
     // block that cannot be allocated (AudioIOError 1), which must not pass for the end.
     ChannelBuffers read(int64_t maxFrames);
+    // The same into `block`, reusing the memory of its arrays (a block handed back after
+    // use); false, with `block` emptied, at the end of the file.
+    bool read(int64_t maxFrames, ChannelBuffers& block);
     // Non-finite samples met so far; each was replaced by 0.
     int64_t nonFiniteSamples() const;
 
@@ -104,9 +110,12 @@ public:
     // with an extensible format block). A plain WAV or an AIFF never wraps its sizes:
     // audio past their 4 GiB limit fails the write with a clear error.
     // Throws AudioIOError 2 for a rate or channel count no file can state, 10 when the
-    // folder is missing or not writable.
+    // folder is missing or not writable. `metadata`, already carried to the target (see
+    // carryMetadata), is stored in front of the audio (WAV, AIFF) or in the FLAC metadata
+    // blocks; nothing is stored for an empty set.
     AudioStreamWriter(const std::string& path, double sampleRate, int channels, AudioFormat format,
-                      BitDepth bitDepth, int64_t expectedFrames = -1);
+                      BitDepth bitDepth, int64_t expectedFrames = -1,
+                      const Metadata* metadata = nullptr);
     ~AudioStreamWriter();
     AudioStreamWriter(const AudioStreamWriter&) = delete;
     AudioStreamWriter& operator=(const AudioStreamWriter&) = delete;
@@ -115,6 +124,8 @@ public:
     // A failure (with the platform's text, e.g. "No space left on device") abandons the
     // output: the temporary file is removed and later calls throw the same error.
     void write(const ChannelBuffers& channels);
+    // The measured loudness for a version-2 bext chunk; call before close().
+    void setLoudness(const LoudnessSummary& loudness);
     // Completes the file and renames it over the target; a second call does nothing.
     void close();
 

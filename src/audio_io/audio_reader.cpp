@@ -14,15 +14,25 @@ namespace {
 // Sample buffers are addressed with 32-bit frame counts, as the processing formats are.
 constexpr int64_t kMaxBufferFrames = 0xFFFFFFFFll;
 
-template <typename T> std::vector<std::vector<T>> allocateChannels(int channels, int64_t frames) {
+// Sizes `out` to `channels` arrays of `frames` samples. Arrays that already hold the room
+// (a recycled block) are only resized, so their memory is neither cleared nor touched anew.
+template <typename T>
+void sizeChannels(std::vector<std::vector<T>>& out, int channels, int64_t frames) {
     if (frames > kMaxBufferFrames)
         throw AudioIOError(1, std::to_string(frames) + " frames do not fit one buffer");
     try {
-        return std::vector<std::vector<T>>(static_cast<size_t>(channels),
-                                           std::vector<T>(static_cast<size_t>(frames)));
+        out.resize(static_cast<size_t>(channels));
+        for (auto& channel : out)
+            channel.resize(static_cast<size_t>(frames));
     } catch (const std::bad_alloc&) {
         throw AudioIOError(1);
     }
+}
+
+template <typename T> std::vector<std::vector<T>> allocateChannels(int channels, int64_t frames) {
+    std::vector<std::vector<T>> out;
+    sizeChannels(out, channels, frames);
+    return out;
 }
 
 } // namespace
@@ -95,12 +105,21 @@ int64_t AudioStreamReader::nonFiniteSamples() const {
 }
 
 ChannelBuffers AudioStreamReader::read(int64_t maxFrames) {
-    const int64_t remaining = totalFrames_ - pump_->position();
-    if (remaining < 1 || maxFrames < 1) return {};
-    const int64_t n = std::min({remaining, maxFrames, kMaxBufferFrames});
-    ChannelBuffers out = allocateChannels<double>(channels_, n);
-    pump_->readInto(out, 0, n);
+    ChannelBuffers out;
+    read(maxFrames, out);
     return out;
+}
+
+bool AudioStreamReader::read(int64_t maxFrames, ChannelBuffers& block) {
+    const int64_t remaining = totalFrames_ - pump_->position();
+    if (remaining < 1 || maxFrames < 1) {
+        block.clear();
+        return false;
+    }
+    const int64_t n = std::min({remaining, maxFrames, kMaxBufferFrames});
+    sizeChannels(block, channels_, n);
+    pump_->readInto(block, 0, n);
+    return true;
 }
 
 } // namespace sonteva

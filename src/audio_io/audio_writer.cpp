@@ -2,7 +2,9 @@
 // the whole-file writer is a streaming writer that knows its length up front.
 #include "audio_io/audio_error.h"
 #include "audio_io/audio_io.h"
+#include "audio_io/chunk_file.h"
 #include "audio_io/encoder_writer.h"
+#include "audio_io/metadata_chunks.h"
 #include "audio_io/part_file.h"
 #include "audio_io/riff_writer.h"
 
@@ -11,6 +13,7 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <optional>
 
 namespace sonteva {
 
@@ -29,40 +32,92 @@ const std::string& checkedTarget(const std::string& path, double sampleRate, int
     return path;
 }
 
+// The total size of libsndfile's placeholder for `bytes` of metadata chunks: a multiple of
+// four (its padding), whose excess over `bytes` is nothing or a filler chunk of its own.
+uint64_t placeholderTotal(uint64_t bytes) {
+    uint64_t total = bytes;
+    while (total % 4 != 0 || total < 12 || (total != bytes && total - bytes < 8))
+        total += 2;
+    return total;
+}
+
 } // namespace
 
 class AudioStreamWriter::Impl {
 public:
     Impl(const std::string& path, double sampleRate, int channels, AudioFormat format,
-         BitDepth bitDepth, int64_t expectedFrames, bool wholeFile);
+         BitDepth bitDepth, int64_t expectedFrames, bool wholeFile, const Metadata* metadata);
 
     void write(const ChannelBuffers& block);
+    void setLoudness(const LoudnessSummary& loudness) { loudness_ = loudness; }
     void close();
 
 private:
     // Removes the temporary file and remembers why, for any later call.
     void abandon(const std::string& reason);
+    std::vector<uint8_t> metadataChunks() const;
+    // Stores the metadata once the audio is complete.
+    void finishMetadata();
 
     // Declared first so that it is destroyed last, after the encoder has let go of it.
     PartFile part_;
     std::unique_ptr<Float64WavWriter> riff_;
     std::unique_ptr<EncoderWriter> encoder_;
     int channels_;
+    AudioFormat format_;
     bool closed_ = false;
     std::string failure_;
+    std::optional<Metadata> metadata_;
+    uint64_t metadataBytes_ = 0;
+    std::optional<LoudnessSummary> loudness_;
+    int64_t frames_ = 0;
 };
 
 AudioStreamWriter::Impl::Impl(const std::string& path, double sampleRate, int channels,
                               AudioFormat format, BitDepth bitDepth, int64_t expectedFrames,
-                              bool wholeFile)
-    : part_(checkedTarget(path, sampleRate, channels)), channels_(channels) {
+                              bool wholeFile, const Metadata* metadata)
+    : part_(checkedTarget(path, sampleRate, channels)), channels_(channels), format_(format) {
+    if (metadata && !metadata->empty()) metadata_ = *metadata;
+    if (metadata_ && format != AudioFormat::flac) metadataBytes_ = metadataChunks().size();
     if (format == AudioFormat::wav && bitDepth == BitDepth::float64) {
         riff_ = std::make_unique<Float64WavWriter>(part_, channels, sampleRate,
-                                                   wholeFile ? expectedFrames : -1);
+                                                   wholeFile ? expectedFrames : -1, metadataBytes_);
     } else {
         const EncoderPlan plan = planEncoder(format, bitDepth, channels, expectedFrames);
-        encoder_ = std::make_unique<EncoderWriter>(part_.fd(), plan, sampleRate, channels);
+        const uint64_t placeholder = metadataBytes_ ? placeholderTotal(metadataBytes_) - 8 : 0;
+        encoder_ =
+            std::make_unique<EncoderWriter>(part_.fd(), plan, sampleRate, channels, placeholder);
     }
+}
+
+std::vector<uint8_t> AudioStreamWriter::Impl::metadataChunks() const {
+    if (format_ == AudioFormat::aiff) return aiffMetadataChunks(*metadata_);
+    return riffMetadataChunks(*metadata_, loudness_ ? &*loudness_ : nullptr);
+}
+
+void AudioStreamWriter::Impl::finishMetadata() {
+    if (!metadata_) return;
+    if (format_ == AudioFormat::flac) {
+        rewriteFlacMetadata(part_.fd(), *metadata_, frames_);
+        return;
+    }
+    std::vector<uint8_t> bytes = metadataChunks();
+    if (riff_) {
+        part_.writeAt(riff_->metadataOffset(), bytes.data(), bytes.size());
+        return;
+    }
+    const auto layout = chunks::layoutOf(part_.fd());
+    for (const auto& chunk : chunks::walk(part_.fd(), layout)) {
+        if (chunk.id != kPlaceholderId) continue;
+        const uint64_t total = placeholderTotal(bytes.size());
+        if (total > bytes.size()) {
+            const auto filler = fillerChunk(total - bytes.size(), format_ == AudioFormat::aiff);
+            bytes.insert(bytes.end(), filler.begin(), filler.end());
+        }
+        part_.writeAt(chunk.offset, bytes.data(), bytes.size());
+        return;
+    }
+    throw AudioError("The encoder left no room for the metadata");
 }
 
 void AudioStreamWriter::Impl::abandon(const std::string& reason) {
@@ -87,6 +142,7 @@ void AudioStreamWriter::Impl::write(const ChannelBuffers& block) {
             riff_->write(block, 0, frames);
         else
             encoder_->write(block, 0, frames);
+        frames_ += static_cast<int64_t>(frames);
     } catch (const std::bad_alloc&) {
         abandon(AudioIOError::describe(3));
         throw AudioIOError(3);
@@ -104,6 +160,7 @@ void AudioStreamWriter::Impl::close() {
         if (riff_) riff_->finish();
         if (encoder_) encoder_->finish();
         encoder_.reset();
+        finishMetadata();
         part_.commit();
     } catch (const AudioError& e) {
         abandon(e.what());
@@ -112,9 +169,10 @@ void AudioStreamWriter::Impl::close() {
 }
 
 AudioStreamWriter::AudioStreamWriter(const std::string& path, double sampleRate, int channels,
-                                     AudioFormat format, BitDepth bitDepth, int64_t expectedFrames)
+                                     AudioFormat format, BitDepth bitDepth, int64_t expectedFrames,
+                                     const Metadata* metadata)
     : impl_(std::make_unique<Impl>(path, sampleRate, channels, format, bitDepth, expectedFrames,
-                                   false)) {}
+                                   false, metadata)) {}
 
 AudioStreamWriter::~AudioStreamWriter() = default;
 
@@ -122,16 +180,22 @@ void AudioStreamWriter::write(const ChannelBuffers& channels) {
     impl_->write(channels);
 }
 
+void AudioStreamWriter::setLoudness(const LoudnessSummary& loudness) {
+    impl_->setLoudness(loudness);
+}
+
 void AudioStreamWriter::close() {
     impl_->close();
 }
 
 void AudioIO::write(const std::string& to, const ChannelBuffers& channelData, double sampleRate,
-                    AudioFormat format, BitDepth bitDepth) {
+                    AudioFormat format, BitDepth bitDepth, const Metadata* metadata,
+                    const LoudnessSummary* loudness) {
     if (channelData.empty()) throw AudioIOError(4);
     const auto frames = static_cast<int64_t>(channelData.front().size());
     AudioStreamWriter::Impl writer(to, sampleRate, static_cast<int>(channelData.size()), format,
-                                   bitDepth, frames, true);
+                                   bitDepth, frames, true, metadata);
+    if (loudness) writer.setLoudness(*loudness);
     writer.write(channelData);
     writer.close();
 }

@@ -2,6 +2,7 @@
 
 #include "audio_io/sample_math.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -20,7 +21,7 @@ inline uint64_t xorshiftStep(uint64_t x) {
 // Samples per batch of the block loop: the generator is inherently serial, so its
 // draws for a batch are made first and the requantisation then runs over the whole
 // batch as one straight loop of fixed length, which the compiler vectorises.
-constexpr int kBatch = 64;
+constexpr int kBatch = DitherEngine::kBatch;
 
 struct NoiseBatch {
     uint64_t r1[kBatch];
@@ -38,8 +39,10 @@ inline uint64_t drawBatch(uint64_t state, NoiseBatch& noise) {
 
 // The arithmetic of tpdfSampleReference in the same order. The one addition: the sum is
 // first limited to [−s − 1, s], which changes no result (anything beyond rounds past the
-// clamp bounds either way) but keeps the rounding within its exact range.
-SONTEVA_VECTOR_CLONES void requantiseBatch(double* x, const NoiseBatch& noise, double scale) {
+// clamp bounds either way) but keeps the rounding within its exact range. Each lane also
+// keeps the largest code it wrote and counts the samples the clamp cut.
+SONTEVA_VECTOR_CLONES void requantiseBatch(double* x, const NoiseBatch& noise, double scale,
+                                           double* peak, double* clipped) {
     const double inv = 1.0 / scale;
     const double top = scale - 1.0;
     const double bottom = -scale - 1.0;
@@ -51,8 +54,12 @@ SONTEVA_VECTOR_CLONES void requantiseBatch(double* x, const NoiseBatch& noise, d
         v = (v > scale) ? scale : v;
         v = (v < bottom) ? bottom : v;
         double q = sample_math::roundHalfAway(v);
+        clipped[i] += (q > top) ? 1.0 : 0.0;
+        clipped[i] += (q < -scale) ? 1.0 : 0.0;
         q = (q > top) ? top : q;
         q = (q < -scale) ? -scale : q;
+        const double a = std::fabs(q);
+        peak[i] = (peak[i] > a) ? peak[i] : a;
         x[i] = q * inv;
     }
 }
@@ -152,7 +159,7 @@ void DitherEngine::process(std::span<double> samples) {
         for (size_t at = 0; at < run; at += kBatch) {
             drawChains(chain, noise);
             for (int c = 0; c < kChains; ++c)
-                requantiseBatch(x + c * run + at, noise[c], scale_);
+                requantiseBatch(x + c * run + at, noise[c], scale_, peak_.data(), clipped_.data());
         }
         state = chain[kChains - 1];
         i = kChains * run;
@@ -160,20 +167,50 @@ void DitherEngine::process(std::span<double> samples) {
     NoiseBatch noise;
     for (; i + kBatch <= n; i += kBatch) {
         state = drawBatch(state, noise);
-        requantiseBatch(x + i, noise, scale_);
+        requantiseBatch(x + i, noise, scale_, peak_.data(), clipped_.data());
     }
-    for (; i < n; ++i)
-        x[i] = dither_detail::tpdfSampleReference(x[i], scale_, state);
+    if (i < n) {
+        // The last partial batch through the same loop: its unused draws are dropped, so the
+        // generator stands exactly after the samples it served.
+        const size_t rest = n - i;
+        double tail[kBatch] = {}, peak[kBatch] = {}, clipped[kBatch] = {};
+        std::copy(x + i, x + n, tail);
+        drawBatch(state, noise);
+        state = noise.r2[rest - 1];
+        requantiseBatch(tail, noise, scale_, peak, clipped);
+        std::copy(tail, tail + rest, x + i);
+        for (size_t k = 0; k < rest; ++k) {
+            peak_[k] = std::max(peak_[k], peak[k]);
+            clipped_[k] += clipped[k];
+        }
+    }
     state_ = state;
 }
 
-void applyTPDF(std::vector<std::vector<double>>& channels, BitDepth bitDepth) {
+int64_t DitherEngine::clippedSamples() const {
+    double total = 0;
+    for (double c : clipped_)
+        total += c;
+    return static_cast<int64_t>(total);
+}
+
+double DitherEngine::peak() const {
+    double m = 0;
+    for (double p : peak_)
+        m = std::max(m, p);
+    return m / scale_;
+}
+
+int64_t applyTPDF(std::vector<std::vector<double>>& channels, BitDepth bitDepth) {
     const int bits = bitDepth == BitDepth::int16 ? 16 : 24;
+    int64_t clipped = 0;
     for (size_t c = 0; c < channels.size(); ++c) {
         if (channels[c].empty()) continue;
         DitherEngine engine(DitherType::tpdf, bits, static_cast<int>(c));
         engine.process(channels[c]);
+        clipped += engine.clippedSamples();
     }
+    return clipped;
 }
 
 namespace dither_detail {

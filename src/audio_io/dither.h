@@ -29,18 +29,29 @@ public:
 
     double scale() const { return scale_; }
     uint64_t state() const { return state_; }
+    // Samples so far whose dithered value fell outside the integer range and was clamped.
+    int64_t clippedSamples() const;
+    // The largest magnitude written so far, in full scale.
+    double peak() const;
+
+    // Samples per batch of the block loop.
+    static constexpr int kBatch = 64;
 
 private:
     double scale_;
     uint64_t state_;
+    // Per lane of the block loop, so that the tallies vectorise with it.
+    std::array<double, kBatch> clipped_{};
+    std::array<double, kBatch> peak_{};
     // Jump-ahead for long blocks, kept for the run length it was made for.
     size_t jumpRun_ = 0;
     std::shared_ptr<const std::array<uint64_t, 64>> jump_;
 };
 
 // The whole-signal form: channel c dithered with a fresh generator seeded for c.
-// bitDepth is int16 or int24 (anything but int16 uses 24-bit steps).
-void applyTPDF(std::vector<std::vector<double>>& channels, BitDepth bitDepth);
+// bitDepth is int16 or int24 (anything but int16 uses 24-bit steps). Returns the samples
+// clipped at the integer range.
+int64_t applyTPDF(std::vector<std::vector<double>>& channels, BitDepth bitDepth);
 
 namespace dither_detail {
 // The plain per-sample formulation, kept as the reference for the block loop.

@@ -92,7 +92,8 @@ EncoderPlan planEncoder(AudioFormat format, BitDepth depth, int channels, int64_
     return plan;
 }
 
-EncoderWriter::EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate, int channels)
+EncoderWriter::EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate, int channels,
+                             uint64_t placeholderBytes)
     : io_(fd, SndfileFileIo::Mode::write), plan_(plan), channels_(channels) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate);
@@ -108,6 +109,22 @@ EncoderWriter::EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate,
         throw AudioError(platformText(sf_strerror(nullptr)));
     }
     if (plan.autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (placeholderBytes > 0) {
+        // libsndfile pads the chunks it is given to four bytes and declares the padded
+        // size, so carried chunks cannot go through it unchanged: it keeps room instead.
+        std::vector<char> zeros(placeholderBytes, 0);
+        SF_CHUNK_INFO chunk{};
+        std::memcpy(chunk.id, kPlaceholderId, 4);
+        chunk.id_size = 4;
+        chunk.datalen = static_cast<unsigned>(placeholderBytes);
+        chunk.data = zeros.data();
+        if (sf_set_chunk(file_, &chunk) != SF_ERR_NO_ERROR) {
+            const std::string reason = platformText(sf_strerror(file_));
+            sf_close(file_);
+            file_ = nullptr;
+            throw AudioError("The metadata could not be placed: " + reason);
+        }
+    }
 }
 
 EncoderWriter::~EncoderWriter() {

@@ -14,6 +14,9 @@
 
 namespace sonteva {
 
+// The id of the placeholder chunk, overwritten before the file is complete.
+inline constexpr char kPlaceholderId[] = "sntv";
+
 struct EncoderPlan {
     int sfFormat = 0;           // libsndfile container | subtype
     int quantiseBits = 0;       // 16, 24 or 32: integers computed here; 0: floats handed over
@@ -29,7 +32,10 @@ EncoderPlan planEncoder(AudioFormat format, BitDepth depth, int channels, int64_
 class EncoderWriter {
 public:
     // Opens libsndfile over `fd` (which stays open). Throws AudioError on failure.
-    EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate, int channels);
+    // `placeholderBytes` > 0 asks for a chunk of that many zero bytes in front of the audio
+    // (WAV, RF64 and AIFF), found afterwards under kPlaceholderId.
+    EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate, int channels,
+                  uint64_t placeholderBytes = 0);
     ~EncoderWriter();
     EncoderWriter(const EncoderWriter&) = delete;
     EncoderWriter& operator=(const EncoderWriter&) = delete;

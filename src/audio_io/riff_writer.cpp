@@ -53,7 +53,7 @@ void fmtChunk(Bytes& b, int channels, double sampleRate) {
     b.u16(64);
 }
 
-void rf64Header(uint8_t* out, int channels, double sampleRate, uint64_t frames) {
+void rf64Header(uint8_t* out, int channels, double sampleRate, uint64_t frames, uint64_t extra) {
     const uint64_t d = dataBytes(channels, frames);
     Bytes b(out);
     b.tag("RF64");
@@ -61,7 +61,7 @@ void rf64Header(uint8_t* out, int channels, double sampleRate, uint64_t frames) 
     b.tag("WAVE");
     b.tag("ds64");
     b.u32(28);
-    b.u64(d + 72);
+    b.u64(d + 72 + extra);
     b.u64(d);
     b.u64(frames);
     b.u32(0);
@@ -88,29 +88,30 @@ std::array<uint8_t, kStreamingHeaderSize> openingHeader(int channels, double sam
 }
 
 std::array<uint8_t, kStreamingHeaderSize> closingHeader(int channels, double sampleRate,
-                                                        uint64_t frames) {
+                                                        uint64_t frames, uint64_t extra) {
     const uint64_t d = dataBytes(channels, frames);
     std::array<uint8_t, kStreamingHeaderSize> header = openingHeader(channels, sampleRate);
-    if (d + 72 > kMax32) {
-        rf64Header(header.data(), channels, sampleRate, frames);
+    if (d + 72 + extra > kMax32) {
+        rf64Header(header.data(), channels, sampleRate, frames, extra);
         return header;
     }
-    Bytes(header.data() + 4).u32(d + 72);
+    Bytes(header.data() + 4).u32(d + 72 + extra);
     Bytes(header.data() + 76).u32(d);
     return header;
 }
 
-std::vector<uint8_t> wholeFileHeader(int channels, double sampleRate, uint64_t frames) {
+std::vector<uint8_t> wholeFileHeader(int channels, double sampleRate, uint64_t frames,
+                                     uint64_t extra) {
     const uint64_t d = dataBytes(channels, frames);
-    if (d + 36 > kMax32) {
+    if (d + 36 + extra > kMax32) {
         std::vector<uint8_t> header(kStreamingHeaderSize);
-        rf64Header(header.data(), channels, sampleRate, frames);
+        rf64Header(header.data(), channels, sampleRate, frames, extra);
         return header;
     }
     std::vector<uint8_t> header(kPlainHeaderSize);
     Bytes b(header.data());
     b.tag("RIFF");
-    b.u32(d + 36);
+    b.u32(d + 36 + extra);
     b.tag("WAVE");
     fmtChunk(b, channels, sampleRate);
     b.tag("data");
@@ -126,16 +127,32 @@ constexpr size_t kChunkFrames = 32768;
 } // namespace
 
 Float64WavWriter::Float64WavWriter(PartFile& file, int channels, double sampleRate,
-                                   int64_t wholeFileFrames)
-    : file_(file), channels_(channels), sampleRate_(sampleRate), streaming_(wholeFileFrames < 0) {
+                                   int64_t wholeFileFrames, uint64_t metadataBytes)
+    : file_(file), channels_(channels), sampleRate_(sampleRate), streaming_(wholeFileFrames < 0),
+      extra_(metadataBytes) {
     if (streaming_) {
         const auto header = riff::openingHeader(channels, sampleRate);
-        file_.append(header.data(), header.size());
+        writeHeader(header.data(), header.size(), false);
     } else {
-        const auto header =
-            riff::wholeFileHeader(channels, sampleRate, static_cast<uint64_t>(wholeFileFrames));
-        file_.append(header.data(), header.size());
+        const auto header = riff::wholeFileHeader(channels, sampleRate,
+                                                  static_cast<uint64_t>(wholeFileFrames), extra_);
+        writeHeader(header.data(), header.size(), false);
     }
+}
+
+// The header up to "data", the room for metadata, then "data" and its size; or, at the
+// end, the same header written over the first.
+void Float64WavWriter::writeHeader(const uint8_t* header, size_t size, bool atStart) {
+    prefix_ = size - 8;
+    if (atStart) {
+        file_.writeAt(0, header, prefix_);
+        file_.writeAt(prefix_ + extra_, header + prefix_, 8);
+        return;
+    }
+    file_.append(header, prefix_);
+    const std::vector<uint8_t> room(extra_, 0);
+    file_.append(room.data(), room.size());
+    file_.append(header + prefix_, 8);
 }
 
 void Float64WavWriter::write(const std::vector<std::vector<double>>& block, size_t first,
@@ -161,8 +178,8 @@ void Float64WavWriter::write(const std::vector<std::vector<double>>& block, size
 
 void Float64WavWriter::finish() {
     if (!streaming_) return;
-    const auto header = riff::closingHeader(channels_, sampleRate_, framesWritten_);
-    file_.writeAt(0, header.data(), header.size());
+    const auto header = riff::closingHeader(channels_, sampleRate_, framesWritten_, extra_);
+    writeHeader(header.data(), header.size(), true);
 }
 
 } // namespace sonteva

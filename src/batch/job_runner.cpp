@@ -56,19 +56,24 @@ JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
             throw AudioError("The output would replace its own source file: " + output);
         const FilterParams params =
             SRCParams::getParams(job.quality.toStdString(), fsIn, job.targetFs);
+        const Metadata metadata = readMetadata(source);
         int64_t nonFinite = 0;
+        RouteReport report;
         if (needsWholeFileRoute(job, fsIn)) {
-            const auto r = wholeFileConvert(job, source, output, fsIn, params, progress);
+            auto r = wholeFileConvert(job, source, output, fsIn, params, progress, metadata);
             outcome.framesWritten = r.framesWritten;
             outcome.peak = r.peak;
             nonFinite = r.nonFiniteSamples;
+            report = std::move(r.report);
         } else {
-            const auto r = streamConvert(job, source, output, fsIn, params, progress);
+            auto r = streamConvert(job, source, output, fsIn, params, progress, metadata);
             outcome.framesWritten = r.framesWritten;
             outcome.peak = r.peak;
             nonFinite = r.nonFiniteSamples;
+            report = std::move(r.report);
         }
         if (nonFinite > 0) outcome.notes << nonFiniteNote(nonFinite);
+        outcome.levels = jobLevels(job, report, outcome.notes);
         outcome.succeeded = true;
     } catch (const std::exception& e) {
         outcome.error = QString::fromUtf8(e.what());

@@ -2,6 +2,7 @@
 // The streaming route: read blocks, convert the channels in parallel (one engine per
 // channel), dither each channel, write, then flush the engines' tails. Memory stays at
 // one block per channel whatever the file's length.
+#include "batch/job_metadata.h"
 #include "batch/job_runner.h"
 
 #include <string>
@@ -12,11 +13,13 @@ struct StreamResult {
     int64_t framesWritten = 0;
     double peak = 0;
     int64_t nonFiniteSamples = 0;
+    RouteReport report;
 };
 
-// Throws on any failure (reading, writing, closing); the output appears only on success.
+// Throws on any failure (reading, writing, closing); the output appears only on success,
+// carrying the source's metadata.
 StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePath,
                            const std::string& outputPath, int64_t fsIn, const FilterParams& params,
-                           const ProgressFn& progress);
+                           const ProgressFn& progress, const Metadata& metadata);
 
 } // namespace sonteva

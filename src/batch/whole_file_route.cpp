@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
+#include "audio_io/level_meter.h"
 #include "batch/channel_pool.h"
 #include "engines/engine_factory.h"
 #include "engines/ssrc_runner.h"
@@ -41,31 +42,52 @@ void logTpdfSubstitute(BitDepth depth) {
               " / ssrc) \u2014 using TPDF");
 }
 
+struct DitherApplied {
+    std::string name = "None";
+    bool tpdf = false;
+    int64_t clipped = 0;
+};
+
+DitherApplied tpdf(ChannelBuffers& signal, BitDepth depth) {
+    return {"TPDF", true, applyTPDF(signal, depth)};
+}
+
 // Dither only ever touches 16- and 24-bit targets. A noise shaper the external converter
 // cannot deliver (and any on 24 bits) falls back to TPDF with a log line.
-void applyDither(const ConversionJob& job, ChannelBuffers& signal) {
-    if (job.bitDepth != BitDepth::int16 && job.bitDepth != BitDepth::int24) return;
+DitherApplied applyDither(const ConversionJob& job, ChannelBuffers& signal) {
+    if (job.bitDepth != BitDepth::int16 && job.bitDepth != BitDepth::int24) return {};
     const auto& shapers = SSRCRunner::shaperIDs();
     const auto shaper = shapers.find(job.dither.toStdString());
     if (shaper != shapers.end()) {
         if (job.bitDepth == BitDepth::int16) {
             if (auto shaped = SSRCRunner::dither16(signal, job.targetFs, shaper->second)) {
                 signal = std::move(*shaped);
-                return;
+                return {shaper->first, false, 0};
             }
         }
         logTpdfSubstitute(job.bitDepth);
-        applyTPDF(signal, job.bitDepth);
-    } else if (job.dither == QLatin1String("TPDF")) {
-        applyTPDF(signal, job.bitDepth);
+        return tpdf(signal, job.bitDepth);
     }
+    if (job.dither == QLatin1String("TPDF")) return tpdf(signal, job.bitDepth);
+    return {};
+}
+
+// The converted signal's levels, before any word-length reduction.
+MeasuredLevels measure(const ChannelBuffers& signal, const ConversionJob& job) {
+    LevelMeter meter(static_cast<int>(signal.size()), static_cast<double>(job.targetFs),
+                     reductionBits(job));
+    for (size_t c = 0; c < signal.size(); ++c)
+        meter.channel(static_cast<int>(c)).measure(signal[c]);
+    meter.collect();
+    return meter.result();
 }
 
 } // namespace
 
 WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
                                  const std::string& outputPath, int64_t fsIn,
-                                 const FilterParams& params, const ProgressFn& progress) {
+                                 const FilterParams& params, const ProgressFn& progress,
+                                 const Metadata& metadata) {
     AudioIO source(sourcePath);
     ChannelBuffers signal = source.readAllDouble();
     WholeFileResult result;
@@ -74,8 +96,18 @@ WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& so
         signal = SSRCRunner::convert(signal, fsIn, job.targetFs);
     else
         signal = convertChannels(job, signal, fsIn, params, progress);
-    applyDither(job, signal);
-    AudioIO::write(outputPath, signal, static_cast<double>(job.targetFs), job.format, job.bitDepth);
+    result.report.levels = measure(signal, job);
+    // The external shaper's own clipping is not visible here: the meters' count of what an
+    // undithered reduction would clip stands in for it.
+    const DitherApplied dither = applyDither(job, signal);
+    result.report.dithered = dither.tpdf;
+    result.report.ditherClipped = dither.clipped;
+    const auto carried =
+        carryForJob(job, metadata, fsIn, static_cast<int>(signal.size()), dither.name);
+    result.report.notes = carried.notes;
+    const LoudnessSummary loudness = loudnessSummary(result.report.levels);
+    AudioIO::write(outputPath, signal, static_cast<double>(job.targetFs), job.format, job.bitDepth,
+                   &carried.metadata, &loudness);
     result.framesWritten = signal.empty() ? 0 : static_cast<int64_t>(signal[0].size());
     for (const auto& channel : signal)
         for (double v : channel)

@@ -2,6 +2,7 @@
 // The whole-file route, used only when the external SSRC converter must see the whole
 // signal: SSRC conversion at differing rates, or its noise-shaping dither on a 16-bit
 // target (after any other engine converted the channels in parallel).
+#include "batch/job_metadata.h"
 #include "batch/job_runner.h"
 
 #include <string>
@@ -12,11 +13,14 @@ struct WholeFileResult {
     int64_t framesWritten = 0;
     double peak = 0;
     int64_t nonFiniteSamples = 0;
+    RouteReport report;
 };
 
-// Throws on any failure; the output appears only on success.
+// Throws on any failure; the output appears only on success, carrying the source's
+// metadata.
 WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
                                  const std::string& outputPath, int64_t fsIn,
-                                 const FilterParams& params, const ProgressFn& progress);
+                                 const FilterParams& params, const ProgressFn& progress,
+                                 const Metadata& metadata);
 
 } // namespace sonteva

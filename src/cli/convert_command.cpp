@@ -12,6 +12,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace sonteva::cli {
@@ -23,6 +24,37 @@ QString displayPath(const QString& path) {
     return relative.startsWith(QLatin1String("..")) ? path : relative;
 }
 
+QString decibels(double linear, const char* unit) {
+    if (!(linear > 0)) return QStringLiteral("-inf %1").arg(QLatin1String(unit));
+    return QStringLiteral("%1 %2")
+        .arg(20.0 * std::log10(linear), 0, 'f', 2)
+        .arg(QLatin1String(unit));
+}
+
+// "peak -0.10 dBFS, true peak +0.31 dBTP, -9.84 LUFS, 1234 clipped"
+QString levelsText(const JobLevels& l) {
+    const QString loudness = std::isfinite(l.integratedLoudness)
+                                 ? QString::number(l.integratedLoudness, 'f', 2)
+                                 : QStringLiteral("-inf");
+    QString text = QStringLiteral("peak %1, true peak %2, %3 LUFS")
+                       .arg(decibels(l.samplePeak, "dBFS"), decibels(l.truePeak, "dBTP"), loudness);
+    if (l.clippedSamples > 0) text += QStringLiteral(", %1 clipped").arg(l.clippedSamples);
+    return text;
+}
+
+QJsonValue finiteOrNull(double v) {
+    return std::isfinite(v) ? QJsonValue(std::round(v * 100.0) / 100.0) : QJsonValue();
+}
+
+QJsonObject levelsJson(const JobLevels& l) {
+    QJsonObject o;
+    o[QStringLiteral("samplePeakDbfs")] = finiteOrNull(20.0 * std::log10(l.samplePeak));
+    o[QStringLiteral("truePeakDbtp")] = finiteOrNull(20.0 * std::log10(l.truePeak));
+    o[QStringLiteral("integratedLufs")] = finiteOrNull(l.integratedLoudness);
+    o[QStringLiteral("clippedSamples")] = static_cast<qint64>(l.clippedSamples);
+    return o;
+}
+
 QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
     const QString source = job.inputFile.url.fileName();
     if (const auto* error = std::get_if<JobError>(&job.status))
@@ -31,6 +63,7 @@ QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
     QString line = QStringLiteral("done    %1 \u2192 %2  (%3 s)")
                        .arg(source, displayPath(job.outputUrl().toLocalFile()),
                             QString::number(seconds, 'f', 2));
+    if (outcome && outcome->levels) line += QStringLiteral("  ") + levelsText(*outcome->levels);
     if (outcome)
         for (const QString& note : outcome->notes)
             line += QStringLiteral(" \u2014 ") + note;
@@ -38,7 +71,8 @@ QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
 }
 
 QByteArray jsonRecord(const QString& source, const QString& output, bool done, double seconds,
-                      const QString& error, const QStringList& notes) {
+                      const QString& error, const QStringList& notes,
+                      const std::optional<JobLevels>& levels = std::nullopt) {
     QJsonObject o;
     o[QStringLiteral("source")] = source;
     o[QStringLiteral("output")] = output.isEmpty() ? QJsonValue() : QJsonValue(output);
@@ -46,6 +80,7 @@ QByteArray jsonRecord(const QString& source, const QString& output, bool done, d
     o[QStringLiteral("seconds")] = seconds;
     o[QStringLiteral("error")] = done ? QJsonValue() : QJsonValue(error);
     if (!notes.isEmpty()) o[QStringLiteral("notes")] = QJsonValue::fromVariant(notes);
+    if (levels) o[QStringLiteral("levels")] = levelsJson(*levels);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -54,7 +89,8 @@ QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
     return jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(), done,
                       done ? std::get<JobDone>(job.status).elapsed : 0.0,
                       done ? QString() : std::get<JobError>(job.status).description,
-                      outcome ? outcome->notes : QStringList());
+                      outcome ? outcome->notes : QStringList(),
+                      outcome ? outcome->levels : std::nullopt);
 }
 
 const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {

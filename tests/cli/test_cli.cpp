@@ -1,8 +1,10 @@
 // The sonteva command line as a user runs it: exit statuses, job lines, summary lines,
 // JSON records, and the files it leaves behind.
 #include "support/ffmpeg_files.h"
+#include "support/metadata_files.h"
 #include "support/test_files.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -157,4 +159,24 @@ TEST(Cli, AlacSourceThroughTheRunTimeDecoder) {
     for (size_t c = 0; c < 2; ++c)
         for (size_t i = 0; i < signal[c].size(); ++i)
             ASSERT_EQ(back.ints[c][i], toInt(signal[c][i], 24)) << c << " " << i;
+}
+
+// The job line and the JSON record carry the levels, and what the target cannot hold.
+TEST(Cli, LevelsAndMetadataNotes) {
+    TempDir dir;
+    wavFile(dir.file("b.wav"), 96000, 2, 96000, chunk("bext", bext(0, 1, "")));
+    const CliRun r = runCli(
+        {"convert", "-r", "48000", "-b", "16", "-f", "flac", "--json", q(dir.file("b.wav"))});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const QJsonObject levels = o["levels"].toObject();
+    EXPECT_NEAR(levels["samplePeakDbfs"].toDouble(), -6.02, 0.01);
+    EXPECT_GE(levels["truePeakDbtp"].toDouble(), levels["samplePeakDbfs"].toDouble());
+    EXPECT_NEAR(levels["integratedLufs"].toDouble(), -6.02, 0.05);
+    EXPECT_EQ(levels["clippedSamples"].toInt(), 0);
+    EXPECT_EQ(o["notes"].toArray().at(0).toString(), "metadata not carried to FLAC: bext");
+    EXPECT_TRUE(
+        r.err.contains(QString::fromUtf8("  peak -6.02 dBFS, true peak -6.0")) &&
+        r.err.contains(QString::fromUtf8(" LUFS \u2014 metadata not carried to FLAC: bext")))
+        << r.err.toStdString();
 }

@@ -1,0 +1,265 @@
+// Metadata from source to output for each container: carried, rescaled, mapped, and what
+// a target cannot hold named in the notes.
+#include "audio_io/audio_io.h"
+#include "support/metadata_files.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+using namespace sonteva;
+using namespace sonteva::test;
+
+namespace {
+
+const std::string kHistory = "A=PCM,F=96000,W=24,M=stereo,T=Recorder\r\n";
+const std::string kIsrc = "GBAYE2600001";
+
+Bytes infoItem(const std::string& id, const std::string& s) {
+    return chunk(id, text(s + '\0'));
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// An ID3v2.3 tag of text frames.
+Bytes id3Tag(std::initializer_list<std::pair<std::string, std::string>> frames) {
+    Bytes body;
+    for (const auto& [id, value] : frames) {
+        put(body, id), put(body, value.size() + 1, 4, true), put(body, 0, 2);
+        body.push_back(0), put(body, value);
+    }
+    Bytes tag = text("ID3");
+    tag.push_back(3), tag.push_back(0), tag.push_back(0);
+    for (int shift : {21, 14, 7, 0})
+        tag.push_back(uint8_t((body.size() >> shift) & 0x7F));
+    return cat({tag, body});
+}
+
+// A 96 kHz stereo master with every kind of RIFF chunk carried.
+void masterWav(const std::string& path, const Bytes& extra = {}) {
+    const Bytes info = cat({text("INFO"), infoItem("INAM", "Title"), infoItem("IART", "Artist"),
+                            infoItem("ICOP", "(c) Label"), infoItem("ICRD", "2026-01-02"),
+                            infoItem("ISFT", "Tool")});
+    Bytes cue;
+    put(cue, 2, 4);
+    for (auto [id, at] : {std::pair{1, 96000}, std::pair{2, 480000}})
+        put(cue, id, 4), put(cue, at, 4), put(cue, "data"), put(cue, 0, 8), put(cue, at, 4);
+    const Bytes adtl = cat({text("adtl"), chunk("labl", cat({Bytes{1, 0, 0, 0}, text("Verse")})),
+                            chunk("labl", cat({Bytes{2, 0, 0, 0}, text("Chorus")})),
+                            chunk("note", cat({Bytes{1, 0, 0, 0}, text("check")}))});
+    wavFile(path, 96000, 2, 9600,
+            cat({chunk("bext", bext(345600000, 2, kHistory, -2300)), chunk("LIST", info),
+                 chunk("cue ", cue), chunk("LIST", adtl), chunk("iXML", text("<BWFXML/>")),
+                 chunk("axml", text("<ebucore/>")), chunk("smpl", Bytes(36, 0)),
+                 chunk("id3 ", id3Tag({{"TSRC", kIsrc}, {"TYER", "2026"}})),
+                 chunk("zzzz", text("odd")), extra}));
+}
+
+std::vector<uint8_t> bodyOf(const Metadata& m, const std::string& id) {
+    for (const RawChunk& c : m.chunks)
+        if (c.id == id) return c.body;
+    return {};
+}
+
+bool mentions(const std::vector<std::string>& notes, const std::string& what) {
+    return std::any_of(notes.begin(), notes.end(),
+                       [&](const std::string& n) { return n.find(what) != std::string::npos; });
+}
+
+bool contains(const Bytes& b, const std::string& s) {
+    return std::search(b.begin(), b.end(), s.begin(), s.end()) != b.end();
+}
+
+// The source's metadata carried to the target and written with `frames` frames of a quiet
+// tone, by the streaming writer or in one go.
+CarriedMetadata convert(const std::string& source, const std::string& out, AudioFormat format,
+                        BitDepth depth, int fsIn, int fsOut, int64_t frames,
+                        bool wholeFile = false) {
+    const Metadata m = readMetadata(source);
+    CarriedMetadata carried =
+        carryMetadata(m, {format, depth, fsIn, fsOut, m.origin == Container::flac ? 1 : 2,
+                          "Sonteva SRC", "TPDF"});
+    ChannelBuffers audio(m.origin == Container::flac ? 1 : 2, std::vector<double>(size_t(frames)));
+    for (auto& ch : audio)
+        for (size_t i = 0; i < ch.size(); ++i)
+            ch[i] = 0.25 * std::sin(0.001 * double(i));
+    const LoudnessSummary loudness{-14.234, 5.5, -0.5, -10.0,
+                                   -std::numeric_limits<double>::infinity()};
+    if (wholeFile) {
+        AudioIO::write(out, audio, fsOut, format, depth, &carried.metadata, &loudness);
+    } else {
+        AudioStreamWriter writer(out, fsOut, int(audio.size()), format, depth, -1,
+                                 &carried.metadata);
+        writer.write(audio);
+        writer.setLoudness(loudness);
+        writer.close();
+    }
+    EXPECT_EQ(readWithSndfile(out).info.frames, frames);
+    return carried;
+}
+
+} // namespace
+
+TEST(Metadata, WavToWavCarriesEverythingAndRescalesPositions) {
+    TempDir dir;
+    masterWav(dir.file("m.wav"));
+    masterWav(dir.file("m2.wav"), chunk("odd2", Bytes{1, 2})); // the other placeholder parity
+    const Metadata src = readMetadata(dir.file("m.wav"));
+    struct Case {
+        const char* name;
+        int fsOut;
+        BitDepth depth;
+        bool wholeFile;
+        uint64_t reference;
+        int64_t verse, chorus;
+    };
+    for (const Case& c :
+         {Case{"a.wav", 48000, BitDepth::int24, false, 172800000, 48000, 240000},
+          Case{"b.wav", 44100, BitDepth::float64, false, 158760000, 44100, 220500},
+          Case{"c.wav", 44100, BitDepth::float64, true, 158760000, 44100, 220500},
+          Case{"d.wav", 48000, BitDepth::float32, true, 172800000, 48000, 240000}}) {
+        SCOPED_TRACE(c.name);
+        const auto carried =
+            convert(dir.file(c.name == std::string("d.wav") ? "m2.wav" : "m.wav"), dir.file(c.name),
+                    AudioFormat::wav, c.depth, 96000, c.fsOut, c.fsOut / 10, c.wholeFile);
+        const Metadata out = readMetadata(dir.file(c.name));
+        ASSERT_EQ(out.bext.size() > 602, true);
+        EXPECT_EQ(get(out.bext, 338, 8), c.reference); // one hour, rescaled exactly
+        const std::string bits = c.depth == BitDepth::int24     ? "24"
+                                 : c.depth == BitDepth::float32 ? "32"
+                                                                : "64";
+        const std::string line = "A=PCM,F=" + std::to_string(c.fsOut) + ",W=" + bits +
+                                 ",M=stereo,T=Sonteva;Sonteva SRC;dither TPDF" +
+                                 (c.depth == BitDepth::int24 ? "" : ";float") + "\r\n";
+        EXPECT_EQ(std::string(out.bext.begin() + 602, out.bext.end()), kHistory + line);
+        EXPECT_EQ(int16_t(get(out.bext, 412, 2)), -1423); // measured, not the source's -23
+        EXPECT_EQ(int16_t(get(out.bext, 414, 2)), 550);
+        EXPECT_EQ(get(out.bext, 420, 2), 0x7FFFu); // not calculated
+        EXPECT_EQ(out.text, src.text);
+        ASSERT_EQ(out.markers.size(), 2u);
+        EXPECT_EQ(out.markers[0].position, c.verse);
+        EXPECT_EQ(out.markers[1].position, c.chorus);
+        EXPECT_EQ(out.markers[0].name, "Verse");
+        EXPECT_EQ(out.markers[0].note, "check");
+        EXPECT_EQ(out.markers[1].name, "Chorus");
+        EXPECT_EQ(out.id3, src.id3);
+        for (const char* id : {"iXML", "axml", "zzzz"})
+            EXPECT_EQ(bodyOf(out, id), bodyOf(src, id)) << id;
+        EXPECT_TRUE(bodyOf(out, "smpl").empty());
+        EXPECT_TRUE(mentions(carried.notes, "smpl (sample positions)"));
+    }
+    // At an unchanged rate the positions stay valid and the chunk travels.
+    const auto same =
+        carryMetadata(src, {AudioFormat::wav, BitDepth::int24, 96000, 96000, 2, "x", "None"});
+    EXPECT_EQ(bodyOf(same.metadata, "smpl").size(), 36u);
+    EXPECT_TRUE(same.notes.empty());
+}
+
+TEST(Metadata, AiffRoundTripAndMappingsBetweenRiffAndAiff) {
+    TempDir dir;
+    Bytes mark;
+    put(mark, 2, 2, true);
+    put(mark, 1, 2, true), put(mark, 96000, 4, true), mark.push_back(5), put(mark, "Verse");
+    put(mark, 2, 2, true), put(mark, 480000, 4, true), mark.push_back(6), put(mark, "Chorus"),
+        mark.push_back(0);
+    aiffFile(dir.file("m.aiff"), 96000, 2, 9600,
+             cat({chunk("NAME", text("Title"), true), chunk("AUTH", text("Artist"), true),
+                  chunk("(c) ", text("(c) Label"), true), chunk("ANNO", text("Note"), true),
+                  chunk("MARK", mark, true), chunk("zzzz", text("odd"), true)}));
+    convert(dir.file("m.aiff"), dir.file("a.aiff"), AudioFormat::aiff, BitDepth::int24, 96000,
+            48000, 4800);
+    const Metadata a = readMetadata(dir.file("a.aiff"));
+    EXPECT_EQ(a.text, readMetadata(dir.file("m.aiff")).text);
+    ASSERT_EQ(a.markers.size(), 2u);
+    EXPECT_EQ(a.markers[0].position, 48000);
+    EXPECT_EQ(a.markers[1].position, 240000);
+    EXPECT_EQ(a.markers[1].name, "Chorus");
+    EXPECT_EQ(bodyOf(a, "zzzz"), text("odd"));
+
+    const auto toWav = convert(dir.file("m.aiff"), dir.file("w.wav"), AudioFormat::wav,
+                               BitDepth::int16, 96000, 44100, 4410);
+    const Metadata w = readMetadata(dir.file("w.wav"));
+    EXPECT_EQ(
+        w.text,
+        (TextTags{{"INAM", "Title"}, {"IART", "Artist"}, {"ICOP", "(c) Label"}, {"ICMT", "Note"}}));
+    EXPECT_EQ(w.markers[1].position, 220500);
+    EXPECT_EQ(w.markers[1].name, "Chorus");
+    EXPECT_EQ(toWav.notes, std::vector<std::string>{"metadata not carried to WAV: zzzz"});
+
+    masterWav(dir.file("m.wav"));
+    const auto toAiff = convert(dir.file("m.wav"), dir.file("b.aiff"), AudioFormat::aiff,
+                                BitDepth::int24, 96000, 48000, 4800);
+    const Metadata b = readMetadata(dir.file("b.aiff"));
+    EXPECT_EQ(b.text, (TextTags{{"NAME", "Title"}, {"AUTH", "Artist"}, {"(c) ", "(c) Label"}}));
+    EXPECT_EQ(b.markers[0].name, "Verse");
+    EXPECT_TRUE(contains(b.id3, kIsrc)); // what AIFF has no chunk for goes to its ID3 tag
+    for (const char* lost : {"bext", "iXML", "axml", "zzzz", "LIST/INFO ISFT", "marker notes"})
+        EXPECT_TRUE(mentions(toAiff.notes, lost)) << lost;
+}
+
+TEST(Metadata, FlacCommentsCueSheetAndPictures) {
+    TempDir dir;
+    Bytes vorbis;
+    put(vorbis, 4, 4), put(vorbis, "test");
+    const std::vector<std::string> fields = {"TITLE=Title", "ARTIST=Artist", "ISRC=" + kIsrc,
+                                             "DATE=2026", "ALBUM=Album"};
+    put(vorbis, fields.size(), 4);
+    for (const auto& f : fields)
+        put(vorbis, f.size(), 4), put(vorbis, f);
+    Bytes sheet(128, 0);
+    std::memcpy(sheet.data(), "1234567890123", 13);
+    put(sheet, 0, 8, true), sheet.resize(sheet.size() + 259, 0), sheet.push_back(3);
+    const auto track = [&](uint64_t offset, int number, const std::string& isrc,
+                           std::vector<std::pair<uint64_t, int>> indices) {
+        put(sheet, offset, 8, true), sheet.push_back(uint8_t(number));
+        Bytes code(12, 0);
+        std::copy(isrc.begin(), isrc.end(), code.begin());
+        sheet.insert(sheet.end(), code.begin(), code.end());
+        sheet.resize(sheet.size() + 14, 0), sheet.push_back(uint8_t(indices.size()));
+        for (auto [at, n] : indices)
+            put(sheet, at, 8, true), sheet.push_back(uint8_t(n)), put(sheet, 0, 3);
+    };
+    track(96000, 1, kIsrc, {{0, 1}});
+    track(480000, 2, "", {{0, 1}, {9600, 2}});
+    track(960000, 255, "", {});
+    Bytes picture;
+    put(picture, 3, 4, true), put(picture, 9, 4, true), put(picture, "image/png");
+    put(picture, 0, 4, true), picture.resize(picture.size() + 16, 0);
+    put(picture, 4, 4, true), put(picture, "\x89PNG");
+    flacFile(dir.file("m.flac"), 96000, 9600, {{4, vorbis}, {5, sheet}, {6, picture}});
+
+    convert(dir.file("m.flac"), dir.file("a.flac"), AudioFormat::flac, BitDepth::int24, 96000,
+            48000, 24000);
+    const Metadata a = readMetadata(dir.file("a.flac"));
+    EXPECT_EQ(a.text, readMetadata(dir.file("m.flac")).text);
+    ASSERT_TRUE(a.cueSheet);
+    ASSERT_EQ(a.cueSheet->tracks.size(), 3u);
+    EXPECT_EQ(a.cueSheet->catalog, "1234567890123");
+    EXPECT_EQ(a.cueSheet->tracks[0].offset, 48000u);
+    EXPECT_EQ(a.cueSheet->tracks[0].isrc, kIsrc);
+    EXPECT_EQ(a.cueSheet->tracks[1].offset, 240000u);
+    EXPECT_EQ(a.cueSheet->tracks[1].indices[1].first, 4800u);
+    EXPECT_EQ(a.cueSheet->tracks[2].offset, 24000u); // the lead-out ends the output
+    EXPECT_EQ(a.pictures, std::vector<Bytes>{picture});
+
+    const auto toWav = convert(dir.file("m.flac"), dir.file("w.wav"), AudioFormat::wav,
+                               BitDepth::int24, 96000, 44100, 4410);
+    const Metadata w = readMetadata(dir.file("w.wav"));
+    EXPECT_EQ(
+        w.text,
+        (TextTags{{"INAM", "Title"}, {"IART", "Artist"}, {"ICRD", "2026"}, {"IPRD", "Album"}}));
+    EXPECT_TRUE(contains(w.id3, kIsrc));
+    EXPECT_TRUE(contains(w.id3, "APIC"));
+    ASSERT_EQ(w.markers.size(), 3u);
+    EXPECT_EQ(w.markers[2].position, 220500 + 4410);
+    EXPECT_EQ(w.markers[2].name, "Track 02 index 02");
+    EXPECT_TRUE(mentions(toWav.notes, "cue sheet ISRC codes"));
+    EXPECT_TRUE(mentions(toWav.notes, "media catalog number"));
+}
