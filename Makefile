@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build demo gui screenshots test test-asan test-tsan bench format clean
+.PHONY: all deps build demo gui screenshots test test-asan test-tsan bench fuzz format clean
 
 all: build
 
@@ -51,8 +51,29 @@ bench: deps
 	build-bench/bin/bench_job
 	build-bench/bin/bench_preview
 
+# libFuzzer over the parsers that face outside files, FUZZ_SECONDS each, one after the
+# other. What a run finds lands in build-fuzz/findings/<target>/; once fixed, it is kept
+# under tests/data/hostile/<target>/, which the test suite replays.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= source metadata ssrc_output user_presets
+fuzz:
+	@scripts/install-deps --fuzz
+	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_FUZZ=ON -DSONTEVA_BUILD_TESTS=OFF
+	$(CMAKE) --build build-fuzz -j $(JOBS) --target make_seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
+	rm -rf build-fuzz/seeds && build-fuzz/bin/make_seeds build-fuzz/seeds
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/findings/$$t tests/data/hostile/$$t && \
+	  build-fuzz/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=25 -rss_limit_mb=4096 \
+	    -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/findings/$$t/ \
+	    build-fuzz/corpus/$$t build-fuzz/seeds/$$t tests/data/hostile/$$t \
+	    > build-fuzz/fuzz-$$t.log 2>&1 || exit 1; \
+	  echo "$$t: $$(grep '^#' build-fuzz/fuzz-$$t.log | tail -1)"; \
+	  echo "$$t: $$(ls build-fuzz/findings/$$t | wc -l) inputs in build-fuzz/findings/$$t"; \
+	done
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-bench
+	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz

@@ -84,6 +84,14 @@ template <typename V, typename T> [[gnu::always_inline]] inline const V& at(cons
     return *reinterpret_cast<const V*>(p);
 }
 
+// Lane L of v in every lane. A macro: a function would pass the vector by value, whose
+// calling convention differs between the clones.
+#if defined(__clang__)
+#define SONTEVA_BROADCAST(v, L) __builtin_shufflevector(v, v, L, L, L, L, L, L, L, L)
+#else
+#define SONTEVA_BROADCAST(v, L) __builtin_shuffle(v, I8{L, L, L, L, L, L, L, L})
+#endif
+
 // Eight samples of the filter at once: each output as a combination of the twelve inputs
 // x[-4..7] and the four outputs before the block (matrix m, one column of eight per
 // term), so that the recursion steps once per eight samples. The earlier outputs are
@@ -106,10 +114,10 @@ SONTEVA_VECTOR_CLONES void kBlocks(const double* x, int64_t blocks, const double
             t[col] = at<D8>(m + 8 * col) * w[col];
         const D8 acc = (((t[0] + t[1]) + (t[2] + t[3])) + ((t[4] + t[5]) + (t[6] + t[7]))) +
                        ((t[8] + t[9]) + (t[10] + t[11]));
-        const D8 y1 = __builtin_shuffle(y, I8{7, 7, 7, 7, 7, 7, 7, 7});
-        const D8 y2 = __builtin_shuffle(y, I8{6, 6, 6, 6, 6, 6, 6, 6});
-        const D8 y3 = __builtin_shuffle(y, I8{5, 5, 5, 5, 5, 5, 5, 5});
-        const D8 y4 = __builtin_shuffle(y, I8{4, 4, 4, 4, 4, 4, 4, 4});
+        const D8 y1 = SONTEVA_BROADCAST(y, 7);
+        const D8 y2 = SONTEVA_BROADCAST(y, 6);
+        const D8 y3 = SONTEVA_BROADCAST(y, 5);
+        const D8 y4 = SONTEVA_BROADCAST(y, 4);
         y = acc + ((at<D8>(m + 96) * y1 + at<D8>(m + 104) * y2) +
                    (at<D8>(m + 112) * y3 + at<D8>(m + 120) * y4));
         e += y * y;

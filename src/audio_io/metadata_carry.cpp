@@ -71,10 +71,10 @@ TextTags commonTags(const Metadata& src, std::vector<std::string>& lost) {
             tags.emplace_back(key, value);
     }
     // The ID3 tag adds what the container's own tags do not say.
-    for (auto& [key, value] : readId3(src.id3).properties) {
-        const bool known =
-            std::any_of(tags.begin(), tags.end(), [&](const auto& t) { return t.first == key; });
-        if (!known) tags.emplace_back(key, value);
+    for (auto& property : readId3(src.id3).properties) {
+        const bool known = std::any_of(tags.begin(), tags.end(),
+                                       [&](const auto& t) { return t.first == property.first; });
+        if (!known) tags.push_back(property);
     }
     return tags;
 }

@@ -29,6 +29,7 @@ const std::set<std::string> kPositional = {"smpl", "cart", "levl", "r64m"};
 
 // Text up to the first NUL, as RIFF and AIFF strings store it.
 std::string cString(const uint8_t* p, size_t n) {
+    if (n == 0) return {}; // an empty chunk body may have no storage at all
     const auto* end = static_cast<const uint8_t*>(std::memchr(p, 0, n));
     return std::string(reinterpret_cast<const char*>(p), end ? size_t(end - p) : n);
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 
 namespace sonteva {
 
@@ -22,25 +23,47 @@ std::string platformText(int error) {
     return std::strerror(error);
 }
 
-void splitPath(const std::string& path, std::string& folder, std::string& name) {
+struct PathParts {
+    std::string folder;
+    std::string name;
+};
+
+PathParts splitPath(const std::string& path) {
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        folder = ".";
-        name = path;
-    } else {
-        folder = slash == 0 ? "/" : path.substr(0, slash);
-        name = path.substr(slash + 1);
-    }
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 // The folder entry of a renamed file is durable only once the folder itself is synced.
 void syncFolder(const std::string& target) {
-    std::string folder, name;
-    splitPath(target, folder, name);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(splitPath(target).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+// Creates ".<name>.XXXXXX.part" (random letters) in the folder `dir` refers to.
+int createTemporary(int dir, const std::string& name, std::string& created) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device device;
+    for (int attempt = 0; attempt < 128; ++attempt) {
+        std::string candidate = ".";
+        candidate += name;
+        candidate += '.';
+        for (int i = 0; i < 6; ++i)
+            candidate += kLetters[device() % (sizeof kLetters - 1)];
+        candidate += ".part";
+        const int fd =
+            ::openat(dir, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            created = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 } // namespace
@@ -61,15 +84,20 @@ unsigned newFileMode() {
 }
 
 PartFile::PartFile(const std::string& target) : target_(target) {
-    std::string folder, name;
-    splitPath(target, folder, name);
+    const auto [folder, name] = splitPath(target);
     struct stat st {};
     if (name.empty() || (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
         throw AudioIOError(10, target + ": " + platformText(EISDIR));
-    std::string pattern = folder + "/." + name.substr(0, kMaxNamePart) + ".XXXXXX.part";
-    fd_ = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-    if (fd_ < 0) throw AudioIOError(10, target + ": " + platformText(errno));
-    temp_ = pattern;
+    // The temporary file is created and removed through a handle on the folder itself, so
+    // that it is found and removed even when the folder is moved or deleted meanwhile.
+    folderFd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ >= 0) fd_ = createTemporary(folderFd_, name.substr(0, kMaxNamePart), tempName_);
+    if (fd_ < 0) {
+        const int error = errno;
+        discard();
+        throw AudioIOError(10, target + ": " + platformText(error));
+    }
+    temp_ = folder + "/" + tempName_;
     ::fchmod(fd_, newFileMode());
 }
 
@@ -80,8 +108,11 @@ PartFile::~PartFile() {
 void PartFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !tempName_.empty()) ::unlinkat(folderFd_, tempName_.c_str(), 0);
+    if (folderFd_ >= 0) ::close(folderFd_);
+    folderFd_ = -1;
     temp_.clear();
+    tempName_.clear();
 }
 
 void PartFile::fail(int error) {
@@ -118,9 +149,16 @@ void PartFile::commit() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) fail(errno);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) fail(errno);
+    // By path, not through the folder handle: a folder moved away while the output was
+    // written is no longer where the output was asked for.
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        discard();
+        throw AudioError("Cannot move the finished output to " + target_ + ": " +
+                         platformText(error));
+    }
     committed_ = true;
-    temp_.clear();
+    discard();
     syncFolder(target_);
 }
 

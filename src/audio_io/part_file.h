@@ -37,6 +37,8 @@ private:
 
     std::string target_;
     std::string temp_;
+    std::string tempName_; // within the folder
+    int folderFd_ = -1;
     int fd_ = -1;
     bool committed_ = false;
 };

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace sonteva {
 
@@ -97,6 +98,28 @@ private:
     SF_INFO info_;
 };
 
+// A FLAC stream may leave its length out ("unknown" in its stream information, as an
+// encoder fed from a pipe writes it), which libsndfile reports as the largest count. Such
+// a file is legal: its length is what decodes, so it is counted once and the stream
+// rewound. False, with the decoder's reason, when the decoding fails on the way.
+bool countUnknownLength(SNDFILE* file, SF_INFO& info, std::string& refusal) {
+    if (info.frames != SF_COUNT_MAX) return true;
+    std::vector<double> scratch(size_t(4096) * size_t(info.channels));
+    sf_count_t total = 0;
+    for (sf_count_t n; (n = sf_readf_double(file, scratch.data(), 4096)) > 0;)
+        total += n;
+    if (sf_error(file) != SF_ERR_NO_ERROR) {
+        refusal = sf_strerror(file);
+        return false;
+    }
+    if (sf_seek(file, 0, SEEK_SET) != 0) {
+        refusal = "The file declares no length and cannot be rewound.";
+        return false;
+    }
+    info.frames = total;
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<DecodedSource> openSndfileSource(const std::string& path, std::string& refusal) {
@@ -118,6 +141,10 @@ std::unique_ptr<DecodedSource> openSndfileSource(const std::string& path, std::s
         sf_close(file);
         file = nullptr;
         refusal = "The file declares no usable audio stream.";
+    }
+    if (file && !countUnknownLength(file, info, refusal)) {
+        sf_close(file);
+        file = nullptr;
     }
     if (!file) {
         ::close(fd);

@@ -53,7 +53,10 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
         throw AudioError(path + ": " + std::strerror(errno));
     }
     if (S_ISDIR(st.st_mode)) throw AudioError("Is a folder, not an audio file: " + path);
-    if (S_ISREG(st.st_mode) && st.st_size == 0) throw AudioError("The file is empty: " + path);
+    // Opening a named pipe waits for a writer, possibly for ever, and a device never ends;
+    // neither could be read a second time, as every source is (probe, metadata, audio).
+    if (!S_ISREG(st.st_mode)) throw AudioError("Not a regular file: " + path);
+    if (st.st_size == 0) throw AudioError("The file is empty: " + path);
     const std::string truncation = describeTruncation(path);
     if (!truncation.empty()) throw AudioError("Source is truncated: " + truncation);
 

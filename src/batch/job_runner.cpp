@@ -15,12 +15,16 @@ std::string localPath(const QUrl& url) {
     return QFile::encodeName(url.toLocalFile()).toStdString();
 }
 
+// Below this a sample rate is a damaged header rather than audio; converting it would
+// blow a few kilobytes up into gigabytes of output (48000 times over for "1 Hz").
+constexpr int64_t kLowestSourceRate = 1000;
+
 // What the engines need of a source before any file is created.
 int64_t checkSource(const AudioIO& source) {
     if (source.channels() < 1) throw AudioError("The source has no audio channels");
     const int64_t fsIn = static_cast<int64_t>(source.sampleRate());
-    if (fsIn < 1)
-        throw AudioError("The source's sample rate (" + std::to_string(source.sampleRate()) +
+    if (fsIn < kLowestSourceRate)
+        throw AudioError("The source's sample rate (" + std::to_string(fsIn) +
                          " Hz) cannot be converted");
     if (source.totalFrames() < 1) throw AudioError("The source holds no audio (0 frames)");
     return fsIn;

@@ -186,6 +186,11 @@ std::optional<std::string> binaryURL() {
 
 double timeLimitSeconds(int64_t frames, int64_t rate) {
     if (const double fixed = timeLimitOverride.load(); fixed > 0) return fixed;
+    if (const char* chosen = std::getenv("SONTEVA_SSRC_TIME_LIMIT"); chosen && *chosen) {
+        char* end = nullptr;
+        const double seconds = std::strtod(chosen, &end);
+        if (*end == '\0' && seconds > 0 && std::isfinite(seconds)) return seconds;
+    }
     const double duration = rate > 0 ? static_cast<double>(frames) / static_cast<double>(rate) : 0;
     return std::ceil(60.0 + 10.0 * duration);
 }

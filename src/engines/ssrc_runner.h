@@ -38,7 +38,8 @@ std::optional<std::string> binaryURL();
 
 // How long one run may take before the child is killed and the call fails (convert throws
 // Kind::timedOut, dither16 yields nothing): 60 s plus ten times the audio's duration
-// (frames / rate), rounded up to whole seconds, or the value set for tests.
+// (frames / rate), rounded up to whole seconds; $SONTEVA_SSRC_TIME_LIMIT (seconds) or the
+// value set for tests replaces the rule.
 double timeLimitSeconds(int64_t frames, int64_t rate);
 // Replaces that limit for every later call, process-wide; 0 restores the rule. For tests.
 void setTimeLimitForTesting(double seconds);

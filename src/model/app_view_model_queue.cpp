@@ -5,7 +5,33 @@
 #include "model/batch_texts.h"
 #include "model/report_mailbox.h"
 
+#include <QDir>
+
 namespace sonteva {
+
+namespace {
+
+bool sameConversion(const ConversionJob& a, const ConversionJob& b) {
+    return a.inputFile.url == b.inputFile.url && a.targetFs == b.targetFs &&
+           a.bitDepth == b.bitDepth && a.quality == b.quality && a.dither == b.dither &&
+           a.format == b.format;
+}
+
+// A finished job of another conversion whose output `job` would replace. Two sources of
+// one name sent to one folder, or one source in two recipes under one postfix, would
+// otherwise leave only the later output, both reported as written. Running the same
+// conversion again is a re-render, not a loss.
+const ConversionJob* earlierOwner(const std::vector<ConversionJob>& jobs,
+                                  const ConversionJob& job) {
+    const QString output = QDir::cleanPath(job.outputUrl().toLocalFile());
+    for (const ConversionJob& other : jobs)
+        if (std::holds_alternative<JobDone>(other.status) && !sameConversion(other, job) &&
+            QDir::cleanPath(other.outputUrl().toLocalFile()) == output)
+            return &other;
+    return nullptr;
+}
+
+} // namespace
 
 void AppViewModel::drainReports() {
     for (ReportMailbox::Report& r : mailbox_->take()) {
@@ -80,6 +106,15 @@ void AppViewModel::processNextJob() {
         setGlobalStatus(batchSummary(done, failed));
         if (timer_) timer_->stop();
         runningJob_ = QUuid();
+        return;
+    }
+    if (const ConversionJob* owner = earlierOwner(batchJobs_, *next)) {
+        JobOutcome refused;
+        refused.error =
+            QStringLiteral("%1 was already written by another job in the queue (from %2)")
+                .arg(next->outputUrl().toLocalFile(), owner->inputFile.url.toLocalFile());
+        next->status = JobProcessing{0.0, 0.0};
+        onFinished(next->id, refused); // and on to the next job
         return;
     }
     setGlobalStatus(processingText(next->inputFile.url.fileName()));

@@ -111,7 +111,7 @@ TEST(Reader, WordLengthLabels) {
     };
     int n = 0;
     for (const auto& [format, label] : cases) {
-        const std::string path = dir.file("l" + std::to_string(n++));
+        const std::string path = dir.file(std::to_string(n++) + ".label");
         writeDoubles(path, format, 44100, 1, tone);
         EXPECT_EQ(AudioIO(path).getBitDepth(), label) << label;
     }
@@ -187,4 +187,22 @@ TEST(Reader, TruncatedSourcesAreRefused) {
     EXPECT_NE(text.find(" of 300000 — the file is truncated or damaged"), std::string::npos);
     AudioIO io(flac);
     EXPECT_THROW(io.readAllDouble(), AudioError);
+
+    // A whole FLAC whose stream information leaves the length out (legal; encoders fed
+    // from a pipe write it so) is as long as what decodes, and reads exactly.
+    const std::string streamed = dir.file("streamed.flac");
+    writeStereo24(streamed, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 70000);
+    auto info = readBytes(streamed);
+    ASSERT_EQ(tagAt(info, 0), "fLaC");
+    info[21] &= 0xF0; // the 36-bit total of samples: bits 4-35 of bytes 21-25
+    std::fill(info.begin() + 22, info.begin() + 26, 0);
+    writeBytes(streamed, info);
+    AudioStreamReader unknown(streamed);
+    EXPECT_EQ(unknown.totalFrames(), 70000);
+    int64_t frames = 0;
+    for (ChannelBuffers b = unknown.read(65536); !b.empty(); b = unknown.read(65536)) {
+        EXPECT_EQ(std::lround(b[1][0] * 8388608.0), sampleAt(size_t(frames), 1));
+        frames += int64_t(b[0].size());
+    }
+    EXPECT_EQ(frames, 70000);
 }

@@ -1,5 +1,6 @@
 // The sonteva command line as a user runs it: exit statuses, job lines, summary lines,
 // JSON records, and the files it leaves behind.
+#include "cli_support.h"
 #include "support/ffmpeg_files.h"
 #include "support/metadata_files.h"
 #include "support/test_files.h"
@@ -7,43 +8,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 using namespace sonteva::test;
-
-namespace {
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-// Every run gets a private settings store, so user presets never leak between tests or
-// into the developer's own.
-CliRun runCli(const QStringList& args, const QString& configHome = {}) {
-    static const TempDir fallback;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME",
-               configHome.isEmpty() ? QString::fromStdString(fallback.path()) : configHome);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(SONTEVA_CLI), args);
-    p.waitForFinished(120000);
-    CliRun r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-QString q(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-} // namespace
 
 TEST(Cli, UsageErrorsExitWithTwo) {
     const CliRun r = runCli({"convert", "-a", "Best Engine", "x.wav"});
@@ -89,7 +57,7 @@ TEST(Cli, BatchGoesOnPastAFailedJob) {
 
 TEST(Cli, PresetsAndEngines) {
     TempDir config, dir;
-    const QString home = q(config.path());
+    const std::map<QString, QString> home{{"XDG_CONFIG_HOME", q(config.path())}};
     const CliRun saved = runCli({"presets", "save", "Client A", "-r", "48000", "-b", "24", "-a",
                                  "Zavir Iravizeza", "-d", "None", "-f", "wav"},
                                 home);

@@ -111,7 +111,7 @@ TEST(Presets, StoredFormsAndMigration) {
 }
 
 TEST(Presets, UndecodableStoreIsIgnoredUntilTheNextSave) {
-    for (const QByteArray bad :
+    for (const QByteArray& bad :
          {QByteArray("not json"), QByteArray(R"([{"name":"x"}])"),
           QByteArray(R"([{"id":"zz","name":"x","targetFs":1,"bitDepth":"16",)"
                      R"("quality":"q","format":"wav"}])"),

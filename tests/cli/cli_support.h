@@ -1,0 +1,194 @@
+#pragma once
+// The sonteva executable run as a user runs it, optionally frozen for a moment while its
+// first job writes, so that a test can pull files away from under it; WAV files assembled
+// byte by byte, so that any field can lie; and readers of what a run printed and left.
+#include "support/temp_dir.h"
+
+#include <QProcess>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <thread>
+
+// Readable failure messages for QString values.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace sonteva::test {
+
+struct CliRun {
+    int status = -1; // -1: killed by a signal, or never finished
+    QString out;
+    QString err;
+    bool paused = false;
+    QStringList lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+};
+
+inline QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Every name in a folder, hidden ones included.
+inline std::set<std::string> namesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+inline std::string le(uint64_t v, int bytes) {
+    std::string s;
+    for (int k = 0; k < bytes; ++k)
+        s += static_cast<char>(v >> (8 * k));
+    return s;
+}
+
+inline std::string riffChunk(const std::string& id, const std::string& body) {
+    return id + le(body.size(), 4) + body + std::string(body.size() % 2, '\0');
+}
+
+inline std::string fmt16(uint32_t channels, uint32_t rate) {
+    const uint64_t align = uint64_t{channels} * 2;
+    return riffChunk("fmt ", le(1, 2) + le(channels, 2) + le(rate, 4) + le(rate * align, 4) +
+                                 le(align, 2) + le(16, 2));
+}
+
+// Stereo 16-bit audio: a 380 Hz tone at 48 kHz, the right channel inverted.
+inline std::string tone(int64_t frames) {
+    std::string block;
+    for (int i = 0; i < 48000; ++i) {
+        const auto v = static_cast<uint16_t>(std::lround(8000 * std::sin(0.05 * i)));
+        block += le(v, 2) + le(static_cast<uint16_t>(-v), 2);
+    }
+    std::string s;
+    while (static_cast<int64_t>(s.size()) < frames * 4)
+        s += block;
+    s.resize(static_cast<size_t>(frames * 4));
+    return s;
+}
+
+// `before` goes ahead of the format chunk, `after` behind the audio.
+inline std::string wav(const std::string& audio, uint32_t channels = 2, uint32_t rate = 48000,
+                       std::optional<uint32_t> dataSize = {}, const std::string& before = {},
+                       const std::string& after = {}) {
+    const std::string body = "WAVE" + before + fmt16(channels, rate) + "data" +
+                             le(dataSize.value_or(audio.size()), 4) + audio + after;
+    return "RIFF" + le(body.size(), 4) + body;
+}
+
+inline std::string rf64(uint64_t dataSize, uint64_t frames, const std::string& audio) {
+    const std::string tail = fmt16(2, 48000) + "data" + le(0xFFFFFFFF, 4) + audio;
+    const std::string sizes = le(4 + 44 + tail.size(), 8) + le(dataSize, 8) + le(frames, 8);
+    return "RF64" + le(0xFFFFFFFF, 4) + "WAVE" + riffChunk("ds64", sizes + le(0, 4)) + tail;
+}
+
+// The reason given for `name`, from its job line or its load failure; empty without one.
+inline QString failureOf(const CliRun& r, const QString& name) {
+    for (const QString& line : r.lines()) {
+        if (line.startsWith("failed  " + name + ": ")) return line.mid(10 + name.size());
+        if (line.startsWith("Failed to load ") && line.contains("/" + name + ": "))
+            return line.section("/" + name + ": ", 1);
+    }
+    return {};
+}
+
+inline QString doneLine(const CliRun& r, const QString& name) {
+    for (const QString& line : r.lines())
+        if (line.startsWith("done    " + name + " \u2192 ")) return line;
+    return {};
+}
+
+namespace cli_detail {
+
+// Waits (at most 30 s) for a hidden ".….part" file to be created in the watched folder.
+inline bool awaitPartFile(int watch) {
+    alignas(inotify_event) char buffer[4096];
+    pollfd p{watch, POLLIN, 0};
+    while (::poll(&p, 1, 30000) > 0) {
+        const ssize_t n = ::read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            const std::string name = e->len ? e->name : "";
+            if (name.starts_with('.') && name.ends_with(".part")) return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    return false;
+}
+
+inline bool isStopped(qint64 pid) {
+    for (int i = 0; i < 2000; ++i) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t close = line.rfind(')');
+        if (close != std::string::npos && line.substr(close + 2, 1) == "T") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+} // namespace cli_detail
+
+// Runs sonteva with `env` added to the environment and a private settings store. With
+// `pauseIn`, the process is stopped as soon as a temporary output appears in that folder,
+// `whilePaused` runs and the process resumes (CliRun::paused tells that it happened while
+// the output was still being written).
+inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& env = {},
+                     const std::string& pauseIn = {},
+                     const std::function<void()>& whilePaused = {}) {
+    static const TempDir config;
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("XDG_CONFIG_HOME", QString::fromStdString(config.path()));
+    for (const auto& [name, value] : env)
+        e.insert(name, value);
+    p.setProcessEnvironment(e);
+    const int watch = pauseIn.empty() ? -1 : ::inotify_init1(IN_CLOEXEC);
+    if (watch >= 0) ::inotify_add_watch(watch, pauseIn.c_str(), IN_CREATE);
+    p.start(QStringLiteral(SONTEVA_CLI), args);
+    CliRun r;
+    if (watch >= 0 && p.waitForStarted() && cli_detail::awaitPartFile(watch)) {
+        ::kill(static_cast<pid_t>(p.processId()), SIGSTOP);
+        r.paused = cli_detail::isStopped(p.processId());
+        bool writing = false;
+        for (const auto& entry : std::filesystem::directory_iterator(pauseIn))
+            writing |= entry.path().extension() == ".part";
+        r.paused &= writing;
+        if (r.paused) whilePaused();
+        ::kill(static_cast<pid_t>(p.processId()), SIGCONT);
+    }
+    if (watch >= 0) ::close(watch);
+    const bool finished = p.waitForFinished(120000);
+    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+} // namespace sonteva::test
