@@ -40,7 +40,7 @@ test-asan: deps
 test-tsan: deps
 	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON -DSONTEVA_TEST_LAYERS="model;batch;preview"
 	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch test_model test_preview
-	ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
 # job against SoX's command line.

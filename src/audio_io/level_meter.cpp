@@ -323,19 +323,31 @@ LevelMeter::LevelMeter(int channels, double sampleRate, int clipBits)
 }
 
 void LevelMeter::collect() {
-    size_t ready = channels_.empty() ? 0 : channels_[0].completedEnergies().size();
-    for (auto& channel : channels_)
-        ready = std::min(ready, channel.completedEnergies().size());
+    std::vector<std::vector<double>> energies(channels_.size());
+    for (size_t c = 0; c < channels_.size(); ++c) {
+        energies[c] = std::move(channels_[c].completedEnergies());
+        channels_[c].completedEnergies().clear();
+    }
+    collect(energies);
+}
+
+void LevelMeter::collect(std::vector<std::vector<double>>& energies) {
+    pending_.resize(channels_.size());
+    for (size_t c = 0; c < channels_.size(); ++c) {
+        pending_[c].insert(pending_[c].end(), energies[c].begin(), energies[c].end());
+        energies[c].clear();
+    }
+    size_t ready = pending_.empty() ? 0 : pending_[0].size();
+    for (const auto& channel : pending_)
+        ready = std::min(ready, channel.size());
     for (size_t k = 0; k < ready; ++k) {
         double sum = 0;
-        for (size_t c = 0; c < channels_.size(); ++c)
-            sum += weights_[c] * channels_[c].completedEnergies()[k];
+        for (size_t c = 0; c < pending_.size(); ++c)
+            sum += weights_[c] * pending_[c][k];
         power_.push_back(sum / subLength_);
     }
-    for (auto& channel : channels_) {
-        auto& done = channel.completedEnergies();
-        done.erase(done.begin(), done.begin() + static_cast<std::ptrdiff_t>(ready));
-    }
+    for (auto& channel : pending_)
+        channel.erase(channel.begin(), channel.begin() + static_cast<std::ptrdiff_t>(ready));
 }
 
 namespace {

@@ -80,10 +80,14 @@ public:
     ChannelMeter& channel(int c) { return channels_[static_cast<size_t>(c)]; }
     // Gathers the 100 ms energies of the block every channel has just measured.
     void collect();
+    // The same for channels measured on threads of their own: each channel's completed
+    // energies, taken from its meter by the thread that measured it.
+    void collect(std::vector<std::vector<double>>& energies);
     MeasuredLevels result() const;
 
 private:
     std::vector<ChannelMeter> channels_;
+    std::vector<std::vector<double>> pending_; // energies not yet matched by every channel
     std::vector<double> weights_;
     double subLength_;
     // Channel-weighted mean power of every 100 ms sub-block so far: one number per

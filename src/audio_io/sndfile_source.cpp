@@ -98,6 +98,15 @@ private:
     SF_INFO info_;
 };
 
+// libsndfile words its refusal of some damaged headers (a sample rate of 0, sizes it
+// cannot make sense of) as a failure of its own, which tells the user nothing.
+std::string readableRefusal(std::string text) {
+    if (text.find("nternal error") == std::string::npos) return text;
+    return "The file's header is damaged or declares an impossible format (the decoder "
+           "reports: " +
+           text + ")";
+}
+
 // A FLAC stream may leave its length out ("unknown" in its stream information, as an
 // encoder fed from a pipe writes it), which libsndfile reports as the largest count. Such
 // a file is legal: its length is what decodes, so it is counted once and the stream
@@ -135,7 +144,7 @@ std::unique_ptr<DecodedSource> openSndfileSource(const std::string& path, std::s
     {
         std::lock_guard<std::mutex> guard(openErrorLock());
         file = sf_open_virtual(&callbacks, SFM_READ, &info, io.get());
-        if (!file) refusal = sf_strerror(nullptr);
+        if (!file) refusal = readableRefusal(sf_strerror(nullptr));
     }
     if (file && (info.channels < 1 || info.samplerate < 1 || info.frames < 0)) {
         sf_close(file);

@@ -101,23 +101,40 @@ private:
     const size_t most_;
 };
 
+// A block on its way through the channel lanes: the source (nothing for the final flush),
+// and what the lanes made of it.
+struct InFlight {
+    ChannelBuffers source;
+    bool flush = false;
+    ChannelBuffers out;
+    std::vector<std::vector<double>> energies; // per channel: the completed 100 ms energies
+    int lanesLeft = 0;
+};
+
 // One job's stages, each on its own thread and handing blocks on through bounded queues:
-// reading, converting (each channel in its own task: converted, measured while it is in
-// cache, dithered with its own generator), and writing. The engines and dither generators
-// see every channel's blocks in order, so the output does not depend on the overlap.
+// reading; converting in lanes, each owning a fixed set of channels (converted, measured
+// while in cache, dithered with the channel's own generator); and writing. The lanes do
+// not wait for each other at every block: one may run a block ahead while the other
+// shares its core with the reader or the writer. Each engine and generator still sees its
+// channel's blocks in order, and blocks complete in order (a block completes when its last
+// lane finishes it, after every lane finished the block before), so the output does not
+// depend on the overlap.
 class StreamJob {
 public:
     StreamJob(const ConversionJob& job, const std::string& sourcePath,
               const std::string& outputPath, int64_t fsIn, const FilterParams& params,
               const Metadata& metadata)
         : job_(job), reader_(sourcePath), channels_(reader_.channels()),
+          lanes_(std::min(channels_, ChannelPool::workersFor(channels_) + 1)),
           engines_(channelEngines(job, fsIn, params, channels_)),
           dither_(makeDither(job, channels_)),
           carried_(carryForJob(job, metadata, fsIn, channels_, dither_.empty() ? "None" : "TPDF")),
           writer_(outputPath, static_cast<double>(job.targetFs), channels_, job.format,
                   job.bitDepth, expectedFrames(fsIn), &carried_.metadata),
-          meter_(channels_, static_cast<double>(job.targetFs), reductionBits(job)),
-          pool_(ChannelPool::workersFor(channels_)) {}
+          meter_(channels_, static_cast<double>(job.targetFs), reductionBits(job)) {
+        for (int l = 0; l < lanes_; ++l)
+            toLane_.push_back(std::make_unique<BlockQueue<std::shared_ptr<InFlight>>>(1));
+    }
 
     StreamResult run(const ProgressFn& progress);
 
@@ -126,7 +143,9 @@ private:
         return static_cast<int64_t>(std::ceil(static_cast<double>(reader_.totalFrames() + 4096) *
                                               job_.targetFs / static_cast<double>(fsIn)));
     }
-    void convertBlock(const ChannelBuffers* block);
+    bool dispatch(std::shared_ptr<InFlight> item);
+    void laneStage(int lane);
+    void complete(InFlight& item);
     void readStage();
     void writeStage();
     void fail(std::exception_ptr e);
@@ -135,23 +154,28 @@ private:
     const ConversionJob& job_;
     AudioStreamReader reader_;
     int channels_;
+    int lanes_;
     std::vector<std::unique_ptr<ResamplerCore>> engines_;
     std::vector<DitherEngine> dither_;
     CarriedMetadata carried_;
     AudioStreamWriter writer_;
     LevelMeter meter_;
-    ChannelPool pool_;
-    std::mutex outputLock_;
     FirstError failure_;
     Spares<ChannelBuffers> spare_{2}; // source blocks, back to the reader
     BlockQueue<ChannelBuffers> toConvert_{2};
+    std::vector<std::unique_ptr<BlockQueue<std::shared_ptr<InFlight>>>> toLane_;
     BlockQueue<ChannelBuffers> toWrite_{2};
+    std::mutex completion_; // the lanes' hand-over of finished blocks
+    const ProgressFn* progress_ = nullptr;
+    int64_t framesConverted_ = 0;
     StreamResult result_;
 };
 
 void StreamJob::fail(std::exception_ptr e) {
     failure_.set(std::move(e));
     toConvert_.abort();
+    for (auto& lane : toLane_)
+        lane->abort();
     toWrite_.abort();
 }
 
@@ -177,39 +201,79 @@ void StreamJob::writeStage() {
     }
 }
 
-// Converts one block (or, given none, flushes the engines), measures each channel before
-// its dither and dithers it; empty results (an engine still filling) are not written.
-void StreamJob::convertBlock(const ChannelBuffers* block) {
-    ChannelBuffers out(static_cast<size_t>(channels_));
-    pool_.run(channels_, [&](int c) {
-        const auto i = static_cast<size_t>(c);
-        auto converted = block ? engines_[i]->processBlock((*block)[i]) : engines_[i]->flush();
-        meter_.channel(c).measure(converted);
-        if (!dither_.empty()) dither_[i].process(converted);
-        std::lock_guard lock(outputLock_);
-        out[i] = std::move(converted);
-    });
-    meter_.collect();
-    if (!out[0].empty()) toWrite_.push(std::move(out));
+bool StreamJob::dispatch(std::shared_ptr<InFlight> item) {
+    item->out.resize(static_cast<size_t>(channels_));
+    item->energies.resize(static_cast<size_t>(channels_));
+    item->lanesLeft = lanes_;
+    for (auto& lane : toLane_)
+        if (!lane->push(item)) return false;
+    return true;
 }
 
-StreamResult StreamJob::run(const ProgressFn& progress) {
-    std::thread reading([this] { readStage(); });
-    std::thread writing([this] { writeStage(); });
+// Converts the lane's channels of each block (or flushes their engines), measures each
+// before its dither and dithers it.
+void StreamJob::laneStage(int lane) {
     try {
-        int64_t framesRead = 0;
-        while (auto block = toConvert_.pop()) {
-            convertBlock(&*block);
-            framesRead += static_cast<int64_t>((*block)[0].size());
-            if (progress) progress(streamProgress(framesRead, reader_.totalFrames()));
-            spare_.put(std::move(*block));
+        while (auto item = toLane_[static_cast<size_t>(lane)]->pop()) {
+            InFlight& block = **item;
+            for (int c = lane; c < channels_; c += lanes_) {
+                const auto i = static_cast<size_t>(c);
+                auto converted =
+                    block.flush ? engines_[i]->flush() : engines_[i]->processBlock(block.source[i]);
+                ChannelMeter& meter = meter_.channel(c);
+                meter.measure(converted);
+                block.energies[i] = std::move(meter.completedEnergies());
+                meter.completedEnergies().clear();
+                if (!dither_.empty()) dither_[i].process(converted);
+                block.out[i] = std::move(converted);
+            }
+            std::lock_guard lock(completion_);
+            if (--block.lanesLeft == 0) complete(block);
         }
-        failure_.rethrow(); // a failed read must not pass for the end of the file
-        convertBlock(nullptr);
-        toWrite_.close();
     } catch (...) {
         fail(std::current_exception());
     }
+}
+
+// The last lane through a block, holding the completion lock: the block's levels, its
+// output (empty results, an engine still filling, are not written), the progress.
+void StreamJob::complete(InFlight& block) {
+    meter_.collect(block.energies);
+    if (!block.out[0].empty()) toWrite_.push(std::move(block.out));
+    if (block.flush) return;
+    framesConverted_ += static_cast<int64_t>(block.source[0].size());
+    if (*progress_) (*progress_)(streamProgress(framesConverted_, reader_.totalFrames()));
+    spare_.put(std::move(block.source));
+}
+
+StreamResult StreamJob::run(const ProgressFn& progress) {
+    progress_ = &progress;
+    std::thread reading([this] { readStage(); });
+    std::thread writing([this] { writeStage(); });
+    std::vector<std::thread> lanes;
+    for (int l = 0; l < lanes_; ++l)
+        lanes.emplace_back([this, l] { laneStage(l); });
+    try {
+        bool open = true;
+        while (open) {
+            auto block = toConvert_.pop();
+            if (!block) break;
+            auto item = std::make_shared<InFlight>();
+            item->source = std::move(*block);
+            open = dispatch(std::move(item));
+        }
+        failure_.rethrow(); // a failed read must not pass for the end of the file
+        auto flush = std::make_shared<InFlight>();
+        flush->flush = true;
+        dispatch(std::move(flush));
+        for (auto& lane : toLane_)
+            lane->close();
+    } catch (...) {
+        fail(std::current_exception());
+    }
+    for (auto& lane : lanes)
+        lane.join();
+    toWrite_.close();
     reading.join();
     writing.join();
     failure_.rethrow();

@@ -149,6 +149,16 @@ TEST(Reader, UnreadableSourcesSayWhy) {
     EXPECT_EQ(text, sndfileRefusal(dir.file("notes.txt")));
     EXPECT_NE(text, "no error");
     EXPECT_THROW(AudioStreamReader(dir.file("notes.txt")), AudioError);
+
+    // A header declaring a rate of 0 Hz: the decoder's own wording blames itself.
+    writeStereo24(dir.file("rate0.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100);
+    auto header = readBytes(dir.file("rate0.wav"));
+    std::fill(header.begin() + 24, header.begin() + 28, 0);
+    writeBytes(dir.file("rate0.wav"), header);
+    EXPECT_EQ(openError(dir.file("rate0.wav"))
+                  .rfind("The file's header is damaged or declares an impossible format", 0),
+              0u)
+        << openError(dir.file("rate0.wav"));
 }
 
 TEST(Reader, TruncatedSourcesAreRefused) {
