@@ -142,9 +142,9 @@ TEST(Reader, UnreadableSourcesSayWhy) {
     EXPECT_EQ(openError(dir.file("gone.wav")), "No such file: " + dir.file("gone.wav"));
     EXPECT_EQ(openError(dir.path()), "Is a folder, not an audio file: " + dir.path());
 
-    writeBytes(dir.file("empty.wav"), {});
+    save(dir.file("empty.wav"), {});
     EXPECT_EQ(openError(dir.file("empty.wav")), "The file is empty: " + dir.file("empty.wav"));
-    writeBytes(dir.file("notes.txt"), std::vector<uint8_t>(200, 'a'));
+    save(dir.file("notes.txt"), std::vector<uint8_t>(200, 'a'));
     const std::string text = openError(dir.file("notes.txt"));
     EXPECT_EQ(text, sndfileRefusal(dir.file("notes.txt")));
     EXPECT_NE(text, "no error");
@@ -152,9 +152,9 @@ TEST(Reader, UnreadableSourcesSayWhy) {
 
     // A header declaring a rate of 0 Hz: the decoder's own wording blames itself.
     writeStereo24(dir.file("rate0.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 100);
-    auto header = readBytes(dir.file("rate0.wav"));
+    auto header = load(dir.file("rate0.wav"));
     std::fill(header.begin() + 24, header.begin() + 28, 0);
-    writeBytes(dir.file("rate0.wav"), header);
+    save(dir.file("rate0.wav"), header);
     EXPECT_EQ(openError(dir.file("rate0.wav"))
                   .rfind("The file's header is damaged or declares an impossible format", 0),
               0u)
@@ -168,7 +168,7 @@ TEST(Reader, TruncatedSourcesAreRefused) {
                        SF_FORMAT_RF64 | SF_FORMAT_PCM_24}) {
         const std::string path = dir.file("cut" + std::to_string(format));
         writeStereo24(path, format, 50000);
-        const auto size = readBytes(path).size();
+        const auto size = load(path).size();
         ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size / 2)), 0);
         const std::string text = openError(path);
         EXPECT_EQ(text.rfind("Source is truncated: the file declares ", 0), 0u) << text;
@@ -177,16 +177,16 @@ TEST(Reader, TruncatedSourcesAreRefused) {
     // An unfinished recording (data size still 0) is not held against the file.
     const std::string unfinished = dir.file("unfinished.wav");
     writeStereo24(unfinished, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000);
-    auto bytes = readBytes(unfinished);
+    auto bytes = load(unfinished);
     ASSERT_EQ(tagAt(bytes, 36), "data");
     std::fill(bytes.begin() + 40, bytes.begin() + 44, 0);
-    writeBytes(unfinished, bytes);
+    save(unfinished, bytes);
     EXPECT_EQ(openError(unfinished), "no error");
 
     // A FLAC cut short opens (its header states the length) and fails while reading.
     const std::string flac = dir.file("cut.flac");
     writeStereo24(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 300000);
-    ASSERT_EQ(::truncate(flac.c_str(), static_cast<off_t>(readBytes(flac).size() / 2)), 0);
+    ASSERT_EQ(::truncate(flac.c_str(), static_cast<off_t>(load(flac).size() / 2)), 0);
     AudioStreamReader reader(flac);
     EXPECT_EQ(reader.totalFrames(), 300000);
     const std::string text = errorOf([&] {
@@ -202,11 +202,11 @@ TEST(Reader, TruncatedSourcesAreRefused) {
     // from a pipe write it so) is as long as what decodes, and reads exactly.
     const std::string streamed = dir.file("streamed.flac");
     writeStereo24(streamed, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 70000);
-    auto info = readBytes(streamed);
+    auto info = load(streamed);
     ASSERT_EQ(tagAt(info, 0), "fLaC");
     info[21] &= 0xF0; // the 36-bit total of samples: bits 4-35 of bytes 21-25
     std::fill(info.begin() + 22, info.begin() + 26, 0);
-    writeBytes(streamed, info);
+    save(streamed, info);
     AudioStreamReader unknown(streamed);
     EXPECT_EQ(unknown.totalFrames(), 70000);
     int64_t frames = 0;

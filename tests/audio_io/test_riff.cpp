@@ -77,7 +77,7 @@ TEST(RiffWriter, StreamedFileHasTheJunkPlaceholderHeader) {
     writer.close();
     writer.close(); // a second close does nothing
 
-    const auto bytes = readBytes(dir.file("s.wav"));
+    const auto bytes = load(dir.file("s.wav"));
     EXPECT_EQ(tagAt(bytes, 0), "RIFF");
     EXPECT_EQ(le32(bytes, 4), 16072u);
     EXPECT_EQ(tagAt(bytes, 8), "WAVE");
@@ -98,7 +98,7 @@ TEST(RiffWriter, WholeFileFormAndEmptyFile) {
     TempDir dir;
     const ChannelBuffers data = ramp(2, 1000);
     AudioIO::write(dir.file("w.wav"), data, 96000.0, AudioFormat::wav, BitDepth::float64);
-    const auto bytes = readBytes(dir.file("w.wav"));
+    const auto bytes = load(dir.file("w.wav"));
     EXPECT_EQ(tagAt(bytes, 0), "RIFF");
     EXPECT_EQ(le32(bytes, 4), 16036u);
     EXPECT_EQ(tagAt(bytes, 8), "WAVE");
@@ -109,7 +109,7 @@ TEST(RiffWriter, WholeFileFormAndEmptyFile) {
 
     AudioStreamWriter empty(dir.file("e.wav"), 44100.9, 1, AudioFormat::wav, BitDepth::float64);
     empty.close();
-    const auto e = readBytes(dir.file("e.wav"));
+    const auto e = load(dir.file("e.wav"));
     ASSERT_EQ(e.size(), 80u);
     EXPECT_EQ(le32(e, 4), 72u);
     EXPECT_EQ(le32(e, 60), 44100u); // the rate's fraction is dropped

@@ -82,7 +82,7 @@ TEST(Writer, ContainersAndWordLengths) {
         }
     }
     // AIFF is big-endian: integer AIFF stays a plain "AIFF" form, floats are AIFC.
-    EXPECT_EQ(tagAt(readBytes(dir.file("out.aiff")), 8), "AIFF");
+    EXPECT_EQ(tagAt(load(dir.file("out.aiff")), 8), "AIFF");
 }
 
 TEST(Writer, DitheredSamplesLandExactlyOnTheirIntegers) {
@@ -113,7 +113,7 @@ TEST(Writer, PlainWavHeaderUnlessTheSizeCallsForRf64) {
     TempDir dir;
     const ChannelBuffers data = testSignal(2, 1000);
     AudioIO::write(dir.file("p.wav"), data, 48000, AudioFormat::wav, BitDepth::int24);
-    const auto plain = readBytes(dir.file("p.wav"));
+    const auto plain = load(dir.file("p.wav"));
     EXPECT_EQ(tagAt(plain, 0), "RIFF");
     EXPECT_EQ(tagAt(plain, 12), "fmt ");
     EXPECT_EQ(le16(plain, 20), 1u); // WAVE_FORMAT_PCM
@@ -123,7 +123,7 @@ TEST(Writer, PlainWavHeaderUnlessTheSizeCallsForRf64) {
     AudioStreamWriter unknown(dir.file("u.wav"), 48000, 2, AudioFormat::wav, BitDepth::int24);
     unknown.write(data);
     unknown.close();
-    const auto u = readBytes(dir.file("u.wav"));
+    const auto u = load(dir.file("u.wav"));
     EXPECT_EQ(tagAt(u, 0), "RIFF");
     EXPECT_EQ(le32(u, 4), u.size() - 8);
     EXPECT_EQ(readWithSndfile(dir.file("u.wav")).info.frames, 1000);
@@ -167,14 +167,14 @@ TEST(Writer, FailuresLeaveNoPartialFile) {
     }
 
     // Abandoned without close(): the temporary file goes, the existing file stays.
-    writeBytes(dir.file("keep.wav"), {1, 2, 3});
+    save(dir.file("keep.wav"), {1, 2, 3});
     for (BitDepth depth : {BitDepth::int24, BitDepth::float64}) {
         AudioStreamWriter abandoned(dir.file("keep.wav"), 48000, 1, AudioFormat::wav, depth);
         abandoned.write(data);
         EXPECT_EQ(dir.entries().size(), 2u);
     }
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.wav"});
-    EXPECT_EQ(readBytes(dir.file("keep.wav")), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(load(dir.file("keep.wav")), (std::vector<uint8_t>{1, 2, 3}));
 
     // An unwritable folder (as root, the child drops to an unprivileged user).
     const std::string locked = dir.file("locked");
@@ -199,7 +199,7 @@ TEST(Writer, FullDiskKeepsTheExistingFile) {
         for (BitDepth depth : {BitDepth::int24, BitDepth::float64}) {
             SCOPED_TRACE(rawValue(format) + " " + rawValue(depth));
             const std::string target = dir.file("full." + rawValue(format));
-            writeBytes(target, original);
+            save(target, original);
             // A file size limit stands in for a full disk: writes past it fail with EFBIG.
             const std::string text = runInChild([&] {
                 ::signal(SIGXFSZ, SIG_IGN);
@@ -214,7 +214,7 @@ TEST(Writer, FullDiskKeepsTheExistingFile) {
             EXPECT_EQ(text, "File too large");
             for (const std::string& name : dir.entries())
                 EXPECT_NE(name[0], '.') << name;
-            EXPECT_EQ(readBytes(target), original);
+            EXPECT_EQ(load(target), original);
         }
     }
 }

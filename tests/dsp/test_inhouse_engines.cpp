@@ -1,16 +1,15 @@
 #include "dsp/filter_design.h"
 #include "dsp/inhouse_engines.h"
 #include "dsp/src_params.h"
+#include "support/temp_dir.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
 using namespace sonteva;
-namespace fs = std::filesystem;
 
 TEST(SRCParams, RowsByNameAndPair) {
     const auto swissEqual = SRCParams::getParams("Zavir Iravizeza", 44100, 44100);
@@ -88,25 +87,16 @@ TEST(SwissReference, CalibratedDesignWorkedValues) {
 
 class SwissTable : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* base = std::getenv("SONTEVA_TEST_TMP");
-        dir_ = fs::path(base ? base : fs::temp_directory_path().string()) /
-               ("swiss-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        ::setenv("SONTEVA_RESOURCE_DIR", dir_.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("SONTEVA_RESOURCE_DIR");
-        fs::remove_all(dir_);
-    }
+    void SetUp() override { ::setenv("SONTEVA_RESOURCE_DIR", dir_.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("SONTEVA_RESOURCE_DIR"); }
     void writeTable(size_t bytes) {
         std::vector<char> data(bytes);
         const auto proto = SwissReference::designPrototype(147, 160, 110, 0.99, 8.0, true, 0.0);
         std::memcpy(data.data(), proto.data(), std::min(bytes, proto.size() * 8));
-        std::ofstream(dir_ / "swiss_reference_48_to_44.bin", std::ios::binary)
+        std::ofstream(dir_.file("swiss_reference_48_to_44.bin"), std::ios::binary)
             .write(data.data(), std::streamsize(data.size()));
     }
-    fs::path dir_;
+    test::TempDir dir_;
 };
 
 TEST_F(SwissTable, StoredTableRunsWithItsStartPhase) {

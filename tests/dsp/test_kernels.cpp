@@ -49,51 +49,40 @@ TEST(Kernels, InstructionSetsReported) {
         std::printf("[ info ] kernel available: %s\n", conv::isaName(isa));
 }
 
-TEST(Kernels, FlagshipBitIdenticalOnEveryPair) {
-    for (int64_t fsIn : kRates)
-        for (int64_t fsOut : kRates) {
-            if (fsIn == fsOut) continue;
-            const auto x = testSignal(2500, uint64_t(fsIn + fsOut));
-            expectIdentical([&] { return SontevaSRC::makeEngine(fsIn, fsOut); }, x,
-                            uint64_t(fsIn ^ fsOut),
-                            "Sonteva " + std::to_string(fsIn) + "->" + std::to_string(fsOut));
-        }
-}
-
-TEST(Kernels, SwissBitIdenticalOnEveryPair) {
-    for (int64_t fsIn : kRates)
-        for (int64_t fsOut : kRates) {
-            if (fsIn == fsOut) continue;
-            const auto x = testSignal(2500, uint64_t(fsIn * 3 + fsOut));
-            expectIdentical([&] { return SwissReference::makeEngine(fsIn, fsOut); }, x,
-                            uint64_t(fsIn + 2 * fsOut),
-                            "Swiss " + std::to_string(fsIn) + "->" + std::to_string(fsOut));
-        }
+TEST(Kernels, InHouseEnginesBitIdenticalOnEveryPair) {
+    using Make = std::unique_ptr<SRCEngine64> (*)(int64_t, int64_t);
+    const std::pair<const char*, Make> engines[] = {{"Sonteva", &SontevaSRC::makeEngine},
+                                                    {"Swiss", &SwissReference::makeEngine}};
+    for (const auto& [name, make] : engines)
+        for (int64_t fsIn : kRates)
+            for (int64_t fsOut : kRates) {
+                if (fsIn == fsOut) continue;
+                const auto x = testSignal(2500, uint64_t(fsIn * 3 + fsOut));
+                expectIdentical([&] { return make(fsIn, fsOut); }, x, uint64_t(fsIn ^ fsOut),
+                                std::string(name) + " " + std::to_string(fsIn) + "->" +
+                                    std::to_string(fsOut));
+            }
 }
 
 TEST(Kernels, LongFiltersAndOddRates) {
     // Fallback rows of 1484 and 4096 taps (the two-dot-product regime), a rate outside the
     // offered list, and a positive whole start phase that skips positions.
+    const auto engine = [](int64_t fsIn, int64_t fsOut, double fc, int64_t taps, const char* win,
+                           std::optional<double> beta, double phase) -> Factory {
+        return [=] {
+            return std::make_unique<SRCEngine64>(fsIn, fsOut, -160, fc, taps, win, beta, phase,
+                                                 true);
+        };
+    };
+    const std::pair<const char*, Factory> cases[] = {
+        {"1484 taps", engine(44100, 48000, 0.9822, 1484, "kaiser", 51.64, 0.0)},
+        {"4096 taps", engine(96000, 44100, 0.904, 4096, "kaiser", std::nullopt, 0.0)},
+        {"22.05k", [] { return SontevaSRC::makeEngine(22050, 96000); }},
+        {"start 8242", engine(48000, 44100, 0.9, 32, "hann", std::nullopt, 8242.0)}};
     const auto x = testSignal(6000, 5);
-    expectIdentical(
-        [] {
-            return std::make_unique<SRCEngine64>(44100, 48000, -160, 0.9822, 1484, "kaiser", 51.64,
-                                                 0.0, true);
-        },
-        x, 11, "1484 taps");
-    expectIdentical(
-        [] {
-            return std::make_unique<SRCEngine64>(96000, 44100, -160, 0.904, 4096, "kaiser",
-                                                 std::nullopt, 0.0, true);
-        },
-        x, 12, "4096 taps");
-    expectIdentical([] { return SontevaSRC::makeEngine(22050, 96000); }, x, 13, "22.05k");
-    expectIdentical(
-        [] {
-            return std::make_unique<SRCEngine64>(48000, 44100, -160, 0.9, 32, "hann", std::nullopt,
-                                                 8242.0, true);
-        },
-        x, 14, "start 8242");
+    uint64_t seed = 11;
+    for (const auto& [what, make] : cases)
+        expectIdentical(make, x, seed++, what);
 }
 
 TEST(Kernels, NonFiniteInputFallsBackToThePlainResult) {

@@ -2,6 +2,7 @@
 // so its bridge is compiled here against a stand-in with the library's interface and a
 // predictable rule: after `seen` inputs it has released floor((seen - 100)·dst/src)
 // outputs, output j being input floor(j·src/dst).
+#include "dsp/test_support.h"
 #include "engines/external_engines.h"
 #include "engines/r8b_bridge_impl.h"
 
@@ -77,19 +78,6 @@ std::vector<double> ramp(size_t n) {
     return x;
 }
 
-std::vector<double> convert(ResamplerCore& engine, const std::vector<double>& x,
-                            const std::vector<size_t>& blockSizes) {
-    std::vector<double> y;
-    for (size_t at = 0, b = 0; at < x.size(); at += blockSizes[b++ % blockSizes.size()]) {
-        const size_t len = std::min(blockSizes[b % blockSizes.size()], x.size() - at);
-        const std::vector<double> part = engine.processBlock({x.data() + at, len});
-        y.insert(y.end(), part.begin(), part.end());
-    }
-    const std::vector<double> tail = engine.flush();
-    y.insert(y.end(), tail.begin(), tail.end());
-    return y;
-}
-
 // Every output of the stand-in is the input it maps to, or a flushed zero.
 void expectStandInOutput(const std::vector<double>& y, const std::vector<double>& x, int64_t src,
                          int64_t dst) {
@@ -158,13 +146,13 @@ TEST_F(R8brain, FlushCompletesTheRoundedLength) {
 
     // Halves round away from zero: 1001 samples at half the rate give 501.
     auto half = R8brainResampler::create(96000, 48000, kFake);
-    EXPECT_EQ(convert(*half, ramp(1001), {1001}).size(), 501u);
+    EXPECT_EQ(test::runSplit(*half, ramp(1001), {1001}).size(), 501u);
 }
 
 TEST_F(R8brain, LongBlocksGoInChunksOfAtMost65536) {
     auto engine = R8brainResampler::create(44100, 48000, kFake);
     const std::vector<double> x = ramp(150000);
-    const std::vector<double> y = convert(*engine, x, {150000});
+    const std::vector<double> y = test::runSplit(*engine, x, {150000});
     EXPECT_EQ(std::vector<int>(standIn.lengths.begin(), standIn.lengths.begin() + 3),
               (std::vector<int>{65536, 65536, 18928}));
     for (int i = 0; i < 3; ++i)
@@ -188,7 +176,7 @@ TEST_F(R8brain, LibraryErrorsCostOnlyTheirChunk) {
     standIn = {};
     standIn.failCall = -2;
     auto silent = R8brainResampler::create(44100, 48000, kFake);
-    EXPECT_TRUE(convert(*silent, ramp(1000), {1000}).empty());
+    EXPECT_TRUE(test::runSplit(*silent, ramp(1000), {1000}).empty());
     EXPECT_EQ(standIn.calls.size(), 1u + 4096u);
 }
 
@@ -237,8 +225,8 @@ TEST(Soxr, AdapterIsBlockSplitInvariantExactAndOfTheRightLength) {
     ASSERT_NE(whole, nullptr);
     ASSERT_NE(split, nullptr);
     EXPECT_TRUE(whole->processBlock({}).empty());
-    const std::vector<double> a = convert(*whole, x, {x.size()});
-    EXPECT_EQ(a, convert(*split, x, {1, 17, 4096, 333, 70000, 2}));
+    const std::vector<double> a = test::runSplit(*whole, x, {x.size()});
+    EXPECT_EQ(a, test::runSplit(*split, x, {1, 17, 4096, 333, 70000, 2}));
     EXPECT_NEAR(static_cast<double>(a.size()), 100000.0 * 48000 / 44100, 1.0);
     // Double precision and no delay: the same tone at the new rate, away from the edges.
     const std::vector<double> want = sine(a.size(), 997.0, 48000);
@@ -247,6 +235,6 @@ TEST(Soxr, AdapterIsBlockSplitInvariantExactAndOfTheRightLength) {
 
     auto down = SoxrResampler::create(96000, 44100);
     ASSERT_NE(down, nullptr);
-    EXPECT_NEAR(static_cast<double>(convert(*down, sine(96001, 1000, 96000), {8192}).size()),
+    EXPECT_NEAR(static_cast<double>(test::runSplit(*down, sine(96001, 1000, 96000), {8192}).size()),
                 96001.0 * 44100 / 96000, 1.0);
 }

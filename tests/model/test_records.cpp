@@ -42,11 +42,6 @@ TEST(Records, EqualityRules) {
     b.id = QUuid::createUuid();
     EXPECT_NE(a, b); // same URL, different id: different entries
 
-    EXPECT_EQ(JobStatus(JobProcessing{0.5, 1.0}), JobStatus(JobProcessing{0.5, 1.0}));
-    EXPECT_NE(JobStatus(JobProcessing{0.5, 1.0}), JobStatus(JobProcessing{0.5, 2.0}));
-    EXPECT_NE(JobStatus(JobDone{1.0}), JobStatus(JobProcessing{1.0, 1.0}));
-    EXPECT_EQ(JobStatus(JobError{"x"}), JobStatus(JobError{"x"}));
-
     GlobalPreset p{QUuid::createUuid(), "P",         44100, BitDepth::int16, kSontevaSRC,
                    AudioFormat::wav,    std::nullopt};
     GlobalPreset q = p;

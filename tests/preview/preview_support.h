@@ -92,6 +92,17 @@ inline ::testing::AssertionResult samePlayed(const std::vector<std::vector<float
     return ::testing::AssertionSuccess();
 }
 
+// Processes the owning thread's events until `done` holds; false after `ms` milliseconds.
+inline bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // A player on a virtual output whose clock the test drives by hand.
 class PlayerTest : public ::testing::Test {
 protected:
@@ -99,24 +110,16 @@ protected:
 
     void SetUp() override { makePlayer(); }
     void TearDown() override { player.reset(); }
+    // A fresh player on a fresh output; the previous player is gone before it starts.
     void makePlayer() {
+        player.reset();
         output = std::make_shared<VirtualOutput>();
         player = std::make_shared<PreviewPlayer>(output);
     }
 
-    // Processes the owning thread's events until `done` holds; false after five seconds.
-    static bool waitUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            QCoreApplication::processEvents();
-            if (done()) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
     // Waits until the render loop has filled the output's queue to its four buffers.
     void waitFull() {
-        ASSERT_TRUE(waitUntil([&] { return output->queuedBuffers() == 4; }))
+        ASSERT_TRUE(waitFor([&] { return output->queuedBuffers() == 4; }))
             << output->queuedBuffers() << " buffers queued";
     }
     // Plays `chunks` buffers one at a time, letting the loop refill after each, and
@@ -135,7 +138,7 @@ protected:
         for (int i = 0; i < 10000 && !ended(); ++i) {
             output->advance(kChunk);
             output->drainCompletions();
-            waitUntil([&] { return output->queuedBuffers() > 0 || ended(); });
+            waitFor([&] { return output->queuedBuffers() > 0 || ended(); });
         }
         ASSERT_TRUE(ended());
     }

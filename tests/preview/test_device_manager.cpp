@@ -3,10 +3,7 @@
 #include "preview/audio_device_manager.h"
 #include "preview/rate_change_origin.h"
 #include "preview/sample_rate_indicator.h"
-#include "support/temp_dir.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "preview_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +11,8 @@
 
 namespace sonteva {
 namespace {
+
+using test::waitFor;
 
 class VirtualDevices : public DeviceBackend, public RateChangeOrigin {
 public:
@@ -68,14 +67,6 @@ struct RecordingPlayer : OutputRouting {
     void setOutputDevice(std::optional<uint32_t> id) override { routed.push_back(id); }
     void reopenOutput(double seconds) override { reopened.push_back(seconds); }
 };
-
-bool waitFor(const std::function<bool()>& done, int ms = 2000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 const std::vector<RateRange> kFourRates{
     {44100, 44100}, {48000, 48000}, {88200, 88200}, {96000, 96000}};

@@ -19,7 +19,7 @@ protected:
     bool prewarmAndWait(const ConversionJob& job) {
         const size_t before = finished.size();
         player->prewarm(job);
-        EXPECT_TRUE(waitUntil([&] { return finished.size() > before; }));
+        EXPECT_TRUE(waitFor([&] { return finished.size() > before; }));
         EXPECT_EQ(finished.back().first, job.id);
         return finished.back().second;
     }
@@ -83,10 +83,10 @@ TEST_F(Prewarm, ANewerRequestCancelsOneNotYetStartedAndSsrcJobsNeverPrewarm) {
     const ConversionJob ssrc = previewJob(source, 48000, kSSRCShibata);
     player->prewarm(first);
     player->prewarm(ssrc); // does nothing, and in particular does not cancel `first`
-    ASSERT_TRUE(waitUntil([&] { return !finished.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !finished.empty(); }));
     player->prewarm(second);
     player->prewarm(first); // replaces `second` before it starts
-    ASSERT_TRUE(waitUntil([&] { return finished.size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return finished.size() == 2; }));
     EXPECT_EQ(finished, (std::vector<std::pair<QUuid, bool>>{{first.id, true}, {first.id, false}}));
     EXPECT_EQ(player->preparedJobIds(), std::vector<QUuid>{first.id});
 }

@@ -7,9 +7,8 @@
 #include "preview/audio_device_manager.h"
 #include "preview/pulse_devices.h"
 #include "preview/pulse_output.h"
+#include "preview_support.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -37,14 +36,7 @@ namespace sonteva {
 namespace {
 
 using Buffers = std::vector<std::vector<float>>;
-
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using test::waitFor;
 
 bool processGone(pid_t pid) {
     if (::kill(pid, 0) != 0) return true;
@@ -256,11 +248,26 @@ std::vector<Buffers> rampBuffers(int64_t frames) {
     return out;
 }
 
-// Where the ramp starts in an interleaved stereo recording (its first non-zero frame).
-int64_t firstSound(const std::vector<float>& rec) {
-    for (size_t i = 0; i + 1 < rec.size(); i += 2)
-        if (rec[i] != 0.0f) return int64_t(i / 2);
-    return -1;
+// Checks that an interleaved stereo recording holds `frames` of the ramp, from its first
+// non-zero frame on: exactly at unity gain, else at `gain` on the left.
+void expectRamp(const std::vector<float>& rec, int64_t frames, float gain = 1.0f) {
+    int64_t start = 0;
+    while (size_t(2 * start) < rec.size() && rec[size_t(2 * start)] == 0.0f)
+        ++start;
+    ASSERT_GE(int64_t(rec.size() / 2), start + frames) << "the recording ends early";
+    for (int64_t n = 0; n < frames; ++n) {
+        const float left = rec[size_t(2 * (start + n))], right = rec[size_t(2 * (start + n) + 1)];
+        if (gain == 1.0f) {
+            ASSERT_EQ(left, ramp(n)) << "frame " << n;
+            ASSERT_EQ(right, -ramp(n)) << "frame " << n;
+        } else {
+            ASSERT_NEAR(left / ramp(n), gain, 1e-3f) << "frame " << n;
+        }
+    }
+    if (gain == 1.0f) { // nothing after the end
+        ASSERT_GT(rec.size(), size_t(2 * (start + frames)));
+        EXPECT_EQ(rec[size_t(2 * (start + frames))], 0.0f);
+    }
 }
 
 class PulseIntegrationTest : public ::testing::Test {
@@ -307,14 +314,7 @@ TEST_F(PulseIntegrationTest, PlaysScheduledBuffersInOrderWithoutGap) {
     const auto rec = recorder.finish();
     out.stopEngine();
 
-    const int64_t start = firstSound(rec);
-    ASSERT_GE(start, 0) << "nothing was recorded";
-    ASSERT_GE(int64_t(rec.size() / 2), start + frames) << "the recording ends early";
-    for (int64_t n = 0; n < frames; ++n) {
-        ASSERT_EQ(rec[size_t(2 * (start + n))], ramp(n)) << "frame " << n;
-        ASSERT_EQ(rec[size_t(2 * (start + n) + 1)], -ramp(n)) << "frame " << n;
-    }
-    EXPECT_EQ(rec[size_t(2 * (start + frames))], 0.0f); // nothing after the end
+    expectRamp(rec, frames);
 }
 
 TEST_F(PulseIntegrationTest, HeldBuffersWaitStopDropsThemAndVolumeApplies) {
@@ -344,11 +344,7 @@ TEST_F(PulseIntegrationTest, HeldBuffersWaitStopDropsThemAndVolumeApplies) {
 
     for (float v : rec)
         ASSERT_GT(std::abs(std::abs(v) - 0.25f), 1e-3f) << "dropped audio played";
-    const int64_t start = firstSound(rec);
-    ASSERT_GE(start, 0);
-    ASSERT_GE(int64_t(rec.size() / 2), start + frames);
-    for (int64_t n = 0; n < frames; ++n)
-        ASSERT_NEAR(rec[size_t(2 * (start + n))] / ramp(n), 0.5f, 1e-3f) << "frame " << n;
+    expectRamp(rec, frames, 0.5f);
 }
 
 TEST_F(PulseIntegrationTest, DevicesFollowTheServer) {

@@ -106,7 +106,7 @@ TEST_F(SsrcPreview, ARenderFinishingAfterTheUserMovedOnIsCachedNotPlayed) {
     const auto connection = QObject::connect(player.get(), &PreviewPlayer::prewarmFinished,
                                              player.get(), [&] { prewarmed = true; });
     player->prewarm(other);
-    const bool done = waitUntil([&] { return prewarmed; });
+    const bool done = waitFor([&] { return prewarmed; });
     QObject::disconnect(connection);
     ASSERT_TRUE(done);
     EXPECT_EQ(renders().size(), 1u) << "cached";
@@ -122,7 +122,7 @@ TEST_F(SsrcPreview, FailuresAreReportedAndStopWithTheJobCleared) {
     testing::internal::CaptureStdout();
     player->play(job, StartPosition::start());
     EXPECT_EQ(player->currentJobId(), job.id);
-    const bool stopped = waitUntil([&] { return !player->currentJobId(); });
+    const bool stopped = waitFor([&] { return !player->currentJobId(); });
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(stopped);
     EXPECT_EQ(printed.rfind("SSRC preview conversion error: SSRC failed: ", 0), 0u) << printed;

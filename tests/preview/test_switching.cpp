@@ -87,7 +87,6 @@ TEST_F(Switching, FadeLengthFollowsTheRateAndANewHandOffAbandonsAFade) {
     // Sources at the target rate: no engines, so the fade itself is all that is measured.
     for (const int rate : {44100, 192000}) {
         SCOPED_TRACE(rate);
-        player.reset();
         makePlayer();
         const Planar sa = floatSignal(2, rate / 2, rate, 3);
         const Planar sb = floatSignal(2, rate / 2, rate, 4);

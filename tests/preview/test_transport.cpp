@@ -22,10 +22,6 @@ protected:
     Planar refFrom(int64_t start) const {
         return expectedFrom(x, kSontevaSRC, 44100, 48000, start, 8192);
     }
-    void freshPlayer() {
-        player.reset();
-        makePlayer();
-    }
     // Every value the readout takes from now on.
     std::shared_ptr<std::vector<double>> recordTimes() {
         auto times = std::make_shared<std::vector<double>>();
@@ -74,7 +70,7 @@ TEST_F(Transport, StartsAtTheRequestedTimeThePinOrZero) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.startFrame);
-        freshPlayer();
+        makePlayer();
         player->setTimeLocked(c.pinned);
         player->setLockedTime(c.pin);
         player->play(jobA, c.at);
@@ -202,7 +198,7 @@ TEST_F(Transport, WithoutConversionTheSourceReachesTheSpeakerUnchanged) {
     const int64_t scheduled = output->scheduledBuffers();
     player->play(job, StartPosition::time(0.1));
     EXPECT_EQ(player->currentJobId(), job.id);
-    ASSERT_TRUE(waitUntil([&] { return !player->currentJobId(); }));
+    ASSERT_TRUE(waitFor([&] { return !player->currentJobId(); }));
     EXPECT_FALSE(player->isPlaying());
     EXPECT_EQ(output->scheduledBuffers(), scheduled);
 }
@@ -248,7 +244,7 @@ TEST_F(Transport, RoutingAndReopeningTheOutput) {
     player->reopenOutput(0.02);
     EXPECT_FALSE(player->isPlaying());
     EXPECT_FALSE(output->isEngineRunning());
-    ASSERT_TRUE(waitUntil([&] { return player->isPlaying(); })) << "restarts after the delay";
+    ASSERT_TRUE(waitFor([&] { return player->isPlaying(); })) << "restarts after the delay";
     EXPECT_DOUBLE_EQ(player->currentTime(), noted);
     EXPECT_EQ(player->currentJobId(), jobA.id);
     EXPECT_EQ(output->connectCount(), 3);

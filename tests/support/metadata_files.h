@@ -26,7 +26,7 @@ inline void put(Bytes& b, const std::string& s) {
 inline uint64_t get(const Bytes& b, size_t at, int n, bool big = false) {
     uint64_t v = 0;
     for (int i = 0; i < n; ++i)
-        v |= uint64_t(b[at + size_t(i)]) << (8 * (big ? n - 1 - i : i));
+        v |= uint64_t(b.at(at + size_t(i))) << (8 * (big ? n - 1 - i : i));
     return v;
 }
 inline Bytes chunk(const std::string& id, const Bytes& body, bool big = false) {

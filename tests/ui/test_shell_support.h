@@ -25,15 +25,19 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 
 namespace sonteva::test {
 
-class TwoDevices : public DeviceBackend {
-public:
+// Two output devices, the first the default, whose rate, rates and settability are fixed.
+struct FixedDevices : DeviceBackend {
+    std::optional<double> rate = 48000;
+    std::vector<RateRange> ranges{{48000, 48000}};
+    bool settable = false;
+
     std::vector<AudioOutputDevice> outputDevices() override {
         return {{1, "sink.a", "Speakers"}, {2, "sink.b", "Headphones"}};
     }
     std::optional<uint32_t> defaultOutputDevice() override { return 1; }
-    std::optional<double> nominalRate(uint32_t) override { return 48000; }
-    std::vector<RateRange> availableRates(uint32_t) override { return {{48000, 48000}}; }
-    bool rateIsSettable(uint32_t) override { return false; }
+    std::optional<double> nominalRate(uint32_t) override { return rate; }
+    std::vector<RateRange> availableRates(uint32_t) override { return ranges; }
+    bool rateIsSettable(uint32_t) override { return settable; }
     bool setNominalRate(uint32_t, double) override { return false; }
     void restoreRates() override {}
     void onDeviceListChanged(std::function<void()>) override {}
@@ -95,7 +99,7 @@ protected:
     QSettings settings{QString::fromStdString(dir.file("settings.ini")), QSettings::IniFormat};
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
     std::shared_ptr<VirtualOutput> output = std::make_shared<VirtualOutput>();
-    AudioDeviceManager devices{std::make_shared<TwoDevices>(), &settings};
+    AudioDeviceManager devices{std::make_shared<FixedDevices>(), &settings};
     std::unique_ptr<AppShell> shell;
 };
 

@@ -1,58 +1,25 @@
 // The transport bar against a player on a virtual output, a state object on a private
 // settings file and a device backend with fixed answers; the rate indicator's view and the
 // postfix field.
-#include "model/app_view_model.h"
-#include "preview/audio_device_manager.h"
-#include "preview/preview_player.h"
-#include "preview/virtual_output.h"
-#include "support/temp_dir.h"
+#include "test_shell_support.h"
 #include "ui/postfix_field.h"
 #include "ui/rate_indicator.h"
-#include "ui/transport_bar.h"
 #include "ui/volume_knob.h"
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace sonteva {
 namespace {
-
-struct NoExecutor : JobExecutor {
-    void start(const ConversionJob&, std::function<void(double)>,
-               std::function<void(const JobOutcome&)>) override {}
-};
-
-// One output device whose rate, rates and settability the test fixes.
-struct FixedDevice : DeviceBackend {
-    std::optional<double> rate;
-    std::vector<RateRange> ranges;
-    bool settable = true;
-
-    std::vector<AudioOutputDevice> outputDevices() override { return {{1, "sink", "Speakers"}}; }
-    std::optional<uint32_t> defaultOutputDevice() override { return 1; }
-    std::optional<double> nominalRate(uint32_t) override { return rate; }
-    std::vector<RateRange> availableRates(uint32_t) override { return ranges; }
-    bool rateIsSettable(uint32_t) override { return settable; }
-    bool setNominalRate(uint32_t, double) override { return false; }
-    void restoreRates() override {}
-    void onDeviceListChanged(std::function<void()>) override {}
-    void onDefaultDeviceChanged(std::function<void()>) override {}
-    void watchNominalRate(std::optional<uint32_t>, std::function<void()>) override {}
-};
 
 class Transport : public ::testing::Test {
 protected:
     test::TempDir dir;
     QSettings settings{QString::fromStdString(dir.file("settings.ini")), QSettings::IniFormat};
-    AppViewModel vm{std::make_shared<NoExecutor>(), &settings};
+    AppViewModel vm{std::make_shared<test::ManualExecutor>(), &settings};
     PreviewPlayer player{std::make_shared<VirtualOutput>()};
-    std::shared_ptr<FixedDevice> backend = std::make_shared<FixedDevice>();
+    std::shared_ptr<test::FixedDevices> backend = std::make_shared<test::FixedDevices>();
     AudioDeviceManager devices{backend, &settings};
 
     std::unique_ptr<TransportBar> makeBar() {
@@ -124,52 +91,45 @@ TEST_F(Transport, KnobValuesGoLiveToThePlayerAndCommitToTheModel) {
     EXPECT_DOUBLE_EQ(settings.value("sonteva.monitorVolume").toDouble(), 1.0);
 }
 
-TEST_F(Transport, RateIndicatorStates) {
+// The texts of every state are the indicator model's; here: the device manager's answers
+// reach the view, which shows them and offers the switch only when it can happen.
+TEST_F(Transport, RateIndicatorShowsTheDeviceState) {
     const std::vector<RateRange> four{
         {44100, 44100}, {48000, 48000}, {88200, 88200}, {96000, 96000}};
-    auto indicatorFor = [&](std::optional<double> rate, bool settable, std::optional<int> fs) {
-        backend->rate = rate;
-        backend->settable = settable;
+    struct Case {
+        std::optional<double> rate;
+        bool settable;
+        std::optional<int> fs;
+        const char* text;
+        SampleRateIndicator::Tone tone;
+        int clicks;
+    };
+    using enum SampleRateIndicator::Tone;
+    const Case cases[] = {{std::nullopt, true, 48000, "—", grey, 0},
+                          {44100, true, std::nullopt, "44.1k", grey, 0},
+                          {44100, true, 44100, "44.1k", grey, 0},
+                          {44100, true, 48000, "44.1k", amber, 1},
+                          {44100, false, 48000, "44.1k", amber, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        backend->rate = c.rate;
+        backend->settable = c.settable;
         backend->ranges = four;
         devices.attach({});
-        auto view = std::make_unique<RateIndicator>(devices);
-        view->setOutputRate(fs);
-        return view;
-    };
-    const QString running = "Output device is running at 44.1kHz";
-
-    auto none = indicatorFor(std::nullopt, true, 48000);
-    EXPECT_EQ(none->text(), "—");
-    EXPECT_EQ(none->toolTip(), "Output device sample rate");
-    EXPECT_EQ(none->sizeHint().width(), 40);
-
-    auto idle = indicatorFor(44100, true, std::nullopt);
-    EXPECT_EQ(idle->text(), "44.1k");
-    EXPECT_EQ(idle->toolTip(), running);
-    EXPECT_EQ(idle->state().tone, SampleRateIndicator::Tone::grey);
-
-    auto same = indicatorFor(44100, true, 44100);
-    EXPECT_EQ(same->toolTip(), running + " — the preview reaches it unresampled.");
-
-    auto mismatch = indicatorFor(44100, true, 48000);
-    EXPECT_EQ(mismatch->state().tone, SampleRateIndicator::Tone::amber);
-    EXPECT_EQ(mismatch->toolTip(), running +
-                                       ", the preview is 48kHz — the sound server resamples "
-                                       "it on the way out. Click to switch the device to 48kHz.");
-    QSignalSpy clicks(mismatch.get(), &RateIndicator::matchRequested);
-    mismatch->resize(mismatch->sizeHint());
-    QTest::mouseClick(mismatch.get(), Qt::LeftButton);
-    EXPECT_EQ(clicks.count(), 1);
-
-    auto fixed = indicatorFor(44100, false, 48000);
-    EXPECT_EQ(fixed->state().tone, SampleRateIndicator::Tone::amber);
-    EXPECT_TRUE(fixed->toolTip().endsWith(
-        " This device runs at 44.1kHz only; pick another output to hear the conversion "
-        "unresampled."));
-    QSignalSpy none_clicks(fixed.get(), &RateIndicator::matchRequested);
-    fixed->resize(fixed->sizeHint());
-    QTest::mouseClick(fixed.get(), Qt::LeftButton);
-    EXPECT_EQ(none_clicks.count(), 0);
+        RateIndicator view(devices);
+        view.setOutputRate(c.fs);
+        const auto want = SampleRateIndicator::state(c.rate, c.fs, c.settable, four);
+        EXPECT_EQ(view.text(), c.text);
+        EXPECT_EQ(view.state().tone, c.tone);
+        EXPECT_EQ(view.toolTip(), want.toolTip);
+        if (!c.rate) {
+            EXPECT_EQ(view.sizeHint().width(), 40);
+        }
+        QSignalSpy clicks(&view, &RateIndicator::matchRequested);
+        view.resize(view.sizeHint());
+        QTest::mouseClick(&view, Qt::LeftButton);
+        EXPECT_EQ(clicks.count(), c.clicks);
+    }
 }
 
 TEST(PostfixField, ModelEchoKeepsTheCaretAndSelection) {
