@@ -31,7 +31,7 @@ QString decibels(double linear, const char* unit) {
         .arg(QLatin1String(unit));
 }
 
-// "peak -0.10 dBFS, true peak +0.31 dBTP, -9.84 LUFS, 1234 clipped"
+// "peak -0.10 dBFS, true peak 0.31 dBTP, -9.84 LUFS, 1234 clipped"
 QString levelsText(const JobLevels& l) {
     const QString loudness = std::isfinite(l.integratedLoudness)
                                  ? QString::number(l.integratedLoudness, 'f', 2)

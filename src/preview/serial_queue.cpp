@@ -42,8 +42,10 @@ void SerialQueue::loop() {
             wake_.wait(lock);
             continue;
         }
-        if (next->due > std::chrono::steady_clock::now()) {
-            wake_.wait_until(lock, next->due);
+        if (const auto due = next->due; due > std::chrono::steady_clock::now()) {
+            // A copy: wait_until reads its deadline again after waking, and a post made
+            // meanwhile may have moved the entries to new storage.
+            wake_.wait_until(lock, due);
             continue;
         }
         Entry entry = std::move(*next);
