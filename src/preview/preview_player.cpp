@@ -122,17 +122,22 @@ void PreviewPlayer::play(const ConversionJob& job, StartPosition at) {
     coldStart(std::move(chain), job.targetFs, channels, position);
 }
 
+std::unique_ptr<SeekableReader> PreviewPlayer::openReader(const std::string& path) {
+    try {
+        return std::make_unique<SeekableReader>(path);
+    } catch (const std::exception& e) {
+        printLine(std::string("PreviewPlayer error: ") + e.what());
+        return nullptr;
+    }
+}
+
 std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openStreaming(const ConversionJob& job) {
     const std::string path = localPath(job);
     if (std::optional<PreparedSource> prepared = takePrepared(job))
         return OpenedSource{std::move(prepared->file), std::move(prepared->engines), path, false};
     OpenedSource source;
-    try {
-        source.file = std::make_unique<SeekableReader>(path);
-    } catch (const std::exception& e) {
-        printLine(std::string("PreviewPlayer error: ") + e.what());
-        return std::nullopt;
-    }
+    source.file = openReader(path);
+    if (!source.file) return std::nullopt;
     const auto fsIn = int64_t(source.file->sampleRate());
     if (fsIn != job.targetFs)
         source.engines =

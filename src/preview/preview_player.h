@@ -190,6 +190,8 @@ private:
     // preview_player.cpp: transport on the owning thread.
     // Preview failures are single lines on standard output.
     static void printLine(const std::string& line);
+    // The source opened for seeking, or null (the reason printed) when it cannot be.
+    static std::unique_ptr<SeekableReader> openReader(const std::string& path);
     std::optional<OpenedSource> openStreaming(const ConversionJob& job);
     std::optional<double> resolveStart(StartPosition at, double length) const;
     void coldStart(std::shared_ptr<Chain> chain, double rate, int channels, double startSeconds);

@@ -133,12 +133,8 @@ std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openSsrcRoute(const Co
                                                                         StartPosition at) {
     const std::string path = job.inputFile.url.toLocalFile().toStdString();
     OpenedSource source;
-    try {
-        source.file = std::make_unique<SeekableReader>(path);
-    } catch (const std::exception& e) {
-        printLine(std::string("PreviewPlayer error: ") + e.what());
-        return std::nullopt;
-    }
+    source.file = openReader(path);
+    if (!source.file) return std::nullopt;
     const auto fsIn = int64_t(source.file->sampleRate());
     if (fsIn == job.targetFs) {
         source.path = path;

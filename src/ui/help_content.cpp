@@ -1,25 +1,11 @@
 #include "ui/help_content.h"
+#include "ui/help_builders.h"
 
 namespace sonteva {
 
 namespace {
 
-using B = HelpBlock;
-
-QString t(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-QStringList items(std::initializer_list<const char*> lines) {
-    QStringList list;
-    for (const char* line : lines)
-        list << t(line);
-    return list;
-}
-
-HelpSection section(const char* title, const char* icon, std::vector<HelpBlock> blocks) {
-    return {QUuid::createUuid(), t(title), t(icon), std::move(blocks)};
-}
+using namespace help_builders;
 
 HelpSection overview() {
     return section(
