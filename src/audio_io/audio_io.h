@@ -37,6 +37,9 @@ public:
     // Word-length label: "16", "24", "32f", "64f" for linear PCM, "16/24 (FLAC)" for
     // FLAC, "unknown" for everything else (MP3, AAC, ALAC, ...).
     std::string getBitDepth() const;
+    // The stored word length, exactly (a 24-bit FLAC says 24): see DecodedSource.
+    int integerBits() const { return integerBits_; }
+    int floatBits() const { return floatBits_; }
 
     std::vector<std::vector<float>> readAllFloat();
     // The whole file as 64-bit floats; falls back to readAllFloat() widened.
@@ -44,6 +47,9 @@ public:
     // Non-finite samples (NaN, ±inf) met by the last read; they were replaced by 0, as
     // they are on every read path.
     int64_t nonFiniteSamples() const { return nonFinite_; }
+    // True when the last readAllDouble() could not read 64-bit samples (out of memory, a
+    // decoder failure) and read 32-bit float samples instead.
+    bool readAsFloat() const { return readAsFloat_; }
 
     // Writes a whole in-memory signal in one call (the channel count is the number
     // of arrays, the frame count the length of the first). The file appears whole
@@ -65,6 +71,9 @@ private:
     int channels_ = 0;
     int64_t totalFrames_ = 0;
     int64_t nonFinite_ = 0;
+    int integerBits_ = 0;
+    int floatBits_ = 0;
+    bool readAsFloat_ = false;
 };
 
 // Sequential block reader for the streaming route.
@@ -78,6 +87,7 @@ public:
     double sampleRate() const { return sampleRate_; }
     int channels() const { return channels_; }
     int64_t totalFrames() const { return totalFrames_; }
+    int integerBits() const;
 
     // The next block of at most maxFrames frames, one array per channel; an empty
     // result means the end of the file. A source that ends before its declared

@@ -42,6 +42,8 @@ AudioIO::AudioIO(const std::string& path) : path_(path), source_(openDecodedSour
     sampleRate_ = source_->sampleRate();
     channels_ = source_->channels();
     totalFrames_ = source_->frames();
+    integerBits_ = source_->integerBits();
+    floatBits_ = source_->floatBits();
 }
 
 AudioIO::~AudioIO() = default;
@@ -77,12 +79,14 @@ ChannelBuffers AudioIO::readDoubles() {
 ChannelBuffers AudioIO::readAllDouble() {
     // Any failure of the 64-bit read falls back to the 32-bit one, whose own errors are
     // passed on: a source that fails both ways reports the same reason.
+    readAsFloat_ = false;
     try {
         return readDoubles();
     } catch (const std::bad_alloc&) {
     } catch (const AudioError&) {
     }
     std::vector<std::vector<float>> floats = readAllFloat();
+    readAsFloat_ = true;
     ChannelBuffers out(floats.size());
     for (size_t c = 0; c < floats.size(); ++c) {
         out[c].assign(floats[c].begin(), floats[c].end());
@@ -99,6 +103,10 @@ AudioStreamReader::AudioStreamReader(const std::string& path)
 }
 
 AudioStreamReader::~AudioStreamReader() = default;
+
+int AudioStreamReader::integerBits() const {
+    return pump_->source().integerBits();
+}
 
 int64_t AudioStreamReader::nonFiniteSamples() const {
     return pump_->nonFinite();

@@ -20,6 +20,11 @@ public:
     virtual std::string bitDepthLabel() const = 0;
     // True when every sample is an integer scaled to ±1.0 (never NaN or infinite).
     virtual bool integerSamples() const = 0;
+    // The word length the file stores: integer bits (8, 16, 24, 32) when every sample lies
+    // on that grid, else 0; float bits (32, 64) for float files, else 0. Both 0 when the
+    // decoder does not say (lossy or transcoded sources).
+    virtual int integerBits() const { return 0; }
+    virtual int floatBits() const { return 0; }
 
     // Reads up to `count` frames, interleaved, into dest. Fewer frames than asked means
     // the stream has ended; errorText() then gives the decoder's reason, if it had one.

@@ -76,6 +76,34 @@ public:
         }
     }
 
+    int integerBits() const override {
+        switch (info_.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            return 8;
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_ULAW: // companded codes expand onto the 16-bit grid
+        case SF_FORMAT_ALAW:
+            return 16;
+        case SF_FORMAT_PCM_24:
+            return 24;
+        case SF_FORMAT_PCM_32:
+            return 32;
+        default:
+            return 0;
+        }
+    }
+    int floatBits() const override {
+        switch (info_.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_FLOAT:
+            return 32;
+        case SF_FORMAT_DOUBLE:
+            return 64;
+        default:
+            return 0;
+        }
+    }
+
     int64_t read(double* dest, int64_t count) override {
         return sf_readf_double(file_, dest, count);
     }

@@ -12,22 +12,22 @@ double decibels(double linear) {
 
 } // namespace
 
-int reductionBits(const ConversionJob& job) {
-    if (job.format == AudioFormat::flac) return job.bitDepth == BitDepth::int16 ? 16 : 24;
-    return isInteger(job.bitDepth) ? bitsOf(job.bitDepth) : 0;
+int reductionBits(BitDepth stored) {
+    return isInteger(stored) ? bitsOf(stored) : 0;
 }
 
-CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, int64_t fsIn,
-                            int channels, const std::string& appliedDither) {
+CarriedMetadata carryForJob(const JobContext& ctx, int channels, const std::string& engine,
+                            const std::string& dither, double latency) {
     CarryTarget target;
-    target.format = job.format;
-    target.bitDepth = job.bitDepth;
-    target.fsIn = fsIn;
-    target.fsOut = job.targetFs;
+    target.format = ctx.job.format;
+    target.bitDepth = ctx.plan.stored;
+    target.fsIn = ctx.plan.source.fsIn;
+    target.fsOut = ctx.job.targetFs;
     target.channels = channels;
-    target.algorithm = job.quality.toStdString();
-    target.dither = appliedDither;
-    return carryMetadata(source, target);
+    target.algorithm = engine;
+    target.dither = dither;
+    (void)latency; // TODO wire into the carry target's offset
+    return carryMetadata(ctx.metadata, target);
 }
 
 LoudnessSummary loudnessSummary(const MeasuredLevels& levels) {
@@ -40,21 +40,20 @@ LoudnessSummary loudnessSummary(const MeasuredLevels& levels) {
     return s;
 }
 
-JobLevels jobLevels(const ConversionJob& job, const RouteReport& report, QStringList& notes) {
+JobLevels jobLevels(BitDepth stored, const RouteReport& report, JobNotes& notes) {
     JobLevels levels;
     levels.samplePeak = report.levels.samplePeak;
     levels.truePeak = report.levels.truePeak;
     levels.integratedLoudness = report.levels.integratedLoudness;
-    if (reductionBits(job) > 0) {
+    if (reductionBits(stored) > 0) {
         levels.clippedSamples =
             report.dithered ? report.ditherClipped : report.levels.clippedSamples;
     } else if (report.levels.clippedSamples > 0) {
-        notes << QStringLiteral("%1 samples above full scale are kept in the float output; they "
-                                "clip if it is later reduced to integers")
-                     .arg(report.levels.clippedSamples);
+        notes.inform(QStringLiteral("%1 samples above full scale are kept in the float output; "
+                                    "they clip if it is later reduced to integers")
+                         .arg(report.levels.clippedSamples));
     }
-    for (const std::string& note : report.notes)
-        notes << QString::fromStdString(note);
+    notes.inform(report.notes);
     return levels;
 }
 

@@ -2,28 +2,29 @@
 // What both routes do beside the audio: carry the source's metadata to the output, and
 // turn the measured levels into the job's record and the bext loudness fields.
 #include "audio_io/level_meter.h"
-#include "audio_io/metadata.h"
-#include "model/job_executor.h"
-#include "model/recipe.h"
+#include "batch/job_context.h"
 
 #include <string>
 #include <vector>
 
 namespace sonteva {
 
-// The integer word length the output is reduced to (FLAC stores 16 or 24 bits whatever
-// the recipe says), or 0 for a float output.
-int reductionBits(const ConversionJob& job);
+// The integer word length the output is reduced to, or 0 for a float output.
+int reductionBits(BitDepth stored);
 
-// The source's metadata for this job's output; `appliedDither` names the dither the
-// samples actually received, for the coding history.
-CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, int64_t fsIn,
-                            int channels, const std::string& appliedDither);
+// The source's metadata for this job's output. `engine` and `dither` name what actually
+// ran, for the coding history; `latency` (output frames) moves what points into the audio
+// along with the sound.
+CarriedMetadata carryForJob(const JobContext& ctx, int channels, const std::string& engine,
+                            const std::string& dither, double latency);
 
 LoudnessSummary loudnessSummary(const MeasuredLevels& levels);
 
 // What a route reports besides its frames.
 struct RouteReport {
+    std::string engine; // what converted
+    QString dither;     // what dither the samples received
+    double latency = 0; // output frames of filter delay left in the output
     MeasuredLevels levels;
     bool dithered = false;     // the reduction was dithered here (TPDF)
     int64_t ditherClipped = 0; // the samples the dither's requantisation clipped
@@ -32,6 +33,6 @@ struct RouteReport {
 
 // The record's levels: clipped samples counted where the reduction happened. For a float
 // output nothing is clipped; samples beyond full scale there get a note instead.
-JobLevels jobLevels(const ConversionJob& job, const RouteReport& report, QStringList& notes);
+JobLevels jobLevels(BitDepth stored, const RouteReport& report, JobNotes& notes);
 
 } // namespace sonteva

@@ -4,8 +4,6 @@
 #include "audio_io/dither.h"
 #include "batch/block_queue.h"
 #include "batch/channel_pool.h"
-#include "engines/engine_factory.h"
-#include "engines/system_log.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,30 +15,12 @@ namespace sonteva {
 
 namespace {
 
-// One engine per channel, each independent, all from the same factory rules.
-std::vector<std::unique_ptr<ResamplerCore>>
-channelEngines(const ConversionJob& job, int64_t fsIn, const FilterParams& params, int channels) {
-    std::vector<std::unique_ptr<ResamplerCore>> engines;
-    for (int c = 0; c < channels; ++c)
-        engines.push_back(
-            makeExportResampler(job.quality.toStdString(), fsIn, job.targetFs, params));
-    return engines;
-}
-
-// TPDF for "TPDF" on 16- and 24-bit targets. A noise shaper on a 24-bit target (the
-// external shapers only exist for 16 bits) gets TPDF too, with the same log line as the
-// whole-file route. Every other combination is written undithered.
-std::vector<DitherEngine> makeDither(const ConversionJob& job, int channels) {
-    const bool integerTarget = job.bitDepth == BitDepth::int16 || job.bitDepth == BitDepth::int24;
-    if (!integerTarget) return {};
-    const bool tpdf = job.dither == QLatin1String("TPDF");
-    if (!tpdf && !isNoiseShaping(job.dither)) return {};
-    if (!tpdf)
-        systemLog("Sonteva: noise-shaping dither unavailable (bitDepth " + rawValue(job.bitDepth) +
-                  " / ssrc) \u2014 using TPDF");
+// TPDF per channel when the plan dithers (a shaped dither never streams).
+std::vector<DitherEngine> makeDither(const JobPlan& plan, int channels) {
     std::vector<DitherEngine> dither;
-    for (int c = 0; c < channels; ++c)
-        dither.emplace_back(DitherType::tpdf, bitsOf(job.bitDepth), c);
+    if (plan.dither == DitherKind::tpdf)
+        for (int c = 0; c < channels; ++c)
+            dither.emplace_back(DitherType::tpdf, bitsOf(plan.stored), c);
     return dither;
 }
 
@@ -121,17 +101,16 @@ struct InFlight {
 // depend on the overlap.
 class StreamJob {
 public:
-    StreamJob(const ConversionJob& job, const std::string& sourcePath,
-              const std::string& outputPath, int64_t fsIn, const FilterParams& params,
-              const Metadata& metadata)
-        : job_(job), reader_(sourcePath), channels_(reader_.channels()),
+    explicit StreamJob(const JobContext& ctx)
+        : ctx_(ctx), job_(ctx.job), reader_(ctx.sourcePath), channels_(reader_.channels()),
           lanes_(std::min(channels_, ChannelPool::workersFor(channels_) + 1)),
-          engines_(channelEngines(job, fsIn, params, channels_)),
-          dither_(makeDither(job, channels_)),
-          carried_(carryForJob(job, metadata, fsIn, channels_, dither_.empty() ? "None" : "TPDF")),
-          writer_(outputPath, static_cast<double>(job.targetFs), channels_, job.format,
-                  job.bitDepth, expectedFrames(fsIn), &carried_.metadata),
-          meter_(channels_, static_cast<double>(job.targetFs), reductionBits(job)) {
+          engines_(makeJobEngines(ctx, channels_)), dither_(makeDither(ctx.plan, channels_)),
+          carried_(carryForJob(ctx, channels_, engines_.ran,
+                               ditherName(ctx.plan.dither, ctx.job).toStdString(),
+                               engines_.latency)),
+          writer_(ctx.outputPath, static_cast<double>(job_.targetFs), channels_, job_.format,
+                  ctx.plan.stored, expectedFrames(ctx.plan.source.fsIn), &carried_.metadata),
+          meter_(channels_, static_cast<double>(job_.targetFs), reductionBits(ctx.plan.stored)) {
         for (int l = 0; l < lanes_; ++l)
             toLane_.push_back(std::make_unique<BlockQueue<std::shared_ptr<InFlight>>>(1));
     }
@@ -151,11 +130,12 @@ private:
     void fail(std::exception_ptr e);
     void summarise();
 
+    const JobContext& ctx_;
     const ConversionJob& job_;
     AudioStreamReader reader_;
     int channels_;
     int lanes_;
-    std::vector<std::unique_ptr<ResamplerCore>> engines_;
+    JobEngines engines_;
     std::vector<DitherEngine> dither_;
     CarriedMetadata carried_;
     AudioStreamWriter writer_;
@@ -218,8 +198,9 @@ void StreamJob::laneStage(int lane) {
             InFlight& block = **item;
             for (int c = lane; c < channels_; c += lanes_) {
                 const auto i = static_cast<size_t>(c);
+                ResamplerCore& engine = *engines_.engines[i];
                 auto converted =
-                    block.flush ? engines_[i]->flush() : engines_[i]->processBlock(block.source[i]);
+                    block.flush ? engine.flush() : engine.processBlock(block.source[i]);
                 ChannelMeter& meter = meter_.channel(c);
                 meter.measure(converted);
                 block.energies[i] = std::move(meter.completedEnergies());
@@ -287,11 +268,15 @@ StreamResult StreamJob::run(const ProgressFn& progress) {
 // The levels, the largest sample written and the notes, once the last block is through.
 void StreamJob::summarise() {
     RouteReport& report = result_.report;
+    report.engine = engines_.ran;
+    report.dither = ditherName(ctx_.plan.dither, job_);
+    report.latency = engines_.latency;
     report.levels = meter_.result();
     report.dithered = !dither_.empty();
     report.notes = carried_.notes;
-    result_.peak =
-        dither_.empty() ? writtenPeak(report.levels.samplePeak, reductionBits(job_)) : 0.0;
+    result_.peak = dither_.empty()
+                       ? writtenPeak(report.levels.samplePeak, reductionBits(ctx_.plan.stored))
+                       : 0.0;
     for (const DitherEngine& d : dither_) {
         report.ditherClipped += d.clippedSamples();
         result_.peak = std::max(result_.peak, d.peak());
@@ -300,10 +285,8 @@ void StreamJob::summarise() {
 
 } // namespace
 
-StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePath,
-                           const std::string& outputPath, int64_t fsIn, const FilterParams& params,
-                           const ProgressFn& progress, const Metadata& metadata) {
-    return StreamJob(job, sourcePath, outputPath, fsIn, params, metadata).run(progress);
+StreamResult streamConvert(const JobContext& ctx) {
+    return StreamJob(ctx).run(ctx.progress);
 }
 
 } // namespace sonteva

@@ -18,8 +18,6 @@ struct StreamResult {
 
 // Throws on any failure (reading, writing, closing); the output appears only on success,
 // carrying the source's metadata.
-StreamResult streamConvert(const ConversionJob& job, const std::string& sourcePath,
-                           const std::string& outputPath, int64_t fsIn, const FilterParams& params,
-                           const ProgressFn& progress, const Metadata& metadata);
+StreamResult streamConvert(const JobContext& ctx);
 
 } // namespace sonteva

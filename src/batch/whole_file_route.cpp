@@ -4,7 +4,7 @@
 #include "audio_io/dither.h"
 #include "audio_io/level_meter.h"
 #include "batch/channel_pool.h"
-#include "engines/engine_factory.h"
+#include "engines/engine_table.h"
 #include "engines/ssrc_runner.h"
 #include "engines/system_log.h"
 
@@ -17,97 +17,113 @@ namespace sonteva {
 namespace {
 
 // Every other engine converts the channels in parallel, each task with its own engine.
-ChannelBuffers convertChannels(const ConversionJob& job, const ChannelBuffers& signal, int64_t fsIn,
-                               const FilterParams& params, const ProgressFn& progress) {
+ChannelBuffers convertChannels(const JobContext& ctx, const ChannelBuffers& signal,
+                               JobEngines& engines) {
     const int channels = static_cast<int>(signal.size());
     ChannelBuffers out(signal.size());
     std::mutex lock;
     int finished = 0;
     ChannelPool pool(ChannelPool::workersFor(channels));
     pool.run(channels, [&](int c) {
-        auto engine = makeExportResampler(job.quality.toStdString(), fsIn, job.targetFs, params);
-        auto converted = engine->processBlock(signal[static_cast<size_t>(c)]);
-        const auto tail = engine->flush();
+        ResamplerCore& engine = *engines.engines[static_cast<size_t>(c)];
+        auto converted = engine.processBlock(signal[static_cast<size_t>(c)]);
+        const auto tail = engine.flush();
         converted.insert(converted.end(), tail.begin(), tail.end());
         std::lock_guard guard(lock);
         out[static_cast<size_t>(c)] = std::move(converted);
         ++finished;
-        if (progress) progress(0.1 + 0.8 * finished / channels);
+        if (ctx.progress) ctx.progress(0.1 + 0.8 * finished / channels);
     });
     return out;
 }
 
-void logTpdfSubstitute(BitDepth depth) {
-    systemLog("Sonteva: noise-shaping dither unavailable (bitDepth " + rawValue(depth) +
-              " / ssrc) \u2014 using TPDF");
-}
-
 struct DitherApplied {
-    std::string name = "None";
-    bool tpdf = false;
+    DitherKind kind = DitherKind::none;
     int64_t clipped = 0;
 };
 
-DitherApplied tpdf(ChannelBuffers& signal, BitDepth depth) {
-    return {"TPDF", true, applyTPDF(signal, depth)};
-}
-
-// Dither only ever touches 16- and 24-bit targets. A noise shaper the external converter
-// cannot deliver (and any on 24 bits) falls back to TPDF with a log line.
-DitherApplied applyDither(const ConversionJob& job, ChannelBuffers& signal) {
-    if (job.bitDepth != BitDepth::int16 && job.bitDepth != BitDepth::int24) return {};
-    const auto& shapers = SSRCRunner::shaperIDs();
-    const auto shaper = shapers.find(job.dither.toStdString());
-    if (shaper != shapers.end()) {
-        if (job.bitDepth == BitDepth::int16) {
-            if (auto shaped = SSRCRunner::dither16(signal, job.targetFs, shaper->second)) {
-                signal = std::move(*shaped);
-                return {shaper->first, false, 0};
-            }
+// The plan's dither. A noise shaper the external converter cannot deliver falls back to
+// TPDF, logged and noted (refused for a strict job, before anything is written).
+DitherApplied applyDither(const JobContext& ctx, ChannelBuffers& signal) {
+    const JobPlan& plan = ctx.plan;
+    if (plan.dither == DitherKind::none) return {};
+    if (plan.dither == DitherKind::shaped) {
+        const int shaper = SSRCRunner::shaperIDs().at(ctx.job.dither.toStdString());
+        std::string why;
+        if (auto shaped = SSRCRunner::dither16(signal, ctx.job.targetFs, shaper, &why)) {
+            signal = std::move(*shaped);
+            return {DitherKind::shaped, 0};
         }
-        logTpdfSubstitute(job.bitDepth);
-        return tpdf(signal, job.bitDepth);
+        systemLog("Sonteva: noise-shaping dither unavailable (bitDepth " + rawValue(plan.stored) +
+                  " / ssrc) \u2014 using TPDF");
+        ctx.notes.substitute(QStringLiteral("%1 could not be applied (%2): TPDF dither was "
+                                            "applied instead")
+                                 .arg(ctx.job.dither, QString::fromStdString(why)));
     }
-    if (job.dither == QLatin1String("TPDF")) return tpdf(signal, job.bitDepth);
-    return {};
+    return {DitherKind::tpdf, applyTPDF(signal, plan.stored)};
 }
 
 // The converted signal's levels, before any word-length reduction.
-MeasuredLevels measure(const ChannelBuffers& signal, const ConversionJob& job) {
-    LevelMeter meter(static_cast<int>(signal.size()), static_cast<double>(job.targetFs),
-                     reductionBits(job));
+MeasuredLevels measure(const ChannelBuffers& signal, const JobContext& ctx) {
+    LevelMeter meter(static_cast<int>(signal.size()), static_cast<double>(ctx.job.targetFs),
+                     reductionBits(ctx.plan.stored));
     for (size_t c = 0; c < signal.size(); ++c)
         meter.channel(static_cast<int>(c)).measure(signal[c]);
     meter.collect();
     return meter.result();
 }
 
+ChannelBuffers readSource(const JobContext& ctx, WholeFileResult& result) {
+    AudioIO source(ctx.sourcePath);
+    ChannelBuffers signal = source.readAllDouble();
+    result.nonFiniteSamples = source.nonFiniteSamples();
+    if (source.readAsFloat())
+        ctx.notes.substitute(QStringLiteral("the source could not be read with 64-bit precision "
+                                            "and was read as 32-bit float samples"));
+    return signal;
+}
+
+// Converts by the job's engine: the external converter over the whole signal, or the
+// streaming engines channel by channel.
+ChannelBuffers convert(const JobContext& ctx, const ChannelBuffers& signal, RouteReport& report) {
+    const int64_t fsIn = ctx.plan.source.fsIn;
+    const EngineInfo* engine = findEngine(ctx.job.quality.toStdString());
+    if (engine && !engine->streams && fsIn != ctx.job.targetFs) {
+        report.engine = engine->name;
+        ChannelBuffers out = SSRCRunner::convert(signal, fsIn, ctx.job.targetFs);
+        // The converter keeps its own timing; compensation only settles the length.
+        if (ctx.job.compensateDelay)
+            for (auto& channel : out)
+                channel.resize(static_cast<size_t>(ctx.plan.exactFrames), 0.0);
+        return out;
+    }
+    JobEngines engines = makeJobEngines(ctx, static_cast<int>(signal.size()));
+    report.engine = engines.ran;
+    report.latency = engines.latency;
+    return convertChannels(ctx, signal, engines);
+}
+
 } // namespace
 
-WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
-                                 const std::string& outputPath, int64_t fsIn,
-                                 const FilterParams& params, const ProgressFn& progress,
-                                 const Metadata& metadata) {
-    AudioIO source(sourcePath);
-    ChannelBuffers signal = source.readAllDouble();
+WholeFileResult wholeFileConvert(const JobContext& ctx) {
     WholeFileResult result;
-    result.nonFiniteSamples = source.nonFiniteSamples();
-    if (job.quality == kSSRCShibata && job.targetFs != fsIn)
-        signal = SSRCRunner::convert(signal, fsIn, job.targetFs);
-    else
-        signal = convertChannels(job, signal, fsIn, params, progress);
-    result.report.levels = measure(signal, job);
+    RouteReport& report = result.report;
+    ChannelBuffers signal = readSource(ctx, result);
+    signal = convert(ctx, signal, report);
+    report.levels = measure(signal, ctx);
     // The external shaper's own clipping is not visible here: the meters' count of what an
     // undithered reduction would clip stands in for it.
-    const DitherApplied dither = applyDither(job, signal);
-    result.report.dithered = dither.tpdf;
-    result.report.ditherClipped = dither.clipped;
-    const auto carried =
-        carryForJob(job, metadata, fsIn, static_cast<int>(signal.size()), dither.name);
-    result.report.notes = carried.notes;
-    const LoudnessSummary loudness = loudnessSummary(result.report.levels);
-    AudioIO::write(outputPath, signal, static_cast<double>(job.targetFs), job.format, job.bitDepth,
-                   &carried.metadata, &loudness);
+    const DitherApplied dither = applyDither(ctx, signal);
+    report.dither = ditherName(dither.kind, ctx.job);
+    report.dithered = dither.kind == DitherKind::tpdf;
+    report.ditherClipped = dither.clipped;
+    const int channels = static_cast<int>(signal.size());
+    const auto carried = carryForJob(ctx, channels, report.engine, report.dither.toStdString(),
+                                     report.latency);
+    report.notes = carried.notes;
+    const LoudnessSummary loudness = loudnessSummary(report.levels);
+    AudioIO::write(ctx.outputPath, signal, static_cast<double>(ctx.job.targetFs), ctx.job.format,
+                   ctx.plan.stored, &carried.metadata, &loudness);
     result.framesWritten = signal.empty() ? 0 : static_cast<int64_t>(signal[0].size());
     for (const auto& channel : signal)
         for (double v : channel)

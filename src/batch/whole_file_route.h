@@ -1,11 +1,8 @@
 #pragma once
-// The whole-file route, used only when the external SSRC converter must see the whole
-// signal: SSRC conversion at differing rates, or its noise-shaping dither on a 16-bit
-// target (after any other engine converted the channels in parallel).
+// The whole-file route, used only when the external converter must see the whole signal:
+// its conversion at differing rates, or its noise-shaping dither on a 16-bit target (after
+// any other engine converted the channels in parallel).
 #include "batch/job_metadata.h"
-#include "batch/job_runner.h"
-
-#include <string>
 
 namespace sonteva {
 
@@ -18,9 +15,6 @@ struct WholeFileResult {
 
 // Throws on any failure; the output appears only on success, carrying the source's
 // metadata.
-WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& sourcePath,
-                                 const std::string& outputPath, int64_t fsIn,
-                                 const FilterParams& params, const ProgressFn& progress,
-                                 const Metadata& metadata);
+WholeFileResult wholeFileConvert(const JobContext& ctx);
 
 } // namespace sonteva

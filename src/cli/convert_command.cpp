@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -70,27 +71,51 @@ QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
     return line;
 }
 
-QByteArray jsonRecord(const QString& source, const QString& output, bool done, double seconds,
-                      const QString& error, const QStringList& notes,
-                      const std::optional<JobLevels>& levels = std::nullopt) {
+QJsonObject jsonRecord(const QString& source, const QString& output, bool done, double seconds,
+                       const QString& error) {
     QJsonObject o;
     o[QStringLiteral("source")] = source;
     o[QStringLiteral("output")] = output.isEmpty() ? QJsonValue() : QJsonValue(output);
     o[QStringLiteral("status")] = done ? QStringLiteral("done") : QStringLiteral("error");
     o[QStringLiteral("seconds")] = seconds;
     o[QStringLiteral("error")] = done ? QJsonValue() : QJsonValue(error);
-    if (!notes.isEmpty()) o[QStringLiteral("notes")] = QJsonValue::fromVariant(notes);
-    if (levels) o[QStringLiteral("levels")] = levelsJson(*levels);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    o[QStringLiteral("notes")] = QJsonArray();
+    return o;
 }
 
+QJsonValue textOrNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// The job's record: what was asked (the recipe) and what ran (engine, dither, the word
+// length the file holds), the notes that say where the two differ, and the levels.
 QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
     const bool done = std::holds_alternative<JobDone>(job.status);
-    return jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(), done,
-                      done ? std::get<JobDone>(job.status).elapsed : 0.0,
-                      done ? QString() : std::get<JobError>(job.status).description,
-                      outcome ? outcome->notes : QStringList(),
-                      outcome ? outcome->levels : std::nullopt);
+    QJsonObject o = jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(),
+                               done, done ? std::get<JobDone>(job.status).elapsed : 0.0,
+                               done ? QString() : std::get<JobError>(job.status).description);
+    QJsonObject recipe;
+    recipe[QStringLiteral("rate")] = job.targetFs;
+    recipe[QStringLiteral("bitDepth")] = QString::fromStdString(rawValue(job.bitDepth));
+    recipe[QStringLiteral("algorithm")] = job.quality;
+    recipe[QStringLiteral("dither")] = job.dither;
+    recipe[QStringLiteral("format")] = QString::fromStdString(rawValue(job.format));
+    o[QStringLiteral("recipe")] = recipe;
+    if (outcome) {
+        o[QStringLiteral("notes")] = QJsonArray::fromStringList(outcome->notes);
+        o[QStringLiteral("substituted")] = outcome->substituted;
+        o[QStringLiteral("engine")] = textOrNull(outcome->engine);
+        o[QStringLiteral("dither")] = textOrNull(outcome->dither);
+        o[QStringLiteral("bitDepth")] =
+            outcome->storedDepth ? QJsonValue(QString::fromStdString(rawValue(*outcome->storedDepth)))
+                                 : QJsonValue();
+        if (done) {
+            o[QStringLiteral("frames")] = static_cast<qint64>(outcome->framesWritten);
+            o[QStringLiteral("latencyFrames")] = std::round(outcome->latencyFrames * 1000) / 1000;
+        }
+        if (outcome->levels) o[QStringLiteral("levels")] = levelsJson(*outcome->levels);
+    }
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
@@ -112,9 +137,10 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
         if (!known && vm.inputFiles().size() == before) {
             ++failed;
             if (o.json)
-                printLine(stdout,
-                          QString::fromUtf8(jsonRecord(url.toLocalFile(), {}, false, 0,
-                                                       QStringLiteral("could not be loaded"), {})));
+                printLine(stdout, QString::fromUtf8(
+                                      QJsonDocument(jsonRecord(url.toLocalFile(), {}, false, 0,
+                                                               QStringLiteral("could not be loaded")))
+                                          .toJson(QJsonDocument::Compact)));
         }
     }
     return failed;

@@ -2,11 +2,7 @@
 #include "audio_io/audio_io.h"
 #include "cli/commands.h"
 #include "cli/session.h"
-#include "dsp/convolution.h"
-#include "dsp/inhouse_engines.h"
-#include "dsp/resource_dir.h"
-#include "engines/engine_factory.h"
-#include "engines/ssrc_runner.h"
+#include "engines/engine_table.h"
 #include "model/presets.h"
 
 #include <cstdio>
@@ -83,27 +79,14 @@ int runPresets(const QStringList& args) {
 
 int runEngines(const QStringList& args) {
     if (!args.isEmpty()) throw UsageError("engines takes no arguments");
-    auto line = [](const QString& name, const QString& text) {
-        printLine(stdout, QStringLiteral("%1 %2").arg(name, -16).arg(text));
-    };
-    line(kSontevaSRC, QStringLiteral("in-house, 128 taps per phase; convolution on %1")
-                          .arg(QString::fromUtf8(conv::isaName(conv::activeIsa()))));
-    const auto table = SwissReference::tableURL();
-    line(kZavirIravizeza,
-         table ? QStringLiteral("in-house; 48 -> 44.1 kHz from the stored reference table %1")
-                     .arg(QString::fromStdString(*table))
-               : QStringLiteral("in-house; calibrated designs for every pair (no stored "
-                                "reference table in %1)")
-                     .arg(QString::fromStdString(resourceDir())));
-    for (const auto& [name, availability] :
-         {std::pair{kSoxVHQ, soxrAvailability()}, std::pair{kR8brainFree, r8brainAvailability()}})
-        line(name, QString::fromStdString(availability.reason));
-    const auto ssrc = SSRCRunner::binaryURL();
-    line(kSSRCShibata,
-         ssrc ? QStringLiteral("external converter %1").arg(QString::fromStdString(*ssrc))
-              : QStringLiteral("not available: ssrc_hp was not found (resource folder, "
-                               "$SONTEVA_SSRC, PATH); conversions at differing rates fail and "
-                               "noise shaping falls back to TPDF"));
+    for (const EngineInfo& engine : engineTable()) {
+        const EngineAvailability a = engine.availability();
+        QString text = QString::fromStdString(a.reason);
+        if (!a.available)
+            text = QStringLiteral("not available here: %1; %2")
+                       .arg(text, toQString(engine.whenMissing));
+        printLine(stdout, QStringLiteral("%1 %2").arg(toQString(engine.name), -16).arg(text));
+    }
     return 0;
 }
 

@@ -58,6 +58,14 @@ std::optional<std::vector<double>> readReferenceTable() {
     return table;
 }
 
+} // namespace
+
+bool SwissReference::tableUsable() {
+    return readReferenceTable().has_value();
+}
+
+namespace {
+
 void checkRates(int64_t fsIn, int64_t fsOut) {
     if (fsIn < 1 || fsOut < 1)
         throw std::invalid_argument("sample rates must be positive whole numbers of hertz");
@@ -65,7 +73,7 @@ void checkRates(int64_t fsIn, int64_t fsOut) {
 
 std::unique_ptr<SRCEngine64> makeCalibrated(int64_t fsIn, int64_t fsOut) {
     checkRates(fsIn, fsOut);
-    const FilterParams p = SRCParams::getParams("Zavir Iravizeza", fsIn, fsOut);
+    const FilterParams p = SRCParams::calibrated(fsIn, fsOut);
     const double k = std::floor(p.start_phase);
     const double f = p.start_phase - k;
     const int64_t g = gcdEuclid(fsIn, fsOut);

@@ -19,6 +19,8 @@ std::vector<double> designPrototype(int64_t L, int64_t M, int64_t taps, double f
                                     bool alignCenter, double centerShift);
 // The stored 48 kHz -> 44.1 kHz reference table, when the resource directory has it.
 std::optional<std::string> tableURL();
+// Whether that table is there and readable, so that makeEngine uses it for 48 -> 44.1 kHz.
+bool tableUsable();
 // Never fails: any problem with the stored table falls back to the calibrated design.
 std::unique_ptr<SRCEngine64> makeEngine(int64_t fsIn, int64_t fsOut);
 

@@ -84,13 +84,27 @@ PolyphaseFilterBank64::PolyphaseFilterBank64(int64_t L_, int64_t M_, double stop
             layOut(L_,
                    designPrototype(L_, M_, stopbandDB, fcRatio, tapsPerPhase_, windowType, beta,
                                    alignCenter),
-                   tapsPerPhase_))) {}
+                   tapsPerPhase_))),
+      centroid(centroidOf(L_, tapsPerPhase_, bank)) {}
 
 PolyphaseFilterBank64::PolyphaseFilterBank64(int64_t L_, int64_t M_,
                                              std::span<const double> prototype,
                                              int64_t tapsPerPhase_)
     : L(L_), M(M_), tapsPerPhase(tapsPerPhase_),
-      bank((checkShape(L_, M_, tapsPerPhase_), layOut(L_, prototype, tapsPerPhase_))) {}
+      bank((checkShape(L_, M_, tapsPerPhase_), layOut(L_, prototype, tapsPerPhase_))),
+      centroid(centroidOf(L_, tapsPerPhase_, bank)) {}
+
+// Row r holds prototype taps r, r+L, r+2L, ... in reverse order.
+double PolyphaseFilterBank64::centroidOf(int64_t L, int64_t T, const std::vector<double>& bank) {
+    double moment = 0.0, sum = 0.0;
+    for (int64_t r = 0; r < L; ++r)
+        for (int64_t j = 0; j < T; ++j) {
+            const double p = bank[static_cast<size_t>(r * T + (T - 1 - j))];
+            moment += static_cast<double>(r + j * L) * p;
+            sum += p;
+        }
+    return sum != 0.0 ? moment / sum : 0.0;
+}
 
 PolyphaseFilterBank64::~PolyphaseFilterBank64() = default;
 

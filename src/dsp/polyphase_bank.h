@@ -36,6 +36,9 @@ public:
     const int64_t M;
     const int64_t tapsPerPhase;
     const std::vector<double> bank; // (L+1) * tapsPerPhase
+    // The prototype's centre of gravity in upsampled samples: the centre of symmetry of a
+    // linear-phase design, and so its delay.
+    const double centroid;
 
     const double* row(int64_t r) const { return bank.data() + r * tapsPerPhase; }
 
@@ -51,6 +54,7 @@ public:
                                                std::optional<double> beta, bool alignCenter);
     static std::vector<double> layOut(int64_t L, std::span<const double> prototype,
                                       int64_t tapsPerPhase);
+    static double centroidOf(int64_t L, int64_t tapsPerPhase, const std::vector<double>& bank);
 
 private:
     mutable std::mutex tableMutex_;

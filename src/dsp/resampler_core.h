@@ -14,6 +14,10 @@ public:
     virtual std::vector<double> processBlock(std::span<const double> x) = 0;
     // Signals the end of input and returns the remaining output (the filter tail).
     virtual std::vector<double> flush() = 0;
+    // How many output frames late the sound comes out: the source's frame s is heard at
+    // output frame s * fs_out / fs_in + latency. Zero for engines that remove their own
+    // delay.
+    virtual double latencyFrames() const { return 0.0; }
 };
 
 // The identity engine, used whenever source and target rates are equal.

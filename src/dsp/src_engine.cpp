@@ -78,7 +78,7 @@ SRCEngine64::SRCEngine64(int64_t fsIn, int64_t fsOut,
                          double startPhase)
     : fs_in(fsIn), fs_out(fsOut), bank_(std::move(precomputedBank)), L_(bank_->L), M_(bank_->M),
       T_(bank_->tapsPerPhase), phase_acc_(static_cast<int64_t>(startPhase * 4294967296.0)),
-      history_(static_cast<size_t>(T_ - 1), 0.0) {
+      startPhase_(startPhase), history_(static_cast<size_t>(T_ - 1), 0.0) {
     checkRates(fsIn, fsOut);
 }
 
@@ -274,6 +274,12 @@ std::vector<double> SRCEngine64::processBlock(std::span<const double> x) {
         history_.insert(history_.end(), x.begin(), x.end());
     }
     return out;
+}
+
+// Output k is the filtered, upsampled input at upsampled time startPhase + k*M - centre,
+// that is at source frame (k*M + startPhase - centre) / L.
+double SRCEngine64::latencyFrames() const {
+    return (bank_->centroid - startPhase_) / static_cast<double>(M_);
 }
 
 std::vector<double> SRCEngine64::flush() {

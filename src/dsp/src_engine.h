@@ -35,6 +35,8 @@ public:
     std::vector<double> processBlock(std::span<const double> x) override;
     // Feeds floor(T/2) zeros, so the output length is sample-accurate.
     std::vector<double> flush() override;
+    // The prototype's centre less the start phase, in output samples.
+    double latencyFrames() const override;
 
     const int64_t fs_in;
     const int64_t fs_out;
@@ -61,6 +63,7 @@ private:
     int64_t M_;
     int64_t T_;
     int64_t phase_acc_;
+    double startPhase_;
     std::vector<double> history_;
     std::vector<double> buf_; // history + block, for the plain formulation
 };

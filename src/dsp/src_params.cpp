@@ -46,18 +46,27 @@ FilterParams row(double stopband, double fc, int64_t taps, std::optional<double>
 
 } // namespace
 
-FilterParams SRCParams::getParams(const std::string& quality, int64_t fsIn, int64_t targetFs) {
-    if (quality == "SoX VHQ") return row(-175.0, 0.95, 4096, 18.0);
-    if (quality == "r8brain Free") return row(-160.0, 0.9822, 1484, 51.64);
-    if (quality == "SSRC Shibata") return row(-160.0, 0.9, 4096, 16.67);
-    if (quality == "Zavir Iravizeza") {
-        for (const Calibration& c : kSwissCalibration)
-            if (c.fsIn == fsIn && c.fsOut == targetFs)
-                return FilterParams{-53.9,  c.fc_ratio,    c.taps, "kaiser",
-                                    c.beta, c.start_phase, true};
-        return FilterParams{-53.9, 1.0, 116, "kaiser", 10.0, 0.0, true};
-    }
+FilterParams SRCParams::defaultRow() {
     return row(-160.0, 0.904, 4096, std::nullopt);
+}
+
+FilterParams SRCParams::calibrated(int64_t fsIn, int64_t targetFs) {
+    for (const Calibration& c : kSwissCalibration)
+        if (c.fsIn == fsIn && c.fsOut == targetFs)
+            return FilterParams{-53.9, c.fc_ratio, c.taps, "kaiser", c.beta, c.start_phase, true};
+    return FilterParams{-53.9, 1.0, 116, "kaiser", 10.0, 0.0, true};
+}
+
+FilterParams SRCParams::soxStandIn() {
+    return row(-175.0, 0.95, 4096, 18.0);
+}
+
+FilterParams SRCParams::r8brainStandIn() {
+    return row(-160.0, 0.9822, 1484, 51.64);
+}
+
+FilterParams SRCParams::ssrcStandIn() {
+    return row(-160.0, 0.9, 4096, 16.67);
 }
 
 } // namespace sonteva

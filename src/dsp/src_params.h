@@ -1,7 +1,8 @@
 #pragma once
-// Filter parameters per algorithm name and rate pair: one fixed row per external
-// engine (used when the internal engine stands in for it), a default row, and for
-// "Zavir Iravizeza" a per-pair calibration whose start phase carries a fractional offset.
+// Filter parameter rows: a default row, one fixed row per external engine
+// (what the internal engine runs when it stands in for that engine), and the per-pair
+// calibration of the calibrated engine, whose start phase carries a fractional offset.
+// Which engine uses which row is decided by the engine table, not here.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,8 +22,15 @@ struct FilterParams {
 };
 
 namespace SRCParams {
-// A pure function of its arguments; the name is matched exactly (case-sensitive).
-FilterParams getParams(const std::string& quality, int64_t fsIn, int64_t targetFs);
+// The row of an engine that designs its own bank (the flagship): it sizes the preview's
+// pre-roll and nothing else.
+FilterParams defaultRow();
+// The calibrated rows, one per measured rate pair; other pairs get a 116-tap default.
+FilterParams calibrated(int64_t fsIn, int64_t targetFs);
+// The rows the internal engine runs when it stands in for an external engine.
+FilterParams soxStandIn();
+FilterParams r8brainStandIn();
+FilterParams ssrcStandIn();
 } // namespace SRCParams
 
 } // namespace sonteva

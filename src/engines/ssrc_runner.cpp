@@ -167,6 +167,44 @@ bool reportsMissingShaper(const std::string& standardError, int shaperID) {
     return standardError.find(notice) != std::string::npos;
 }
 
+// One run of the shaper; nothing (with the reason) when it cannot deliver.
+std::optional<SignalChannels> shape16(const std::string& executable, const SignalChannels& channels,
+                                      int64_t fs, int shaperID, std::string& reason) {
+    const WorkDir dir("sonteva-dither-");
+    writeInt32WAV(channels, fs, dir.file("in.wav"));
+    const ChildOutcome outcome =
+        runChild(executable,
+                 arguments(dir, {"--rate", std::to_string(fs), "--bits", "16", "--dither",
+                                 std::to_string(shaperID)}),
+                 timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs));
+    if (outcome.end == ChildOutcome::End::timedOut) {
+        reason = "ssrc_hp did not finish in time";
+        return std::nullopt;
+    }
+    if (outcome.end == ChildOutcome::End::signalled) {
+        reason = "ssrc_hp was terminated by signal " + std::to_string(outcome.status);
+        return std::nullopt;
+    }
+    if (reportsMissingShaper(outcome.standardError, shaperID)) {
+        reason = "ssrc_hp has no noise shaper " + std::to_string(shaperID) + " at " +
+                 std::to_string(fs) + " Hz";
+        return std::nullopt;
+    }
+    if (outcome.status != 0) {
+        reason = "ssrc_hp failed: " + failureMessage(outcome);
+        return std::nullopt;
+    }
+    std::optional<SignalChannels> out =
+        readInt16WAV(dir.file("out.wav"), static_cast<int>(channels.size()));
+    if (!out) {
+        reason = "ssrc_hp produced unreadable output";
+        return std::nullopt;
+    }
+    for (std::vector<double>& channel : *out)
+        channel.resize(frameCount(channels), 0.0);
+    return out;
+}
+
 } // namespace
 
 const std::map<std::string, int>& shaperIDs() {
@@ -224,31 +262,22 @@ SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsO
     return readInt24WAV(dir.file("out.wav"), static_cast<int>(channels.size()));
 }
 
-std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID) {
+std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
+                                       std::string* why) {
+    std::string reason;
+    std::optional<SignalChannels> out;
     try {
         const std::optional<std::string> executable = binaryURL();
-        if (!executable || channels.empty()) return std::nullopt;
-
-        const WorkDir dir("sonteva-dither-");
-        writeInt32WAV(channels, fs, dir.file("in.wav"));
-        const ChildOutcome outcome =
-            runChild(*executable,
-                     arguments(dir, {"--rate", std::to_string(fs), "--bits", "16", "--dither",
-                                     std::to_string(shaperID)}),
-                     timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs));
-        if (outcome.end != ChildOutcome::End::exited || outcome.status != 0 ||
-            reportsMissingShaper(outcome.standardError, shaperID))
-            return std::nullopt;
-
-        std::optional<SignalChannels> out =
-            readInt16WAV(dir.file("out.wav"), static_cast<int>(channels.size()));
-        if (out)
-            for (std::vector<double>& channel : *out)
-                channel.resize(frameCount(channels), 0.0);
-        return out;
-    } catch (const std::exception&) {
-        return std::nullopt; // the caller falls back to TPDF and says so
+        if (!executable)
+            reason = "ssrc_hp was not found";
+        else if (!channels.empty())
+            out = shape16(*executable, channels, fs, shaperID, reason);
+    } catch (const std::exception& e) {
+        reason = e.what(); // the caller falls back to TPDF and says so
+        out.reset();
     }
+    if (why) *why = reason;
+    return out;
 }
 
 } // namespace SSRCRunner

@@ -50,8 +50,10 @@ void setTimeLimitForTesting(double seconds);
 SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut);
 
 // Requantises whole channels (already at rate fs) to 16 bits with the given noise shaper.
-// Nothing when anything fails, including a shaper the executable does not have for fs.
-std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID);
+// Nothing when anything fails, including a shaper the executable does not have for fs;
+// `why` (when given) then receives the reason in words.
+std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
+                                       std::string* why = nullptr);
 
 // The temporary files: a canonical 44-byte RIFF header and interleaved signed 32-bit
 // samples (x * 2147483647.0, clamped, rounded half away from zero).

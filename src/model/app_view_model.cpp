@@ -141,10 +141,4 @@ void AppViewModel::setMonitorVolume(double volume) {
     Q_EMIT monitorVolumeChanged();
 }
 
-std::unique_ptr<ResamplerCore> AppViewModel::makeExportResampler(const QString& quality,
-                                                                 int64_t fsIn, int64_t targetFs,
-                                                                 const FilterParams& params) {
-    return sonteva::makeExportResampler(quality.toStdString(), fsIn, targetFs, params);
-}
-
 } // namespace sonteva

@@ -4,8 +4,6 @@
 // written on the thread that owns the object (the main thread); each change is announced
 // by its signal. The user interfaces (window and command line) observe it and call its
 // operations; they hold no state of their own beyond view-local values.
-#include "dsp/resampler_core.h"
-#include "dsp/src_params.h"
 #include "model/job_executor.h"
 #include "model/preview_control.h"
 #include "model/recipe.h"
@@ -120,11 +118,6 @@ public:
 
     // --- fixed vocabularies ---
     static std::vector<int> targetFsOptionsList() { return targetFsOptions(); }
-
-    // The rendering factory for one channel of a job.
-    static std::unique_ptr<ResamplerCore> makeExportResampler(const QString& quality, int64_t fsIn,
-                                                              int64_t targetFs,
-                                                              const FilterParams& params);
 
 Q_SIGNALS:
     void targetFsSelectionChanged();

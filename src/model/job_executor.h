@@ -24,12 +24,21 @@ struct JobLevels {
 
 struct JobOutcome {
     bool succeeded = false;
-    QString error;     // the failure's description
-    QStringList notes; // what the user should know about a finished job
+    QString error; // the failure's description
+    // What the user should know about the job, substitutions first: every way in which what
+    // was delivered differs from what the recipe asked.
+    QStringList notes;
+    bool substituted = false; // some note describes a substitution
     QString outputPath;
     int64_t framesWritten = 0;
     double peak = 0;                 // largest absolute sample written
     std::optional<JobLevels> levels; // every rendered job has them
+    // What actually ran: the engine ("Sonteva SRC", "Pass-through", a stand-in), the dither
+    // ("None", "TPDF", "Noise Shaping High") and the word length the file holds.
+    QString engine;
+    QString dither;
+    std::optional<BitDepth> storedDepth;
+    double latencyFrames = 0; // the filter delay left in the output
 };
 
 class JobExecutor {

@@ -1,5 +1,6 @@
 #include "model/naming.h"
 
+#include "engines/engine_table.h"
 #include "model/recipe.h"
 
 namespace sonteva {
@@ -21,11 +22,9 @@ QString postfixLabel(BitDepth depth) {
 }
 
 QString algorithmToken(const QString& quality) {
-    if (quality == kSontevaSRC) return QStringLiteral("Sonteva");
-    if (quality == kZavirIravizeza) return QStringLiteral("Swiss");
-    if (quality == kSoxVHQ) return QStringLiteral("SoX");
-    if (quality == kR8brainFree) return QStringLiteral("r8brain");
-    if (quality == kSSRCShibata) return QStringLiteral("SSRC");
+    if (const EngineInfo* engine = findEngine(quality.toStdString()))
+        return toQString(engine->token);
+    // A stored name no engine answers to still names its files the designed way.
     QString token = quality;
     token.remove(QLatin1Char(' '));
     return token;

@@ -1,12 +1,17 @@
 #include "model/recipe.h"
 
+#include "engines/engine_table.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 namespace sonteva {
 
 QStringList qualityOptions() {
-    return {kSontevaSRC, kZavirIravizeza, kSoxVHQ, kR8brainFree, kSSRCShibata};
+    QStringList names;
+    for (const EngineInfo& engine : engineTable())
+        names << toQString(engine.name);
+    return names;
 }
 
 QStringList ditherOptions() {

@@ -10,17 +10,19 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 namespace sonteva {
 
-// Algorithm names, in menu order.
+inline QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The default algorithm; every engine's name and traits live in the engine table.
 inline const QString kSontevaSRC = QStringLiteral("Sonteva SRC");
-inline const QString kZavirIravizeza = QStringLiteral("Zavir Iravizeza");
-inline const QString kSoxVHQ = QStringLiteral("SoX VHQ");
-inline const QString kR8brainFree = QStringLiteral("r8brain Free");
-inline const QString kSSRCShibata = QStringLiteral("SSRC Shibata");
+// Algorithm names, in menu order.
 QStringList qualityOptions();
 
 // Dither choices, in menu order: the two internal kinds, then the three noise shapers
@@ -80,6 +82,10 @@ struct ConversionJob {
     std::optional<QUrl> outputFolder; // absent: next to the source
     QString postfix;
     JobStatus status = JobPending{};
+    // Frozen with the recipe: refuse any substitution (fail the job instead), and trim the
+    // engines' filter delay so the output holds exactly round(n * out / in) frames.
+    bool strict = false;
+    bool compensateDelay = false;
 
     // Folder + source name without its last extension + postfix + "." + format.
     QUrl outputUrl() const;

@@ -1,6 +1,6 @@
 #include "preview/chain.h"
 
-#include "dsp/src_params.h"
+#include "engines/engine_table.h"
 
 #include <algorithm>
 #include <new>
@@ -118,7 +118,7 @@ void Chain::refillUntilAvailable() {
 
 int64_t preRollFrames(const std::string& quality, int64_t fsIn, int64_t targetFs) {
     if (fsIn == targetFs) return 0;
-    const int64_t taps = SRCParams::getParams(quality, fsIn, targetFs).taps;
+    const int64_t taps = engineParams(quality, fsIn, targetFs).taps;
     return std::clamp<int64_t>(2 * taps, 512, 65536);
 }
 

@@ -94,7 +94,7 @@ PreviewPlayer::~PreviewPlayer() {
 
 void PreviewPlayer::play(const ConversionJob& job, StartPosition at) {
     std::optional<OpenedSource> source =
-        job.quality == kSSRCShibata ? openSsrcRoute(job, at) : openStreaming(job);
+        !engineStreams(job.quality.toStdString()) ? openSsrcRoute(job, at) : openStreaming(job);
     if (!source) return;
     const double fileRate = source->file->sampleRate();
     const int channels = source->file->channels();

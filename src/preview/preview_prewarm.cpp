@@ -74,7 +74,7 @@ std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& jo
 }
 
 void PreviewPlayer::prewarm(const ConversionJob& job) {
-    if (job.quality == kSSRCShibata) return; // rendered whole on play, never prepared
+    if (!engineStreams(job.quality.toStdString())) return; // rendered whole on play, never prepared
     prewarmWork_.cancel();                   // one already running completes
     prewarmWork_ = prewarmQueue_->postAfter(std::chrono::milliseconds(kPrewarmDelayMs),
                                             [this, job] { runPrewarm(job); });

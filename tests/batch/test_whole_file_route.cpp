@@ -4,6 +4,8 @@
 #include "engines/ssrc_runner.h"
 #include "engines/system_log.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -66,7 +68,7 @@ const char* kTpdfLine24 =
 } // namespace
 
 TEST_F(WholeFile, SsrcConversionRunsTheConverterOverTheWholeSignal) {
-    auto job = jobFor(source, 44100, BitDepth::int24, "TPDF", AudioFormat::flac, kSSRCShibata);
+    auto job = jobFor(source, 44100, BitDepth::int24, "TPDF", AudioFormat::flac, QStringLiteral("SSRC Shibata"));
     const JobOutcome r = run(job);
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     EXPECT_TRUE(progress.empty()); // nothing to report while the converter runs
@@ -91,28 +93,51 @@ TEST_F(WholeFile, AShaperTheConverterLacksFallsBackToTpdf) {
     // Shaper 6 exists only at 44.1 and 48 kHz; the converter then writes undithered audio
     // and says so, which must not pass for noise shaping.
     auto job = jobFor(source, 88200, BitDepth::int16, "Noise Shaping High");
-    ASSERT_TRUE(run(job).succeeded);
-    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine16});
+    const JobOutcome o = run(job);
+    ASSERT_TRUE(o.succeeded);
+    const QString note = "Noise Shaping High could not be applied (ssrc_hp has no noise shaper 6 "
+                         "at 88200 Hz): TPDF dither was applied instead";
+    EXPECT_EQ(log, (std::vector<std::string>{kTpdfLine16, "Sonteva: master.wav: " +
+                                                              note.toStdString()}));
+    EXPECT_EQ(o.notes, QStringList{note});
+    EXPECT_TRUE(o.substituted);
+    EXPECT_EQ(o.dither, "TPDF");
     EXPECT_EQ(readFile(job.outputUrl().toLocalFile().toStdString()).ints, tpdfReference(88200, 16));
 }
 
 TEST_F(WholeFile, TwentyFourBitsNeverGetTheExternalShaper) {
     auto job =
-        jobFor(source, 44100, BitDepth::int24, "Noise Shaping Low", AudioFormat::wav, kSSRCShibata);
-    ASSERT_TRUE(run(job).succeeded);
-    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine24});
+        jobFor(source, 44100, BitDepth::int24, "Noise Shaping Low", AudioFormat::wav,
+               QStringLiteral("SSRC Shibata"));
+    const JobOutcome o = run(job);
+    ASSERT_TRUE(o.succeeded);
+    EXPECT_EQ(log.front(), kTpdfLine24);
+    EXPECT_EQ(o.notes, QStringList{"Noise Shaping Low exists for 16-bit output only: TPDF dither "
+                                   "was applied to this 24-bit output"});
+    EXPECT_EQ(o.engine, "SSRC Shibata");
+    EXPECT_EQ(o.dither, "TPDF");
+    // Refused outright when the job may not substitute, before anything is written.
+    job.strict = true;
+    QFile::remove(job.outputUrl().toLocalFile());
+    const JobOutcome strict = run(job);
+    EXPECT_FALSE(strict.succeeded);
+    EXPECT_TRUE(strict.error.contains("Noise Shaping Low exists for 16-bit output only"));
+    EXPECT_FALSE(QFile::exists(job.outputUrl().toLocalFile()));
 }
 
 TEST_F(WholeFile, MissingConverter) {
     ::setenv("SONTEVA_SSRC", dir.file("nowhere").c_str(), 1);
     const JobOutcome ssrc =
-        run(jobFor(source, 44100, BitDepth::int24, "None", AudioFormat::wav, kSSRCShibata));
+        run(jobFor(source, 44100, BitDepth::int24, "None", AudioFormat::wav, QStringLiteral("SSRC Shibata")));
     EXPECT_FALSE(ssrc.succeeded);
     EXPECT_EQ(ssrc.error, "SSRC binary (ssrc_hp) not found");
     // Noise shaping falls back to TPDF, and the job succeeds.
     auto shaped = jobFor(source, 48000, BitDepth::int16, "Noise Shaping Low");
-    ASSERT_TRUE(run(shaped).succeeded);
-    EXPECT_EQ(log, std::vector<std::string>{kTpdfLine16});
+    const JobOutcome o = run(shaped);
+    ASSERT_TRUE(o.succeeded);
+    EXPECT_EQ(log.front(), kTpdfLine16);
+    EXPECT_EQ(o.notes, QStringList{"Noise Shaping Low could not be applied (ssrc_hp was not "
+                                   "found): TPDF dither was applied instead"});
     EXPECT_EQ(readFile(shaped.outputUrl().toLocalFile().toStdString()).ints,
               tpdfReference(48000, 16));
     // No work folder was left behind.

@@ -11,27 +11,6 @@
 
 using namespace sonteva;
 
-TEST(SRCParams, RowsByNameAndPair) {
-    const auto swissEqual = SRCParams::getParams("Zavir Iravizeza", 44100, 44100);
-    EXPECT_EQ(swissEqual, (FilterParams{-53.9, 1.0, 116, "kaiser", 10.0, 0.0, true}));
-    const auto swiss = SRCParams::getParams("Zavir Iravizeza", 48000, 44100);
-    EXPECT_EQ(swiss, (FilterParams{-53.9, 0.99888, 75, "kaiser", 5.88856, -91.5, true}));
-    EXPECT_EQ(SRCParams::getParams("Zavir Iravizeza", 176400, 192000).start_phase, -6.06);
-    EXPECT_EQ(SRCParams::getParams("Zavir Iravizeza", 48000, 176400).taps, 116); // default
-    EXPECT_EQ(SRCParams::getParams("Zavir Iravizeza", 44100, 384000).taps, 116);
-
-    const auto flagship = SRCParams::getParams("Sonteva SRC", 96000, 44100);
-    EXPECT_EQ(flagship, (FilterParams{-160.0, 0.904, 4096, "kaiser", std::nullopt, 0.0, true}));
-    EXPECT_NEAR(kaiserBeta(flagship.stopband_db), 16.67326, 1e-12);
-    EXPECT_EQ(SRCParams::getParams("sox vhq", 44100, 48000), flagship); // exact names only
-    EXPECT_EQ(SRCParams::getParams("SoX VHQ", 1, 2),
-              (FilterParams{-175.0, 0.95, 4096, "kaiser", 18.0, 0.0, true}));
-    EXPECT_EQ(SRCParams::getParams("r8brain Free", 1, 2),
-              (FilterParams{-160.0, 0.9822, 1484, "kaiser", 51.64, 0.0, true}));
-    EXPECT_EQ(SRCParams::getParams("SSRC Shibata", 1, 2),
-              (FilterParams{-160.0, 0.9, 4096, "kaiser", 16.67, 0.0, true}));
-}
-
 TEST(SontevaSRC, FlagshipShape) {
     const auto e = SontevaSRC::makeEngine(44100, 48000);
     EXPECT_EQ(e->L(), 160);

@@ -22,7 +22,7 @@ struct CapturedLog {
 };
 
 std::unique_ptr<ResamplerCore> make(const std::string& quality, int64_t fsIn, int64_t fsOut) {
-    return makeExportResampler(quality, fsIn, fsOut, SRCParams::getParams(quality, fsIn, fsOut));
+    return makeExportResampler(quality, fsIn, fsOut).engine;
 }
 
 const SRCEngine64* internal(const std::unique_ptr<ResamplerCore>& e) {
@@ -118,12 +118,51 @@ TEST(EngineFactory, PreviewEnginesPerChannel) {
 }
 
 TEST(EngineFactory, AvailabilityTellsWhetherTheRealEngineRuns) {
-    const EngineAvailability sox = soxrAvailability();
+    const EngineAvailability sox = findEngine("SoX VHQ")->availability();
     EXPECT_TRUE(sox.available);
     EXPECT_EQ(sox.reason.rfind("libsoxr-", 0), 0u) << sox.reason;
-    const EngineAvailability r8 = r8brainAvailability();
+    const EngineAvailability r8 = findEngine("r8brain Free")->availability();
     EXPECT_EQ(r8.available, r8brainBuiltIn());
     if (!r8.available) {
         EXPECT_NE(r8.reason.find("-DSONTEVA_R8BRAIN_DIR="), std::string::npos) << r8.reason;
     }
+}
+
+// What ran is reported with every substitution, and a name nobody knows is refused rather
+// than quietly given the default filter.
+TEST(EngineFactory, SubstitutionsAreReportedAndUnknownNamesRefused) {
+    CapturedLog log;
+    const ChosenEngine flagship = makeExportResampler("Sonteva SRC", 96000, 44100);
+    EXPECT_EQ(flagship.ran, "Sonteva SRC");
+    EXPECT_TRUE(flagship.substitution.empty());
+    const ChosenEngine same = makeExportResampler("SoX VHQ", 44100, 44100);
+    EXPECT_EQ(same.ran, "Pass-through");
+    EXPECT_TRUE(same.substitution.empty());
+
+    const ChosenEngine r8 = makeExportResampler("r8brain Free", 96000, 44100);
+    if (!r8brainBuiltIn()) {
+        EXPECT_EQ(r8.ran, "internal engine (r8brain Free row)");
+        EXPECT_NE(r8.substitution.find("not built in"), std::string::npos) << r8.substitution;
+        EXPECT_NE(r8.substitution.find("r8brain Free parameter row"), std::string::npos);
+    }
+    // Without the stored table the calibrated engine converts 48 -> 44.1 kHz by its design,
+    // which is not the reference it is named after; other pairs never had a table.
+    EXPECT_NE(makeExportResampler("Zavir Iravizeza", 48000, 44100).substitution.find("table"),
+              std::string::npos);
+    EXPECT_TRUE(makeExportResampler("Zavir Iravizeza", 44100, 48000).substitution.empty());
+
+    for (const char* name : {"sonteva src", "Sonteva  SRC", "", "Zavir Iravizeza 2"}) {
+        EXPECT_THROW(makeExportResampler(name, 48000, 44100), std::invalid_argument) << name;
+        EXPECT_THROW(makeEngines(name, 48000, 44100, 2), std::invalid_argument) << name;
+    }
+    try {
+        makeExportResampler("Fast", 48000, 44100);
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Unknown engine \"Fast\" (known: \"Sonteva SRC\", \"Zavir Iravizeza\", "
+                  "\"SoX VHQ\", \"r8brain Free\", \"SSRC Shibata\")");
+    }
+    EXPECT_EQ(findEngineLoosely("sox vhq"), findEngine("SoX VHQ"));
+    EXPECT_EQ(findEngineLoosely("R8BRAIN FREE"), findEngine("r8brain Free"));
+    EXPECT_EQ(findEngineLoosely("soxvhq2"), nullptr);
 }

@@ -8,11 +8,11 @@ using namespace sonteva;
 TEST(Postfix, StemsOfRecipes) {
     EXPECT_EQ(expectedPostfix(44100, BitDepth::int16, kSontevaSRC, "TPDF"),
               "_44k_16b_Sonteva_TPDF");
-    EXPECT_EQ(expectedPostfix(96000, BitDepth::int24, kZavirIravizeza, "None"), "_96k_24b_Swiss");
-    EXPECT_EQ(expectedPostfix(48000, BitDepth::float32, kSoxVHQ, "None"), "_48k_32fp_SoX");
-    EXPECT_EQ(expectedPostfix(44100, BitDepth::int16, kSSRCShibata, "Noise Shaping High"),
+    EXPECT_EQ(expectedPostfix(96000, BitDepth::int24, QStringLiteral("Zavir Iravizeza"), "None"), "_96k_24b_Swiss");
+    EXPECT_EQ(expectedPostfix(48000, BitDepth::float32, QStringLiteral("SoX VHQ"), "None"), "_48k_32fp_SoX");
+    EXPECT_EQ(expectedPostfix(44100, BitDepth::int16, QStringLiteral("SSRC Shibata"), "Noise Shaping High"),
               "_44k_16b_SSRC_Noise Shaping High");
-    EXPECT_EQ(expectedPostfix(176400, BitDepth::float64, kR8brainFree, "None"),
+    EXPECT_EQ(expectedPostfix(176400, BitDepth::float64, QStringLiteral("r8brain Free"), "None"),
               "_176k_64fp_r8brain");
     EXPECT_EQ(expectedPostfix(352800, BitDepth::int32, "My Own Engine", "TPDF"),
               "_352k_32b_MyOwnEngine_TPDF");

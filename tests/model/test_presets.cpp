@@ -62,7 +62,7 @@ TEST(Presets, SaveDeleteAndPersist) {
     ModelFixture f;
     AppViewModel& vm = f.start();
     vm.setTargetFsSelection(48000);
-    vm.setSelectedQuality(kZavirIravizeza);
+    vm.setSelectedQuality(QStringLiteral("Zavir Iravizeza"));
     vm.setSelectedDither("None");
     vm.setSelectedBitDepth(BitDepth::int24);
     vm.saveCustomPreset("Client A");
@@ -97,7 +97,7 @@ TEST(Presets, StoredFormsAndMigration) {
     ASSERT_EQ(vm.userPresets().size(), 3u);
     const GlobalPreset& old = vm.userPresets()[0];
     EXPECT_EQ(old.id, QUuid::fromString(QStringLiteral("6F1D3A52-4C1B-4C4E-9A45-0B7F0D1E2A3B")));
-    EXPECT_EQ(old.quality, kZavirIravizeza);
+    EXPECT_EQ(old.quality, QStringLiteral("Zavir Iravizeza"));
     EXPECT_EQ(old.dither, QString("Noise Shaping Medium"));
     EXPECT_EQ(f.settings->value("UserPresets").toByteArray(), stored); // not written back
     // An absent dither: TPDF for 16-bit, None otherwise, when applying and matching.

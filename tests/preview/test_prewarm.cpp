@@ -56,7 +56,7 @@ TEST_F(Prewarm, MismatchedEntriesAreNeverUsed) {
     const ConversionJob job = previewJob(source, 48000);
     ASSERT_TRUE(prewarmAndWait(job));
     ConversionJob edited = job;
-    edited.quality = kZavirIravizeza;
+    edited.quality = QStringLiteral("Zavir Iravizeza");
     EXPECT_FALSE(player->takePrepared(edited).has_value());
     edited = job;
     edited.targetFs = 96000;
@@ -80,7 +80,7 @@ TEST_F(Prewarm, MismatchedEntriesAreNeverUsed) {
 TEST_F(Prewarm, ANewerRequestCancelsOneNotYetStartedAndSsrcJobsNeverPrewarm) {
     const ConversionJob first = previewJob(source, 48000);
     const ConversionJob second = previewJob(source, 48000);
-    const ConversionJob ssrc = previewJob(source, 48000, kSSRCShibata);
+    const ConversionJob ssrc = previewJob(source, 48000, QStringLiteral("SSRC Shibata"));
     player->prewarm(first);
     player->prewarm(ssrc); // does nothing, and in particular does not cancel `first`
     ASSERT_TRUE(waitFor([&] { return !finished.empty(); }));

@@ -22,7 +22,7 @@ protected:
         ::setenv("TMPDIR", tmp.path().c_str(), 1);
         PlayerTest::SetUp();
         x = floatSignal(2, 44100, 44100, 1);
-        job = previewJob(writeFloatSource(dir, "master.wav", x, 44100), 48000, kSSRCShibata);
+        job = previewJob(writeFloatSource(dir, "master.wav", x, 44100), 48000, QStringLiteral("SSRC Shibata"));
     }
     void TearDown() override {
         PlayerTest::TearDown();
@@ -133,7 +133,7 @@ TEST_F(SsrcPreview, FailuresAreReportedAndStopWithTheJobCleared) {
 TEST_F(SsrcPreview, ASourceAlreadyAtTheTargetRateStreamsDirectly) {
     const Planar same = floatSignal(2, 4800, 48000, 2);
     const ConversionJob direct =
-        previewJob(writeFloatSource(dir, "48k.wav", same, 48000), 48000, kSSRCShibata);
+        previewJob(writeFloatSource(dir, "48k.wav", same, 48000), 48000, QStringLiteral("SSRC Shibata"));
     player->play(direct, StartPosition::start());
     EXPECT_TRUE(player->isPlaying());
     waitFull();

@@ -60,7 +60,7 @@ protected:
 
 TEST_F(Switching, AnotherJobJoinsAtThePositionReachedWithA480FrameFade) {
     const ConversionJob jobA = previewJob(pathA, 48000, kSontevaSRC);
-    const ConversionJob jobB = previewJob(pathB, 48000, kZavirIravizeza);
+    const ConversionJob jobB = previewJob(pathB, 48000, QStringLiteral("Zavir Iravizeza"));
     player->play(jobA, StartPosition::start());
     waitFull(); // 4096 frames produced: the join is there
     player->play(jobB, StartPosition::playhead());
@@ -72,7 +72,7 @@ TEST_F(Switching, AnotherJobJoinsAtThePositionReachedWithA480FrameFade) {
     const int64_t join = startFrameAt(4096.0 / 48000, 44100);
     ASSERT_EQ(join, 3763);
     const Planar refA = expectedFrom(a, kSontevaSRC, 44100, 48000, 0, 8192);
-    const Planar refB = expectedFrom(b, kZavirIravizeza, 44100, 48000, join, 512);
+    const Planar refB = expectedFrom(b, QStringLiteral("Zavir Iravizeza"), 44100, 48000, join, 512);
     const auto heard = played();
     EXPECT_TRUE(samePlayed(heard, 0, refA, 0, 4096)) << "before the join: A";
     EXPECT_TRUE(sameMix(heard, 4096, refA, 4096, refB, 0, 0, 480, 1024)) << "the fade";
@@ -168,7 +168,7 @@ TEST_F(Switching, AnotherRateOrChannelCountColdStartsAtTheReadout) {
 
 TEST_F(Switching, WhilePausedAnotherJobColdStartsAtTheReadout) {
     const ConversionJob jobA = previewJob(pathA, 48000);
-    const ConversionJob jobB = previewJob(pathB, 48000, kZavirIravizeza);
+    const ConversionJob jobB = previewJob(pathB, 48000, QStringLiteral("Zavir Iravizeza"));
     player->play(jobA, StartPosition::start());
     waitFull();
     playChunks(4);
@@ -180,7 +180,7 @@ TEST_F(Switching, WhilePausedAnotherJobColdStartsAtTheReadout) {
     const int64_t start = startFrameAt(4096.0 / 48000, 44100);
     const auto heard = played();
     EXPECT_TRUE(samePlayed(heard, 0, expectedFrom(a, kSontevaSRC, 44100, 48000, 0, 8192), 0, 4096));
-    EXPECT_TRUE(samePlayed(heard, 4096, expectedFrom(b, kZavirIravizeza, 44100, 48000, start, 512),
+    EXPECT_TRUE(samePlayed(heard, 4096, expectedFrom(b, QStringLiteral("Zavir Iravizeza"), 44100, 48000, start, 512),
                            0, 2048))
         << "B from the readout, not mixed with A";
 }
