@@ -5,6 +5,7 @@
 // by its signal. The user interfaces (window and command line) observe it and call its
 // operations; they hold no state of their own beyond view-local values.
 #include "model/job_executor.h"
+#include "model/output_guard.h"
 #include "model/preview_control.h"
 #include "model/recipe.h"
 
@@ -87,6 +88,12 @@ public:
     void setSelectedBatchJobId(const std::optional<QUuid>& id);
     // What the last finished render of a job reported (notes, levels), if it finished.
     const JobOutcome* outcomeOf(const QUuid& id) const;
+    // Job options frozen into each job at Add to Queue. Not stored here: the window keeps
+    // them in the user's settings, the command line takes them from its options.
+    bool failInsteadOfSubstituting() const { return strict_; }
+    void setFailInsteadOfSubstituting(bool strict);
+    bool compensateDelay() const { return compensateDelay_; }
+    void setCompensateDelay(bool compensate);
 
     // --- presets ---
     const std::vector<GlobalPreset>& builtInPresets() const { return builtInPresets_; }
@@ -138,6 +145,8 @@ Q_SIGNALS:
     void activePresetIdChanged();
     void showingSavePresetAlertChanged();
     void monitorVolumeChanged();
+    void failInsteadOfSubstitutingChanged();
+    void compensateDelayChanged();
     // A job left `processing` for `done` or `error`.
     void jobFinished(const QUuid& id);
 
@@ -179,6 +188,9 @@ private:
     std::vector<InputFile> inputFiles_;
     std::vector<ConversionJob> batchJobs_;
     std::vector<std::pair<QUuid, JobOutcome>> outcomes_;
+    OutputGuard outputGuard_;
+    bool strict_ = false;
+    bool compensateDelay_ = false;
     bool isBatchProcessing_ = false;
     QString globalStatus_;
     std::optional<QUuid> selectedBatchJobId_;

@@ -1,37 +1,12 @@
 // The queue: frozen jobs, Run Batch, one job at a time top to bottom, progress and
 // elapsed time in the job's row, and the summary in the status line. Jobs are addressed
 // by id, so a late report for a job that left the queue changes nothing.
+#include "engines/engine_table.h"
 #include "model/app_view_model.h"
 #include "model/batch_texts.h"
 #include "model/report_mailbox.h"
 
-#include <QDir>
-
 namespace sonteva {
-
-namespace {
-
-bool sameConversion(const ConversionJob& a, const ConversionJob& b) {
-    return a.inputFile.url == b.inputFile.url && a.targetFs == b.targetFs &&
-           a.bitDepth == b.bitDepth && a.quality == b.quality && a.dither == b.dither &&
-           a.format == b.format;
-}
-
-// A finished job of another conversion whose output `job` would replace. Two sources of
-// one name sent to one folder, or one source in two recipes under one postfix, would
-// otherwise leave only the later output, both reported as written. Running the same
-// conversion again is a re-render, not a loss.
-const ConversionJob* earlierOwner(const std::vector<ConversionJob>& jobs,
-                                  const ConversionJob& job) {
-    const QString output = QDir::cleanPath(job.outputUrl().toLocalFile());
-    for (const ConversionJob& other : jobs)
-        if (std::holds_alternative<JobDone>(other.status) && !sameConversion(other, job) &&
-            QDir::cleanPath(other.outputUrl().toLocalFile()) == output)
-            return &other;
-    return nullptr;
-}
-
-} // namespace
 
 void AppViewModel::drainReports() {
     for (ReportMailbox::Report& r : mailbox_->take()) {
@@ -54,7 +29,26 @@ const JobOutcome* AppViewModel::outcomeOf(const QUuid& id) const {
     return nullptr;
 }
 
+void AppViewModel::setFailInsteadOfSubstituting(bool strict) {
+    if (strict_ == strict) return;
+    strict_ = strict;
+    Q_EMIT failInsteadOfSubstitutingChanged();
+}
+
+void AppViewModel::setCompensateDelay(bool compensate) {
+    if (compensateDelay_ == compensate) return;
+    compensateDelay_ = compensate;
+    Q_EMIT compensateDelayChanged();
+}
+
 void AppViewModel::addAllToQueue() {
+    // A stored preset may name an engine this build does not know; it is refused here,
+    // where it enters the queue, rather than rendered with some other filter.
+    if (!findEngine(quality_.toStdString())) {
+        setGlobalStatus(QString::fromStdString(unknownEngineText(quality_.toStdString())) +
+                        QStringLiteral(": nothing was added to the queue."));
+        return;
+    }
     for (const InputFile& file : inputFiles_) {
         ConversionJob job;
         job.id = QUuid::createUuid();
@@ -66,6 +60,8 @@ void AppViewModel::addAllToQueue() {
         job.dither = dither_;
         job.outputFolder = outputFolder_;
         job.postfix = customPostfix_;
+        job.strict = strict_;
+        job.compensateDelay = compensateDelay_;
         batchJobs_.push_back(job);
     }
     Q_EMIT batchJobsChanged();
@@ -98,21 +94,18 @@ void AppViewModel::processNextJob() {
     });
     if (next == batchJobs_.end()) {
         setBatchProcessing(false);
-        int done = 0, failed = 0;
-        for (const ConversionJob& j : batchJobs_) {
-            done += std::holds_alternative<JobDone>(j.status);
+        int failed = 0;
+        for (const ConversionJob& j : batchJobs_)
             failed += std::holds_alternative<JobError>(j.status);
-        }
-        setGlobalStatus(batchSummary(done, failed));
+        // Files, not jobs: the same conversion queued twice writes one file.
+        setGlobalStatus(batchSummary(outputGuard_.distinctWritten(batchJobs_), failed));
         if (timer_) timer_->stop();
         runningJob_ = QUuid();
         return;
     }
-    if (const ConversionJob* owner = earlierOwner(batchJobs_, *next)) {
+    if (const QString refusal = outputGuard_.refusal(*next, batchJobs_); !refusal.isEmpty()) {
         JobOutcome refused;
-        refused.error =
-            QStringLiteral("%1 was already written by another job in the queue (from %2)")
-                .arg(next->outputUrl().toLocalFile(), owner->inputFile.url.toLocalFile());
+        refused.error = refusal;
         next->status = JobProcessing{0.0, 0.0};
         onFinished(next->id, refused); // and on to the next job
         return;
@@ -160,8 +153,10 @@ void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
     const double elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
     if (ConversionJob* job = jobById(id);
         job && std::holds_alternative<JobProcessing>(job->status)) {
-        if (outcome.succeeded)
+        if (outcome.succeeded) {
             job->status = JobDone{elapsed};
+            outputGuard_.written(*job);
+        }
         else
             job->status = JobError{outcome.error};
         outcomes_.emplace_back(id, outcome);
@@ -179,6 +174,7 @@ void AppViewModel::removeJob(const QUuid& id) {
 void AppViewModel::clearQueue() {
     batchJobs_.clear();
     outcomes_.clear();
+    outputGuard_.clear();
     Q_EMIT batchJobsChanged();
 }
 

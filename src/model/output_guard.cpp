@@ -1,0 +1,78 @@
+#include "model/output_guard.h"
+
+#include <QFile>
+
+#include <set>
+#include <tuple>
+
+namespace sonteva {
+
+namespace {
+
+std::string localPath(const QUrl& url) {
+    return QFile::encodeName(url.toLocalFile()).toStdString();
+}
+
+bool sameConversion(const ConversionJob& a, const ConversionJob& b) {
+    return a.inputFile.url == b.inputFile.url && a.targetFs == b.targetFs &&
+           a.bitDepth == b.bitDepth && a.quality == b.quality && a.dither == b.dither &&
+           a.format == b.format;
+}
+
+} // namespace
+
+const std::optional<FileIdentity>& OutputGuard::sourceOf(const ConversionJob& job) {
+    auto it = sources_.find(job.id);
+    if (it == sources_.end())
+        it = sources_.insert(job.id, fileIdentity(localPath(job.inputFile.url)));
+    return *it;
+}
+
+QString OutputGuard::refusal(const ConversionJob& job, const std::vector<ConversionJob>& queue) {
+    const std::optional<FileIdentity> output = fileIdentity(localPath(job.outputUrl()));
+    if (!output) return {}; // no folder to write in: the job fails on its own, with the reason
+    const QString path = job.outputUrl().toLocalFile();
+    for (const ConversionJob& other : queue) {
+        const auto& source = sourceOf(other);
+        if (!source || !output->sameAs(*source)) continue;
+        if (other.id == job.id)
+            return QStringLiteral("The output would replace its own source file: %1").arg(path);
+        return QStringLiteral("The output %1 would replace %2, the source of another job in "
+                              "the queue")
+            .arg(path, other.inputFile.url.toLocalFile());
+    }
+    // Running the same conversion again is a re-render, not a loss.
+    for (const ConversionJob& other : queue) {
+        if (other.id == job.id || !std::holds_alternative<JobDone>(other.status) ||
+            sameConversion(other, job))
+            continue;
+        const auto written = outputs_.value(other.id);
+        if (written && output->sameAs(*written))
+            return QStringLiteral("%1 was already written by another job in the queue (from %2)")
+                .arg(path, other.inputFile.url.toLocalFile());
+    }
+    return {};
+}
+
+void OutputGuard::written(const ConversionJob& job) {
+    outputs_.insert(job.id, fileIdentity(localPath(job.outputUrl())));
+}
+
+int OutputGuard::distinctWritten(const std::vector<ConversionJob>& queue) {
+    std::set<std::tuple<dev_t, ino_t, std::string>> files;
+    for (const ConversionJob& job : queue) {
+        if (!std::holds_alternative<JobDone>(job.status)) continue;
+        if (const auto id = outputs_.value(job.id))
+            files.emplace(id->folderDevice, id->folderInode, id->name);
+        else
+            files.emplace(0, 0, job.outputUrl().toLocalFile().toStdString());
+    }
+    return static_cast<int>(files.size());
+}
+
+void OutputGuard::clear() {
+    sources_.clear();
+    outputs_.clear();
+}
+
+} // namespace sonteva

@@ -1,0 +1,34 @@
+#pragma once
+// Keeps the queue's jobs from destroying each other's files: an output may never replace
+// a file that is the source of any job in the queue, nor an output another conversion in
+// the queue has written. Files are compared by identity (folder device and inode plus
+// the name, as the file system compares names; the file's own inode for hard links), so
+// symlinked folders, hard links and case-insensitive file systems cannot hide a clash.
+#include "audio_io/file_identity.h"
+#include "model/recipe.h"
+
+#include <QHash>
+
+#include <optional>
+#include <vector>
+
+namespace sonteva {
+
+class OutputGuard {
+public:
+    // Why `job` must not write its output, given the whole queue; empty when it may.
+    QString refusal(const ConversionJob& job, const std::vector<ConversionJob>& queue);
+    // Records the output of a job that finished writing.
+    void written(const ConversionJob& job);
+    // How many distinct files the done jobs of the queue have written.
+    int distinctWritten(const std::vector<ConversionJob>& queue);
+    void clear();
+
+private:
+    const std::optional<FileIdentity>& sourceOf(const ConversionJob& job);
+
+    QHash<QUuid, std::optional<FileIdentity>> sources_;
+    QHash<QUuid, std::optional<FileIdentity>> outputs_;
+};
+
+} // namespace sonteva
