@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace sonteva {
 
 AppServices defaultServices() {
@@ -48,6 +50,13 @@ AppShell::AppShell(AppServices services) : services_(std::move(services)) {
     connect(player_.get(), &PreviewPlayer::currentJobIdChanged, this, [this] {
         if (!player_->currentJobId()) services_.devices->previewStopped();
     });
+    // For whoever started the window from a terminal; the window shows it too.
+    connect(vm_.get(), &AppViewModel::sourceFailedToLoad, this,
+            [](const QUrl& url, const QString& reason) {
+                std::fprintf(stderr, "Failed to load %s: %s\n",
+                             url.toLocalFile().toLocal8Bit().constData(),
+                             reason.toLocal8Bit().constData());
+            });
 }
 
 AppShell::~AppShell() {

@@ -118,6 +118,10 @@ ConvertOptions parseConvert(const QStringList& args) {
             o.json = true;
         else if (name == QLatin1String("-q") || name == QLatin1String("--quiet"))
             o.quiet = true;
+        else if (name == QLatin1String("--strict"))
+            o.strict = true;
+        else if (name == QLatin1String("--compensate-delay"))
+            o.compensateDelay = true;
         else
             return false;
         return true;
@@ -162,6 +166,10 @@ QString usageText() {
         "  -o, --output-dir DIR     write outputs there (default: next to each source)\n"
         "      --json               one JSON object per finished job on standard output\n"
         "  -q, --quiet              print failures only\n"
+        "      --strict             fail a job rather than substitute anything (an engine,\n"
+        "                           a dither, a word length) for what the recipe asks\n"
+        "      --compensate-delay   trim the engines' filter delay: every output holds\n"
+        "                           round(n * out / in) frames, the sound where it was\n"
         "\n"
         "Exit status: 0 when every job is done, 1 when any failed, 2 on a usage error.\n");
 }

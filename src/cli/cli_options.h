@@ -32,6 +32,8 @@ struct ConvertOptions {
     std::optional<QString> outputDir;
     bool json = false;
     bool quiet = false;
+    bool strict = false;          // fail a job instead of substituting anything
+    bool compensateDelay = false; // trim the engines' filter delay
     QStringList files;
 };
 

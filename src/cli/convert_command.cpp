@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/progress_bar.h"
 #include "cli/session.h"
+#include "model/batch_texts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,25 +125,25 @@ const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
     return nullptr;
 }
 
-// Adds every file; those that cannot be loaded (the state object prints why) count as
-// failures of the run.
+// Adds every file. Those that cannot be loaded are said on the error stream (and in JSON)
+// and count as failures of the run.
 int addSources(AppViewModel& vm, const ConvertOptions& o) {
     int failed = 0;
-    for (const QString& path : o.files) {
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-        const auto before = vm.inputFiles().size();
-        const bool known = std::any_of(vm.inputFiles().begin(), vm.inputFiles().end(),
-                                       [&](const InputFile& f) { return f.url == url; });
-        vm.addInputFile(url);
-        if (!known && vm.inputFiles().size() == before) {
+    const QMetaObject::Connection said = QObject::connect(
+        &vm, &AppViewModel::sourceFailedToLoad, [&](const QUrl& url, const QString& reason) {
             ++failed;
+            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
+                                  .arg(url.toLocalFile(), reason));
             if (o.json)
                 printLine(stdout, QString::fromUtf8(
                                       QJsonDocument(jsonRecord(url.toLocalFile(), {}, false, 0,
-                                                               QStringLiteral("could not be loaded")))
+                                                               QStringLiteral("Failed to load: ") +
+                                                                   reason))
                                           .toJson(QJsonDocument::Compact)));
-        }
-    }
+        });
+    for (const QString& path : o.files)
+        vm.addInputFile(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    QObject::disconnect(said);
     return failed;
 }
 
@@ -152,6 +153,8 @@ int runConvert(const QStringList& args) {
     const ConvertOptions o = parseConvert(args);
     auto vm = makeViewModel();
     applyRecipe(*vm, o.recipe);
+    vm->setFailInsteadOfSubstituting(o.strict);
+    vm->setCompensateDelay(o.compensateDelay);
     if (o.postfix) vm->setCustomPostfix(*o.postfix);
     if (o.outputDir)
         vm->setOutputFolder(QUrl::fromLocalFile(QFileInfo(*o.outputDir).absoluteFilePath()));
@@ -180,10 +183,13 @@ int runConvert(const QStringList& args) {
             printLine(o.quiet ? stderr : human, jobLine(*job, vm->outcomeOf(id)));
     });
     // The summary line is the last status the run writes, once it has stopped processing.
+    // Files that could not be loaded are failures of the run like failed jobs.
     QObject::connect(vm.get(), &AppViewModel::globalStatusChanged, [&] {
         if (vm->isBatchProcessing()) return;
         bar.clear();
-        if (!o.quiet) printLine(human, vm->globalStatus());
+        const QString summary = loadFailures > 0 ? batchSummary(vm->filesWritten(), failed)
+                                                 : vm->globalStatus();
+        if (!o.quiet) printLine(human, summary);
         QCoreApplication::quit();
     });
     vm->runBatch();

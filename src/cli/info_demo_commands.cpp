@@ -37,20 +37,24 @@ void runQueue(AppViewModel& vm) {
 
 } // namespace
 
+// Every file named is described, once per mention; a file that cannot be read is said on
+// the error stream with the reason.
 int runInfo(const QStringList& args) {
     if (args.isEmpty()) throw UsageError("info needs at least one FILE");
-    auto vm = makeViewModel();
     int failed = 0;
     for (const QString& path : args) {
-        const auto before = vm->inputFiles().size();
-        vm->addInputFile(
-            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())); // or "Failed to load"
-        if (vm->inputFiles().size() == before) {
+        try {
+            const AudioIO probe(QFile::encodeName(path).toStdString());
+            const InputFile file{QUuid(), QUrl::fromLocalFile(path), probe.sampleRate(),
+                                 probe.channels(), probe.totalFrames(),
+                                 QString::fromStdString(probe.getBitDepth())};
+            printLine(stdout,
+                      QStringLiteral("%1  %2").arg(QFileInfo(path).fileName(), sourceCaption(file)));
+        } catch (const std::exception& e) {
             ++failed;
-            continue;
+            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
+                                  .arg(path, QString::fromUtf8(e.what())));
         }
-        const InputFile& file = vm->inputFiles().back();
-        printLine(stdout, QStringLiteral("%1  %2").arg(file.url.fileName(), sourceCaption(file)));
     }
     return failed > 0 ? 1 : 0;
 }

@@ -62,6 +62,13 @@ public:
 
     // --- sources ---
     const std::vector<InputFile>& inputFiles() const { return inputFiles_; }
+    // Files that could not be added, with the reason, since the last clear.
+    struct LoadFailure {
+        QUrl url;
+        QString reason;
+    };
+    const std::vector<LoadFailure>& loadFailures() const { return loadFailures_; }
+    void clearLoadFailures();
     bool handleDrop(const QList<QUrl>& urls);
     void addInputFile(const QUrl& url);
     // The open panel and the folder panel belong to the window, which installs them; without
@@ -88,6 +95,8 @@ public:
     void setSelectedBatchJobId(const std::optional<QUuid>& id);
     // What the last finished render of a job reported (notes, levels), if it finished.
     const JobOutcome* outcomeOf(const QUuid& id) const;
+    // Distinct files the done jobs of the queue have written.
+    int filesWritten() const { return outputGuard_.distinctWritten(batchJobs_); }
     // Job options frozen into each job at Add to Queue. Not stored here: the window keeps
     // them in the user's settings, the command line takes them from its options.
     bool failInsteadOfSubstituting() const { return strict_; }
@@ -137,6 +146,8 @@ Q_SIGNALS:
     void postfixIsDirtyChanged();
     void outputFolderChanged();
     void inputFilesChanged();
+    // A file could not be added to the source list (also announced in loadFailures()).
+    void sourceFailedToLoad(const QUrl& url, const QString& reason);
     void batchJobsChanged();
     void isBatchProcessingChanged();
     void globalStatusChanged();
@@ -186,6 +197,7 @@ private:
     std::optional<QUrl> outputFolder_;
 
     std::vector<InputFile> inputFiles_;
+    std::vector<LoadFailure> loadFailures_;
     std::vector<ConversionJob> batchJobs_;
     std::vector<std::pair<QUuid, JobOutcome>> outcomes_;
     OutputGuard outputGuard_;

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QMetaObject>
 
-#include <cstdio>
 
 namespace sonteva {
 
@@ -27,8 +26,10 @@ void AppViewModel::addInputFile(const QUrl& url) {
                           probe.sampleRate(),  probe.channels(),
                           probe.totalFrames(), QString::fromStdString(probe.getBitDepth())};
     } catch (const std::exception& e) {
-        std::printf("Failed to load %s: %s\n", url.toString().toLocal8Bit().constData(), e.what());
-        std::fflush(stdout);
+        // The front ends say it: the window in its status line, the command line on its
+        // error stream.
+        loadFailures_.push_back({url, QString::fromUtf8(e.what())});
+        Q_EMIT sourceFailedToLoad(url, loadFailures_.back().reason);
         return;
     }
     for (const InputFile& f : inputFiles_)
@@ -36,6 +37,10 @@ void AppViewModel::addInputFile(const QUrl& url) {
     inputFiles_.push_back(entry);
     Q_EMIT inputFilesChanged();
     setGlobalStatus(QStringLiteral("Added ") + url.fileName());
+}
+
+void AppViewModel::clearLoadFailures() {
+    loadFailures_.clear();
 }
 
 void AppViewModel::addFilesViaPanel() {

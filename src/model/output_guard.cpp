@@ -58,7 +58,7 @@ void OutputGuard::written(const ConversionJob& job) {
     outputs_.insert(job.id, fileIdentity(localPath(job.outputUrl())));
 }
 
-int OutputGuard::distinctWritten(const std::vector<ConversionJob>& queue) {
+int OutputGuard::distinctWritten(const std::vector<ConversionJob>& queue) const {
     std::set<std::tuple<dev_t, ino_t, std::string>> files;
     for (const ConversionJob& job : queue) {
         if (!std::holds_alternative<JobDone>(job.status)) continue;

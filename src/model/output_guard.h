@@ -21,7 +21,7 @@ public:
     // Records the output of a job that finished writing.
     void written(const ConversionJob& job);
     // How many distinct files the done jobs of the queue have written.
-    int distinctWritten(const std::vector<ConversionJob>& queue);
+    int distinctWritten(const std::vector<ConversionJob>& queue) const;
     void clear();
 
 private:

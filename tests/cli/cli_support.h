@@ -109,11 +109,11 @@ inline std::string rf64(uint64_t dataSize, uint64_t frames, const std::string& a
 
 // The reason given for `name`, from its job line or its load failure; empty without one.
 inline QString failureOf(const CliRun& r, const QString& name) {
-    for (const QString& line : r.lines()) {
+    for (const QString& line : r.lines())
         if (line.startsWith("failed  " + name + ": ")) return line.mid(10 + name.size());
-        if (line.startsWith("Failed to load ") && line.contains("/" + name + ": "))
+    for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith("sonteva: Failed to load ") && line.contains("/" + name + ": "))
             return line.section("/" + name + ": ", 1);
-    }
     return {};
 }
 

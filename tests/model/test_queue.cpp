@@ -148,11 +148,17 @@ TEST(Sources, IntakeDuplicatesCaptionsAndTheSameRateNote) {
     std::fputs("liner notes\n", out);
     std::fclose(out);
     const QUrl text = QUrl::fromLocalFile(QString::fromStdString(f.dir.file("notes.txt")));
-    testing::internal::CaptureStdout();
+    QStringList said;
+    QObject::connect(&vm, &AppViewModel::sourceFailedToLoad,
+                     [&](const QUrl& url, const QString& reason) {
+                         said << url.toLocalFile() + ": " + reason;
+                     });
     vm.addInputFile(text);
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(printed.rfind("Failed to load " + text.toString().toStdString() + ": ", 0), 0u)
-        << printed;
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_TRUE(said[0].startsWith(text.toLocalFile() + ": ")) << said[0].toStdString();
+    ASSERT_EQ(vm.loadFailures().size(), 1u);
+    EXPECT_EQ(vm.loadFailures()[0].url, text);
+    EXPECT_FALSE(vm.loadFailures()[0].reason.isEmpty());
     EXPECT_EQ(vm.inputFiles().size(), 1u);
     EXPECT_EQ(vm.globalStatus(), status);
 
