@@ -81,6 +81,22 @@ void AppMenus::buildConvert(QMenu* menu) {
     run->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
     connect(run, &QAction::triggered, &vm_, &AppViewModel::runBatch);
     menu->addSeparator();
+    // Options frozen into the jobs queued from then on, remembered between runs.
+    auto option = [&](const char* name, const QString& text, bool (AppViewModel::*get)() const,
+                      void (AppViewModel::*set)(bool), void (AppViewModel::*changed)()) {
+        QAction* action = add(menu, QString::fromLatin1(name), text);
+        action->setCheckable(true);
+        action->setChecked((vm_.*get)());
+        connect(action, &QAction::toggled, &vm_, [this, set](bool on) { (vm_.*set)(on); });
+        connect(&vm_, changed, action, [this, action, get] { action->setChecked((vm_.*get)()); });
+    };
+    option("compensateDelay", QStringLiteral("Compensate Engine Delay"),
+           &AppViewModel::compensateDelay, &AppViewModel::setCompensateDelay,
+           &AppViewModel::compensateDelayChanged);
+    option("failInsteadOfSubstituting", QStringLiteral("Fail Instead of Substituting"),
+           &AppViewModel::failInsteadOfSubstituting, &AppViewModel::setFailInsteadOfSubstituting,
+           &AppViewModel::failInsteadOfSubstitutingChanged);
+    menu->addSeparator();
     presets_ = menu->addMenu(QStringLiteral("Apply Preset"));
     presets_->setObjectName(QStringLiteral("applyPreset"));
     QAction* save = add(menu, QStringLiteral("savePreset"), QStringLiteral("Save Preset\u2026"));

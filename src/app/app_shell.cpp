@@ -36,6 +36,7 @@ AppServices defaultServices() {
 
 AppShell::AppShell(AppServices services) : services_(std::move(services)) {
     vm_ = std::make_unique<AppViewModel>(services_.executor, services_.settings);
+    vm_->rememberJobOptions();
     player_ = std::make_shared<PreviewPlayer>(services_.output);
     window_ = std::make_unique<MainWindow>(*vm_, *player_, *services_.devices);
     menus_ = new AppMenus(*window_, *vm_, *services_.devices);

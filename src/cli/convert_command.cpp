@@ -26,24 +26,6 @@ QString displayPath(const QString& path) {
     return relative.startsWith(QLatin1String("..")) ? path : relative;
 }
 
-QString decibels(double linear, const char* unit) {
-    if (!(linear > 0)) return QStringLiteral("-inf %1").arg(QLatin1String(unit));
-    return QStringLiteral("%1 %2")
-        .arg(20.0 * std::log10(linear), 0, 'f', 2)
-        .arg(QLatin1String(unit));
-}
-
-// "peak -0.10 dBFS, true peak 0.31 dBTP, -9.84 LUFS, 1234 clipped"
-QString levelsText(const JobLevels& l) {
-    const QString loudness = std::isfinite(l.integratedLoudness)
-                                 ? QString::number(l.integratedLoudness, 'f', 2)
-                                 : QStringLiteral("-inf");
-    QString text = QStringLiteral("peak %1, true peak %2, %3 LUFS")
-                       .arg(decibels(l.samplePeak, "dBFS"), decibels(l.truePeak, "dBTP"), loudness);
-    if (l.clippedSamples > 0) text += QStringLiteral(", %1 clipped").arg(l.clippedSamples);
-    return text;
-}
-
 QJsonValue finiteOrNull(double v) {
     return std::isfinite(v) ? QJsonValue(std::round(v * 100.0) / 100.0) : QJsonValue();
 }

@@ -103,6 +103,9 @@ public:
     void setFailInsteadOfSubstituting(bool strict);
     bool compensateDelay() const { return compensateDelay_; }
     void setCompensateDelay(bool compensate);
+    // The window's choice: both options are read from the user's settings now and stored
+    // there whenever they change.
+    void rememberJobOptions();
 
     // --- presets ---
     const std::vector<GlobalPreset>& builtInPresets() const { return builtInPresets_; }

@@ -41,6 +41,17 @@ void AppViewModel::setCompensateDelay(bool compensate) {
     Q_EMIT compensateDelayChanged();
 }
 
+void AppViewModel::rememberJobOptions() {
+    static const QString strictKey = QStringLiteral("sonteva.failInsteadOfSubstituting");
+    static const QString compensateKey = QStringLiteral("sonteva.compensateEngineDelay");
+    setFailInsteadOfSubstituting(settings_->value(strictKey, false).toBool());
+    setCompensateDelay(settings_->value(compensateKey, false).toBool());
+    connect(this, &AppViewModel::failInsteadOfSubstitutingChanged, this,
+            [this] { settings_->setValue(strictKey, strict_); });
+    connect(this, &AppViewModel::compensateDelayChanged, this,
+            [this] { settings_->setValue(compensateKey, compensateDelay_); });
+}
+
 void AppViewModel::addAllToQueue() {
     // A stored preset may name an engine this build does not know; it is refused here,
     // where it enters the queue, rather than rendered with some other filter.

@@ -1,6 +1,41 @@
 #include "model/batch_texts.h"
 
+#include <cmath>
+
 namespace sonteva {
+
+namespace {
+
+QString decibels(double linear, const char* unit) {
+    if (!(linear > 0)) return QStringLiteral("-inf %1").arg(QLatin1String(unit));
+    return QStringLiteral("%1 %2")
+        .arg(20.0 * std::log10(linear), 0, 'f', 2)
+        .arg(QLatin1String(unit));
+}
+
+} // namespace
+
+QString levelsText(const JobLevels& l) {
+    const QString loudness = std::isfinite(l.integratedLoudness)
+                                 ? QString::number(l.integratedLoudness, 'f', 2)
+                                 : QStringLiteral("-inf");
+    QString text = QStringLiteral("peak %1, true peak %2, %3 LUFS")
+                       .arg(decibels(l.samplePeak, "dBFS"), decibels(l.truePeak, "dBTP"), loudness);
+    if (l.clippedSamples > 0) text += QStringLiteral(", %1 clipped").arg(l.clippedSamples);
+    return text;
+}
+
+QString deliverableText(const JobOutcome& o) {
+    QStringList lines{o.outputPath};
+    QStringList ran;
+    if (!o.engine.isEmpty()) ran << o.engine;
+    if (!o.dither.isEmpty()) ran << QStringLiteral("dither ") + o.dither;
+    if (o.storedDepth) ran << menuLabel(*o.storedDepth);
+    if (!ran.isEmpty()) lines << ran.join(QStringLiteral(", "));
+    if (o.levels) lines << levelsText(*o.levels);
+    lines += o.notes;
+    return lines.join(QLatin1Char('\n'));
+}
 
 QString batchSummary(int done, int failed) {
     if (failed > 0)

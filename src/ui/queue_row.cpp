@@ -1,5 +1,6 @@
 #include "ui/queue_row.h"
 
+#include "model/batch_texts.h"
 #include "ui/elided_label.h"
 #include "ui/window_style.h"
 
@@ -98,14 +99,30 @@ void QueueRow::showDone(const JobDone& done, const JobOutcome* outcome) {
     glyph_->setPixmap(
         style::symbolIcon(style::Symbol::checkmark, kGlyph, style::green()).pixmap(kGlyph));
     time_->setText(QString::asprintf("%.2fs", done.elapsed));
-    if (const int64_t clipped = outcome && outcome->levels ? outcome->levels->clippedSamples : 0;
+    if (!outcome) return;
+    // A marker for what the user must know: clipping, a substitution, other notes; each
+    // explained in the tooltip.
+    QStringList marks;
+    QStringList why;
+    if (const int64_t clipped = outcome->levels ? outcome->levels->clippedSamples : 0;
         clipped > 0) {
-        warning_->setText(QStringLiteral("\u26a0 %1 clipped").arg(clipped));
-        warning_->setToolTip(
-            QStringLiteral("%1 samples were clipped at the final word length.").arg(clipped));
+        marks << QStringLiteral("\u26a0 %1 clipped").arg(clipped);
+        why << QStringLiteral("%1 samples were clipped at the final word length.").arg(clipped);
+    }
+    if (outcome->substituted)
+        marks << QStringLiteral("\u2260 substituted");
+    else if (!outcome->notes.isEmpty())
+        marks << QStringLiteral("\u24d8 %1 %2")
+                     .arg(outcome->notes.size())
+                     .arg(outcome->notes.size() == 1 ? QStringLiteral("note")
+                                                     : QStringLiteral("notes"));
+    why += outcome->notes;
+    if (!marks.isEmpty()) {
+        warning_->setText(marks.join(QStringLiteral("  ")));
+        warning_->setToolTip(why.join(QLatin1Char('\n')));
         warning_->show();
     }
-    if (outcome && !outcome->notes.isEmpty()) setToolTip(outcome->notes.join(QLatin1Char('\n')));
+    setToolTip(deliverableText(*outcome));
 }
 
 void QueueRow::showError(const JobError& error) {
