@@ -128,8 +128,7 @@ bool FileIdentity::sameAs(const FileIdentity& other) const {
     if (folderDevice == other.folderDevice && folderInode == other.folderInode &&
         name == other.name)
         return true;
-    return exists && other.exists && fileDevice == other.fileDevice &&
-           fileInode == other.fileInode;
+    return exists && other.exists && fileDevice == other.fileDevice && fileInode == other.fileInode;
 }
 
 } // namespace sonteva

@@ -7,9 +7,9 @@
 namespace sonteva {
 
 SubstitutionRefused::SubstitutionRefused(const QString& substitution)
-    : std::runtime_error(("Refused to substitute (the job does not allow substitutions): " +
-                          substitution)
-                             .toStdString()) {}
+    : std::runtime_error(
+          ("Refused to substitute (the job does not allow substitutions): " + substitution)
+              .toStdString()) {}
 
 void JobNotes::substitute(const QString& text) {
     if (strict_) throw SubstitutionRefused(text);

@@ -56,8 +56,8 @@ bool holdsDepth(const AudioIO& file, BitDepth depth) {
 }
 
 // What the written file says of itself, against what the job claims; empty when they agree.
-std::string outputMismatch(const std::string& output, const ConversionJob& job,
-                           const JobPlan& plan, int64_t frames) {
+std::string outputMismatch(const std::string& output, const ConversionJob& job, const JobPlan& plan,
+                           int64_t frames) {
     const AudioIO written(output);
     std::string wrong;
     auto add = [&](const std::string& text) { wrong += (wrong.empty() ? "" : "; ") + text; };
@@ -80,8 +80,8 @@ std::string outputMismatch(const std::string& output, const ConversionJob& job,
 void verifyOutput(const std::string& output, const ConversionJob& job, const JobPlan& plan,
                   int64_t frames) {
     if (job.compensateDelay && frames != plan.exactFrames)
-        throw AudioError("The conversion delivered " + std::to_string(frames) +
-                         " frames where " + std::to_string(plan.exactFrames) + " are owed");
+        throw AudioError("The conversion delivered " + std::to_string(frames) + " frames where " +
+                         std::to_string(plan.exactFrames) + " are owed");
     std::string wrong;
     try {
         wrong = outputMismatch(output, job, plan, frames);

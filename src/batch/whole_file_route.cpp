@@ -118,8 +118,8 @@ WholeFileResult wholeFileConvert(const JobContext& ctx) {
     report.dithered = dither.kind == DitherKind::tpdf;
     report.ditherClipped = dither.clipped;
     const int channels = static_cast<int>(signal.size());
-    const auto carried = carryForJob(ctx, channels, report.engine, report.dither.toStdString(),
-                                     report.latency);
+    const auto carried =
+        carryForJob(ctx, channels, report.engine, report.dither.toStdString(), report.latency);
     report.notes = carried.notes;
     const LoudnessSummary loudness = loudnessSummary(report.levels);
     AudioIO::write(ctx.outputPath, signal, static_cast<double>(ctx.job.targetFs), ctx.job.format,

@@ -74,8 +74,8 @@ QJsonValue textOrNull(const QString& text) {
 // length the file holds), the notes that say where the two differ, and the levels.
 QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
     const bool done = std::holds_alternative<JobDone>(job.status);
-    QJsonObject o = jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(),
-                               done, done ? std::get<JobDone>(job.status).elapsed : 0.0,
+    QJsonObject o = jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(), done,
+                               done ? std::get<JobDone>(job.status).elapsed : 0.0,
                                done ? QString() : std::get<JobError>(job.status).description);
     QJsonObject recipe;
     recipe[QStringLiteral("rate")] = job.targetFs;
@@ -90,8 +90,9 @@ QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
         o[QStringLiteral("engine")] = textOrNull(outcome->engine);
         o[QStringLiteral("dither")] = textOrNull(outcome->dither);
         o[QStringLiteral("bitDepth")] =
-            outcome->storedDepth ? QJsonValue(QString::fromStdString(rawValue(*outcome->storedDepth)))
-                                 : QJsonValue();
+            outcome->storedDepth
+                ? QJsonValue(QString::fromStdString(rawValue(*outcome->storedDepth)))
+                : QJsonValue();
         if (done) {
             o[QStringLiteral("frames")] = static_cast<qint64>(outcome->framesWritten);
             o[QStringLiteral("latencyFrames")] = std::round(outcome->latencyFrames * 1000) / 1000;
@@ -114,14 +115,15 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
     const QMetaObject::Connection said = QObject::connect(
         &vm, &AppViewModel::sourceFailedToLoad, [&](const QUrl& url, const QString& reason) {
             ++failed;
-            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
-                                  .arg(url.toLocalFile(), reason));
+            printLine(
+                stderr,
+                QStringLiteral("sonteva: Failed to load %1: %2").arg(url.toLocalFile(), reason));
             if (o.json)
-                printLine(stdout, QString::fromUtf8(
-                                      QJsonDocument(jsonRecord(url.toLocalFile(), {}, false, 0,
-                                                               QStringLiteral("Failed to load: ") +
-                                                                   reason))
-                                          .toJson(QJsonDocument::Compact)));
+                printLine(stdout,
+                          QString::fromUtf8(
+                              QJsonDocument(jsonRecord(url.toLocalFile(), {}, false, 0,
+                                                       QStringLiteral("Failed to load: ") + reason))
+                                  .toJson(QJsonDocument::Compact)));
         });
     for (const QString& path : o.files)
         vm.addInputFile(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
@@ -169,8 +171,8 @@ int runConvert(const QStringList& args) {
     QObject::connect(vm.get(), &AppViewModel::globalStatusChanged, [&] {
         if (vm->isBatchProcessing()) return;
         bar.clear();
-        const QString summary = loadFailures > 0 ? batchSummary(vm->filesWritten(), failed)
-                                                 : vm->globalStatus();
+        const QString summary =
+            loadFailures > 0 ? batchSummary(vm->filesWritten(), failed) : vm->globalStatus();
         if (!o.quiet) printLine(human, summary);
         QCoreApplication::quit();
     });

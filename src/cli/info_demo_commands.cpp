@@ -26,7 +26,6 @@ QString peakText(double peak) {
     return QStringLiteral("%1 dBFS").arg(20.0 * std::log10(peak), 0, 'f', 2);
 }
 
-
 void runQueue(AppViewModel& vm) {
     QObject::connect(&vm, &AppViewModel::isBatchProcessingChanged, [&] {
         if (!vm.isBatchProcessing()) QCoreApplication::quit();
@@ -45,11 +44,14 @@ int runInfo(const QStringList& args) {
     for (const QString& path : args) {
         try {
             const AudioIO probe(QFile::encodeName(path).toStdString());
-            const InputFile file{QUuid(), QUrl::fromLocalFile(path), probe.sampleRate(),
-                                 probe.channels(), probe.totalFrames(),
+            const InputFile file{QUuid(),
+                                 QUrl::fromLocalFile(path),
+                                 probe.sampleRate(),
+                                 probe.channels(),
+                                 probe.totalFrames(),
                                  QString::fromStdString(probe.getBitDepth())};
-            printLine(stdout,
-                      QStringLiteral("%1  %2").arg(QFileInfo(path).fileName(), sourceCaption(file)));
+            printLine(stdout, QStringLiteral("%1  %2").arg(QFileInfo(path).fileName(),
+                                                           sourceCaption(file)));
         } catch (const std::exception& e) {
             ++failed;
             printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")

@@ -44,9 +44,10 @@ std::vector<double> DelayCompensated::processBlock(std::span<const double> x) {
 std::vector<double> DelayCompensated::flush() {
     const int64_t target = owedFrames(framesIn_, fsIn_, fsOut_);
     const double latency = inner_->latencyFrames();
-    const auto extra = static_cast<size_t>(
-        std::ceil(std::max(0.0, latency) * static_cast<double>(fsIn_) / static_cast<double>(fsOut_)) +
-        4);
+    const auto extra =
+        static_cast<size_t>(std::ceil(std::max(0.0, latency) * static_cast<double>(fsIn_) /
+                                      static_cast<double>(fsOut_)) +
+                            4);
     const std::vector<double> silence(extra, 0.0);
     std::vector<double> out = inner_->processBlock(silence);
     const std::vector<double> tail = inner_->flush();

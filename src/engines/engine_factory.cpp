@@ -14,8 +14,8 @@ constexpr const char* kPreviewFallback = "preview using internal SRC";
 
 std::string fallbackLine(std::string_view library, int64_t fsIn, int64_t targetFs,
                          const char* what) {
-    return "Sonteva: " + std::string(library) + " init failed (" + std::to_string(fsIn) +
-           "\u2192" + std::to_string(targetFs) + ") \u2014 " + what;
+    return "Sonteva: " + std::string(library) + " init failed (" + std::to_string(fsIn) + "\u2192" +
+           std::to_string(targetFs) + ") \u2014 " + what;
 }
 
 const EngineInfo& known(std::string_view quality) {
@@ -26,10 +26,10 @@ const EngineInfo& known(std::string_view quality) {
 
 std::string standInText(const EngineInfo& e, int64_t fsIn, int64_t targetFs) {
     const EngineAvailability a = e.availability();
-    const std::string why = !a.available ? a.reason
-                                         : std::string(e.name) + " refused " +
-                                               std::to_string(fsIn) + " -> " +
-                                               std::to_string(targetFs) + " Hz";
+    const std::string why = !a.available
+                                ? a.reason
+                                : std::string(e.name) + " refused " + std::to_string(fsIn) +
+                                      " -> " + std::to_string(targetFs) + " Hz";
     return why + ": the internal engine with the " + std::string(e.name) +
            " parameter row converted this job";
 }

@@ -119,8 +119,7 @@ const std::vector<EngineInfo>& engineTable() {
          .params = [](int64_t, int64_t) { return SRCParams::ssrcStandIn(); },
          .build = buildNothing,
          .availability = ssrcAvailability,
-         .whenMissing =
-             "conversions at differing rates fail and noise shaping falls back to TPDF"},
+         .whenMissing = "conversions at differing rates fail and noise shaping falls back to TPDF"},
     };
     return table;
 }

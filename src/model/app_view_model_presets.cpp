@@ -72,7 +72,8 @@ void AppViewModel::loadUserPresets() {
     auto decoded = decodePresets(stored.toByteArray());
     if (!decoded) return;
     for (GlobalPreset& p : *decoded) {
-        if (p.quality == QLatin1String("Zavir Iravizeza 2")) p.quality = QStringLiteral("Zavir Iravizeza");
+        if (p.quality == QLatin1String("Zavir Iravizeza 2"))
+            p.quality = QStringLiteral("Zavir Iravizeza");
         p.dither = migrateDither(p.dither);
     }
     userPresets_ = std::move(*decoded);

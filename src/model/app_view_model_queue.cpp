@@ -167,8 +167,7 @@ void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
         if (outcome.succeeded) {
             job->status = JobDone{elapsed};
             outputGuard_.written(*job);
-        }
-        else
+        } else
             job->status = JobError{outcome.error};
         outcomes_.emplace_back(id, outcome);
         Q_EMIT batchJobsChanged();

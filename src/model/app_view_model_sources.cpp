@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QMetaObject>
 
-
 namespace sonteva {
 
 bool AppViewModel::handleDrop(const QList<QUrl>& urls) {

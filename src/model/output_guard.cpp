@@ -13,15 +13,14 @@ std::string localPath(const QUrl& url) {
     return QFile::encodeName(url.toLocalFile()).toStdString();
 }
 
-bool sameConversion(const ConversionJob& a, const ConversionJob& b) {
-    return a.inputFile.url == b.inputFile.url && a.targetFs == b.targetFs &&
-           a.bitDepth == b.bitDepth && a.quality == b.quality && a.dither == b.dither &&
-           a.format == b.format;
+bool sameRecipe(const ConversionJob& a, const ConversionJob& b) {
+    return a.targetFs == b.targetFs && a.bitDepth == b.bitDepth && a.quality == b.quality &&
+           a.dither == b.dither && a.format == b.format && a.compensateDelay == b.compensateDelay;
 }
 
 } // namespace
 
-const std::optional<FileIdentity>& OutputGuard::sourceOf(const ConversionJob& job) {
+std::optional<FileIdentity> OutputGuard::sourceOf(const ConversionJob& job) {
     auto it = sources_.find(job.id);
     if (it == sources_.end())
         it = sources_.insert(job.id, fileIdentity(localPath(job.inputFile.url)));
@@ -33,7 +32,7 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
     if (!output) return {}; // no folder to write in: the job fails on its own, with the reason
     const QString path = job.outputUrl().toLocalFile();
     for (const ConversionJob& other : queue) {
-        const auto& source = sourceOf(other);
+        const auto source = sourceOf(other);
         if (!source || !output->sameAs(*source)) continue;
         if (other.id == job.id)
             return QStringLiteral("The output would replace its own source file: %1").arg(path);
@@ -41,11 +40,13 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
                               "the queue")
             .arg(path, other.inputFile.url.toLocalFile());
     }
-    // Running the same conversion again is a re-render, not a loss.
+    // Running the same conversion of the same file again (under any of its names) is a
+    // re-render, not a loss.
+    const auto mine = sourceOf(job);
     for (const ConversionJob& other : queue) {
-        if (other.id == job.id || !std::holds_alternative<JobDone>(other.status) ||
-            sameConversion(other, job))
-            continue;
+        if (other.id == job.id || !std::holds_alternative<JobDone>(other.status)) continue;
+        const auto theirs = sourceOf(other);
+        if (sameRecipe(other, job) && mine && theirs && mine->sameAs(*theirs)) continue;
         const auto written = outputs_.value(other.id);
         if (written && output->sameAs(*written))
             return QStringLiteral("%1 was already written by another job in the queue (from %2)")

@@ -25,7 +25,7 @@ public:
     void clear();
 
 private:
-    const std::optional<FileIdentity>& sourceOf(const ConversionJob& job);
+    std::optional<FileIdentity> sourceOf(const ConversionJob& job);
 
     QHash<QUuid, std::optional<FileIdentity>> sources_;
     QHash<QUuid, std::optional<FileIdentity>> outputs_;

@@ -109,7 +109,7 @@ TEST(StreamRoute, NoiseShapingOn24BitGetsTpdfAndSaysSo) {
     setLogSink(nullptr);
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     EXPECT_EQ(lines.front(), "Sonteva: noise-shaping dither unavailable (bitDepth 24 / ssrc) "
-                            "\u2014 using TPDF");
+                             "\u2014 using TPDF");
     EXPECT_EQ(r.notes, QStringList{"Noise Shaping Medium exists for 16-bit output only: TPDF "
                                    "dither was applied to this 24-bit output"});
     EXPECT_EQ(readFile(out(job)).ints, referenceInts(exactly(data, 24), 48000, 44100, 24));

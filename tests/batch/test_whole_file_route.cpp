@@ -68,7 +68,8 @@ const char* kTpdfLine24 =
 } // namespace
 
 TEST_F(WholeFile, SsrcConversionRunsTheConverterOverTheWholeSignal) {
-    auto job = jobFor(source, 44100, BitDepth::int24, "TPDF", AudioFormat::flac, QStringLiteral("SSRC Shibata"));
+    auto job = jobFor(source, 44100, BitDepth::int24, "TPDF", AudioFormat::flac,
+                      QStringLiteral("SSRC Shibata"));
     const JobOutcome r = run(job);
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     EXPECT_TRUE(progress.empty()); // nothing to report while the converter runs
@@ -97,8 +98,8 @@ TEST_F(WholeFile, AShaperTheConverterLacksFallsBackToTpdf) {
     ASSERT_TRUE(o.succeeded);
     const QString note = "Noise Shaping High could not be applied (ssrc_hp has no noise shaper 6 "
                          "at 88200 Hz): TPDF dither was applied instead";
-    EXPECT_EQ(log, (std::vector<std::string>{kTpdfLine16, "Sonteva: master.wav: " +
-                                                              note.toStdString()}));
+    EXPECT_EQ(
+        log, (std::vector<std::string>{kTpdfLine16, "Sonteva: master.wav: " + note.toStdString()}));
     EXPECT_EQ(o.notes, QStringList{note});
     EXPECT_TRUE(o.substituted);
     EXPECT_EQ(o.dither, "TPDF");
@@ -106,9 +107,8 @@ TEST_F(WholeFile, AShaperTheConverterLacksFallsBackToTpdf) {
 }
 
 TEST_F(WholeFile, TwentyFourBitsNeverGetTheExternalShaper) {
-    auto job =
-        jobFor(source, 44100, BitDepth::int24, "Noise Shaping Low", AudioFormat::wav,
-               QStringLiteral("SSRC Shibata"));
+    auto job = jobFor(source, 44100, BitDepth::int24, "Noise Shaping Low", AudioFormat::wav,
+                      QStringLiteral("SSRC Shibata"));
     const JobOutcome o = run(job);
     ASSERT_TRUE(o.succeeded);
     EXPECT_EQ(log.front(), kTpdfLine24);
@@ -127,8 +127,8 @@ TEST_F(WholeFile, TwentyFourBitsNeverGetTheExternalShaper) {
 
 TEST_F(WholeFile, MissingConverter) {
     ::setenv("SONTEVA_SSRC", dir.file("nowhere").c_str(), 1);
-    const JobOutcome ssrc =
-        run(jobFor(source, 44100, BitDepth::int24, "None", AudioFormat::wav, QStringLiteral("SSRC Shibata")));
+    const JobOutcome ssrc = run(jobFor(source, 44100, BitDepth::int24, "None", AudioFormat::wav,
+                                       QStringLiteral("SSRC Shibata")));
     EXPECT_FALSE(ssrc.succeeded);
     EXPECT_EQ(ssrc.error, "SSRC binary (ssrc_hp) not found");
     // Noise shaping falls back to TPDF, and the job succeeds.

@@ -25,7 +25,8 @@ double responseDb(const SRCEngine64& e, double f) {
     double dc = 0;
     for (int64_t r = 0; r < b.L; ++r)
         for (int64_t j = 0; j < b.tapsPerPhase; ++j) {
-            const double p = b.bank[static_cast<size_t>(r * b.tapsPerPhase + b.tapsPerPhase - 1 - j)];
+            const double p =
+                b.bank[static_cast<size_t>(r * b.tapsPerPhase + b.tapsPerPhase - 1 - j)];
             sum += p * std::polar(1.0, -w * static_cast<double>(r + j * b.L));
             dc += p;
         }
@@ -37,7 +38,7 @@ struct Pair {
     double lowerNyquist() const { return static_cast<double>(std::min(in, out)) / 2; }
 };
 
-constexpr Pair kPairs[] = {{96000, 44100}, {44100, 48000}, {48000, 44100},
+constexpr Pair kPairs[] = {{96000, 44100}, {44100, 48000},  {48000, 44100},
                            {44100, 96000}, {192000, 48000}, {44100, 192000}};
 
 // A Kaiser design of A dB spans a transition of (A - 7.95) / (14.36 N) of the rate at

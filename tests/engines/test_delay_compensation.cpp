@@ -60,8 +60,7 @@ TEST(DelayCompensation, EveryEngineDeliversTheOwedFramesWithTheSoundInPlace) {
             const int64_t owed = (2 * n * p.out + p.in) / (2 * p.in);
             std::vector<double> first;
             for (size_t block : {size_t{4096}, size_t{1000}, size_t(n)}) {
-                DelayCompensated engine(makeExportResampler(name, p.in, p.out).engine, p.in,
-                                        p.out);
+                DelayCompensated engine(makeExportResampler(name, p.in, p.out).engine, p.in, p.out);
                 const std::vector<double> y = run(engine, x, block);
                 ASSERT_EQ(static_cast<int64_t>(y.size()), owed) << block;
                 EXPECT_LE(std::fabs(delayOf(y, p.out)), 0.5 + 1e-6) << block;
@@ -79,8 +78,8 @@ TEST(DelayCompensation, EveryEngineDeliversTheOwedFramesWithTheSoundInPlace) {
 TEST(DelayCompensation, UncompensatedEnginesReportTheirDelay) {
     EXPECT_NEAR(makeExportResampler("Sonteva SRC", 48000, 44100).engine->latencyFrames(), 58.8,
                 0.01);
-    EXPECT_NEAR(makeExportResampler("Zavir Iravizeza", 48000, 44100).engine->latencyFrames(),
-                35.02, 0.01);
+    EXPECT_NEAR(makeExportResampler("Zavir Iravizeza", 48000, 44100).engine->latencyFrames(), 35.02,
+                0.01);
     EXPECT_EQ(makeExportResampler("SoX VHQ", 48000, 44100).engine->latencyFrames(), 0.0);
     EXPECT_EQ(makeExportResampler("Sonteva SRC", 48000, 48000).engine->latencyFrames(), 0.0);
 }

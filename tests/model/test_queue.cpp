@@ -149,10 +149,9 @@ TEST(Sources, IntakeDuplicatesCaptionsAndTheSameRateNote) {
     std::fclose(out);
     const QUrl text = QUrl::fromLocalFile(QString::fromStdString(f.dir.file("notes.txt")));
     QStringList said;
-    QObject::connect(&vm, &AppViewModel::sourceFailedToLoad,
-                     [&](const QUrl& url, const QString& reason) {
-                         said << url.toLocalFile() + ": " + reason;
-                     });
+    QObject::connect(
+        &vm, &AppViewModel::sourceFailedToLoad,
+        [&](const QUrl& url, const QString& reason) { said << url.toLocalFile() + ": " + reason; });
     vm.addInputFile(text);
     ASSERT_EQ(said.size(), 1);
     EXPECT_TRUE(said[0].startsWith(text.toLocalFile() + ": ")) << said[0].toStdString();
