@@ -53,6 +53,7 @@ JobLevels jobLevels(const ConversionJob& job, const RouteReport& report, QString
                                 "clip if it is later reduced to integers")
                      .arg(report.levels.clippedSamples);
     }
+    levels.clippedSamples += report.clippedBeforeConversion;
     for (const std::string& note : report.notes)
         notes << QString::fromStdString(note);
     return levels;

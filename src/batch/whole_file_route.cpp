@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 
 namespace sonteva {
@@ -72,6 +73,21 @@ DitherApplied applyDither(const ConversionJob& job, ChannelBuffers& signal) {
     return {};
 }
 
+// The external converter takes integers: samples beyond full scale are clamped on the
+// way in, which the other engines' float path would have kept. Says how many, and how far.
+std::string clampedNote(int64_t clamped, const ChannelBuffers& source) {
+    double peak = 0;
+    for (const auto& channel : source)
+        for (double v : channel)
+            peak = std::max(peak, std::fabs(v));
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%lld samples above full scale (source peak %+.2f dBFS) were clipped to full "
+                  "scale for the SSRC converter, which takes integer input",
+                  static_cast<long long>(clamped), 20.0 * std::log10(peak));
+    return text;
+}
+
 // The converted signal's levels, before any word-length reduction.
 MeasuredLevels measure(const ChannelBuffers& signal, const ConversionJob& job) {
     LevelMeter meter(static_cast<int>(signal.size()), static_cast<double>(job.targetFs),
@@ -92,11 +108,17 @@ WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& so
     ChannelBuffers signal = source.readAllDouble();
     WholeFileResult result;
     result.nonFiniteSamples = source.nonFiniteSamples();
-    if (job.quality == kSSRCShibata && job.targetFs != fsIn)
-        signal = SSRCRunner::convert(signal, fsIn, job.targetFs);
-    else
+    int64_t clamped = 0;
+    std::string clampNote;
+    if (job.quality == kSSRCShibata && job.targetFs != fsIn) {
+        ChannelBuffers converted = SSRCRunner::convert(signal, fsIn, job.targetFs, &clamped);
+        if (clamped > 0) clampNote = clampedNote(clamped, signal);
+        signal = std::move(converted);
+    } else {
         signal = convertChannels(job, signal, fsIn, params, progress);
+    }
     result.report.levels = measure(signal, job);
+    result.report.clippedBeforeConversion = clamped;
     // The external shaper's own clipping is not visible here: the meters' count of what an
     // undithered reduction would clip stands in for it.
     const DitherApplied dither = applyDither(job, signal);
@@ -105,6 +127,7 @@ WholeFileResult wholeFileConvert(const ConversionJob& job, const std::string& so
     const auto carried =
         carryForJob(job, metadata, fsIn, static_cast<int>(signal.size()), dither.name);
     result.report.notes = carried.notes;
+    if (!clampNote.empty()) result.report.notes.push_back(clampNote);
     const LoudnessSummary loudness = loudnessSummary(result.report.levels);
     AudioIO::write(outputPath, signal, static_cast<double>(job.targetFs), job.format, job.bitDepth,
                    &carried.metadata, &loudness);
