@@ -53,6 +53,7 @@ JobLevels jobLevels(BitDepth stored, const RouteReport& report, JobNotes& notes)
                                     "they clip if it is later reduced to integers")
                          .arg(report.levels.clippedSamples));
     }
+    levels.clippedSamples += report.clippedBeforeConversion;
     notes.inform(report.notes);
     return levels;
 }

@@ -28,11 +28,15 @@ struct RouteReport {
     MeasuredLevels levels;
     bool dithered = false;     // the reduction was dithered here (TPDF)
     int64_t ditherClipped = 0; // the samples the dither's requantisation clipped
+    // Samples clamped at full scale before conversion, for a converter that takes integer
+    // input (SSRC): clipped whatever the output's word length.
+    int64_t clippedBeforeConversion = 0;
     std::vector<std::string> notes;
 };
 
-// The record's levels: clipped samples counted where the reduction happened. For a float
-// output nothing is clipped; samples beyond full scale there get a note instead.
+// The record's levels: clipped samples counted where the reduction happened, plus any
+// clamped before conversion. For a float output the reduction clips nothing; samples
+// beyond full scale there get a note instead.
 JobLevels jobLevels(BitDepth stored, const RouteReport& report, JobNotes& notes);
 
 } // namespace sonteva

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 
 namespace sonteva {
@@ -63,6 +64,21 @@ DitherApplied applyDither(const JobContext& ctx, ChannelBuffers& signal) {
     return {DitherKind::tpdf, applyTPDF(signal, plan.stored)};
 }
 
+// The external converter takes integers: samples beyond full scale are clamped on the
+// way in, which the other engines' float path would have kept. Says how many, and how far.
+std::string clampedNote(int64_t clamped, const ChannelBuffers& source) {
+    double peak = 0;
+    for (const auto& channel : source)
+        for (double v : channel)
+            peak = std::max(peak, std::fabs(v));
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%lld samples above full scale (source peak %+.2f dBFS) were clipped to full "
+                  "scale for the SSRC converter, which takes integer input",
+                  static_cast<long long>(clamped), 20.0 * std::log10(peak));
+    return text;
+}
+
 // The converted signal's levels, before any word-length reduction.
 MeasuredLevels measure(const ChannelBuffers& signal, const JobContext& ctx) {
     LevelMeter meter(static_cast<int>(signal.size()), static_cast<double>(ctx.job.targetFs),
@@ -90,7 +106,10 @@ ChannelBuffers convert(const JobContext& ctx, const ChannelBuffers& signal, Rout
     const EngineInfo* engine = findEngine(ctx.job.quality.toStdString());
     if (engine && !engine->streams && fsIn != ctx.job.targetFs) {
         report.engine = engine->name;
-        ChannelBuffers out = SSRCRunner::convert(signal, fsIn, ctx.job.targetFs);
+        int64_t clamped = 0;
+        ChannelBuffers out = SSRCRunner::convert(signal, fsIn, ctx.job.targetFs, &clamped);
+        report.clippedBeforeConversion = clamped;
+        if (clamped > 0) ctx.notes.inform(QString::fromStdString(clampedNote(clamped, signal)));
         // The converter keeps its own timing; compensation only settles the length.
         if (ctx.job.compensateDelay)
             for (auto& channel : out)

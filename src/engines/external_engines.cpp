@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #ifdef SONTEVA_WITH_R8BRAIN
 #include "CDSPResampler.h"
@@ -99,8 +100,9 @@ namespace {
 constexpr int64_t kExtraCapacity = 8192; // room beyond ratio·n for filter bursts
 constexpr int64_t kSoxrDrain = 65536;    // one drain buffer of the soxr tail
 constexpr int64_t kR8bFlushBlock = 8192; // zeros pushed per r8brain flush step
-constexpr int64_t kR8bFlushCap = 16384;  // output room per flush step
-constexpr int kR8bMaxFlushBlocks = 4096;
+// A library that releases nothing is given up after this many zeros; any real latency
+// is a few thousand input samples.
+constexpr int64_t kR8bMaxFlushInput = int64_t{4096} * kR8bFlushBlock;
 
 int64_t blockCapacity(double ratio, int64_t n) {
     return static_cast<int64_t>(ratio * static_cast<double>(n)) + kExtraCapacity;
@@ -112,7 +114,7 @@ int64_t appendFrom(std::vector<double>& result, int64_t cap, int64_t keepAtMost,
     const size_t at = result.size();
     result.resize(at + static_cast<size_t>(cap));
     const int64_t r = call(result.data() + at);
-    const int64_t keep = r < 1 ? 0 : std::min({cap, r, keepAtMost});
+    const int64_t keep = r < 1 ? 0 : std::max<int64_t>(0, std::min({cap, r, keepAtMost}));
     result.resize(at + static_cast<size_t>(keep));
     return r;
 }
@@ -160,12 +162,12 @@ std::vector<double> SoxrResampler::flush() {
 
 std::unique_ptr<R8brainResampler> R8brainResampler::create(int64_t fsIn, int64_t fsOut,
                                                            const R8brainBridge& bridge) {
+    if (fsIn <= 0 || fsOut <= 0) return nullptr;
     void* h = bridge.create(static_cast<int32_t>(kMaxBlock), static_cast<double>(fsIn),
                             static_cast<double>(fsOut));
     if (h == nullptr) return nullptr;
     std::unique_ptr<void, void (*)(void*)> guard(h, bridge.destroy);
-    std::unique_ptr<R8brainResampler> engine(
-        new R8brainResampler(h, static_cast<double>(fsOut) / static_cast<double>(fsIn), bridge));
+    std::unique_ptr<R8brainResampler> engine(new R8brainResampler(h, fsIn, fsOut, bridge));
     guard.release();
     return engine;
 }
@@ -174,33 +176,52 @@ R8brainResampler::~R8brainResampler() {
     bridge_.destroy(handle_);
 }
 
+int64_t R8brainResampler::expectedOutput(int64_t inputs) const {
+    // round(inputs·fsOut/fsIn), halves away from zero, in integers: the double ratio can
+    // land a true half on either side.
+    const auto twice = static_cast<__int128>(inputs) * fsOut_ * 2 + fsIn_;
+    return static_cast<int64_t>(twice / (static_cast<__int128>(fsIn_) * 2));
+}
+
+int64_t R8brainResampler::pull(const double* in, int64_t n, std::vector<double>& out,
+                               int64_t keepAtMost) {
+    const int64_t cap = blockCapacity(ratio_, n);
+    int64_t total = 0;
+    for (int64_t feed = n;; feed = 0) { // after the first call: only what is still pending
+        const int64_t r = appendFrom(out, cap, keepAtMost - total, [&](double* dst) {
+            return bridge_.process(handle_, in, feed, dst, cap);
+        });
+        if (r < 0) return feed > 0 ? -1 : total; // a drain error keeps what came before
+        total += r;
+        if (r < cap) return total;
+    }
+}
+
 std::vector<double> R8brainResampler::processBlock(std::span<const double> x) {
     std::vector<double> out;
+    const int64_t unlimited = std::numeric_limits<int64_t>::max() / 2;
     // The library was built for inputs of at most kMaxBlock samples per call.
     for (size_t at = 0; at < x.size(); at += static_cast<size_t>(kMaxBlock)) {
         const int64_t len = std::min<int64_t>(kMaxBlock, static_cast<int64_t>(x.size() - at));
-        const int64_t cap = blockCapacity(ratio_, len);
-        const int64_t r = appendFrom(out, cap, cap, [&](double* dst) {
-            return bridge_.process(handle_, x.data() + at, len, dst, cap);
-        });
-        if (r >= 1) totalOut_ += r;
+        const int64_t r = pull(x.data() + at, len, out, unlimited);
+        if (r > 0) totalOut_ += r;
         totalIn_ += len;
     }
     return out;
 }
 
-// r8brain holds back its filter latency. Zeros push it out until the output reaches
-// round(n·ratio) samples, which is the length a caller expects for n input samples.
+// r8brain holds back its filter latency, thousands of output samples at large ratios.
+// Zeros push it out until the output reaches round(n·fsOut/fsIn) samples, the length a
+// caller expects for n input samples; everything the library releases on the way is
+// kept in order, so the tail is the signal's own.
 std::vector<double> R8brainResampler::flush() {
     std::vector<double> out;
-    const int64_t target = std::llround(ratio_ * static_cast<double>(totalIn_));
-    if (totalOut_ >= target) return out;
+    const int64_t target = expectedOutput(totalIn_);
     const std::vector<double> zeros(static_cast<size_t>(kR8bFlushBlock), 0.0);
-    for (int blocks = 0; blocks < kR8bMaxFlushBlocks && totalOut_ < target; ++blocks) {
+    for (int64_t pushed = 0; totalOut_ < target && pushed < kR8bMaxFlushInput;
+         pushed += kR8bFlushBlock) {
         const size_t before = out.size();
-        appendFrom(out, kR8bFlushCap, target - totalOut_, [&](double* dst) {
-            return bridge_.process(handle_, zeros.data(), kR8bFlushBlock, dst, kR8bFlushCap);
-        });
+        pull(zeros.data(), kR8bFlushBlock, out, target - totalOut_);
         totalOut_ += static_cast<int64_t>(out.size() - before);
     }
     return out;

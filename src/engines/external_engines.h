@@ -56,15 +56,23 @@ public:
     R8brainResampler(const R8brainResampler&) = delete;
     R8brainResampler& operator=(const R8brainResampler&) = delete;
     std::vector<double> processBlock(std::span<const double> x) override;
+    // Completes the output to exactly round(n·fsOut/fsIn) samples for the n fed so far.
     std::vector<double> flush() override;
 
     int64_t totalIn() const { return totalIn_; }
     int64_t totalOut() const { return totalOut_; }
 
 private:
-    R8brainResampler(void* handle, double ratio, const R8brainBridge& bridge)
-        : handle_(handle), ratio_(ratio), bridge_(bridge) {}
+    R8brainResampler(void* handle, int64_t fsIn, int64_t fsOut, const R8brainBridge& bridge)
+        : handle_(handle), fsIn_(fsIn), fsOut_(fsOut),
+          ratio_(static_cast<double>(fsOut) / static_cast<double>(fsIn)), bridge_(bridge) {}
+    int64_t expectedOutput(int64_t inputs) const;
+    // Feeds n samples and appends everything the library releases for them (at most
+    // keepAtMost of it); the count released, or -1 when the library failed on the input.
+    int64_t pull(const double* in, int64_t n, std::vector<double>& out, int64_t keepAtMost);
+
     void* handle_;
+    int64_t fsIn_, fsOut_;
     double ratio_;
     R8brainBridge bridge_;
     int64_t totalIn_ = 0;

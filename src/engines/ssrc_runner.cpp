@@ -23,7 +23,9 @@ std::string describe(SSRCRunnerError::Kind kind, const std::string& message) {
     case SSRCRunnerError::Kind::binaryNotFound:
         return "SSRC binary (ssrc_hp) not found";
     case SSRCRunnerError::Kind::badOutput:
-        return "SSRC produced unreadable output";
+        return "SSRC produced unreadable output" + (message.empty() ? "" : " (" + message + ")");
+    case SSRCRunnerError::Kind::wrongOutput:
+        return message;
     case SSRCRunnerError::Kind::conversionFailed:
     case SSRCRunnerError::Kind::timedOut:
         break;
@@ -167,42 +169,62 @@ bool reportsMissingShaper(const std::string& standardError, int shaperID) {
     return standardError.find(notice) != std::string::npos;
 }
 
-// One run of the shaper; nothing (with the reason) when it cannot deliver.
-std::optional<SignalChannels> shape16(const std::string& executable, const SignalChannels& channels,
-                                      int64_t fs, int shaperID, std::string& reason) {
-    const WorkDir dir("sonteva-dither-");
-    writeInt32WAV(channels, fs, dir.file("in.wav"));
-    const ChildOutcome outcome =
-        runChild(executable,
-                 arguments(dir, {"--rate", std::to_string(fs), "--bits", "16", "--dither",
-                                 std::to_string(shaperID)}),
-                 timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs));
-    if (outcome.end == ChildOutcome::End::timedOut) {
-        reason = "ssrc_hp did not finish in time";
-        return std::nullopt;
+std::string str(int64_t v) {
+    return std::to_string(v);
+}
+
+std::string count(int64_t n, const char* noun) {
+    return str(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+// round(n·fsOut/fsIn), halves away from zero, in integers.
+int64_t expectedFrames(int64_t n, int64_t fsIn, int64_t fsOut) {
+    const auto twice = static_cast<__int128>(n) * fsOut * 2 + fsIn;
+    return static_cast<int64_t>(twice / (static_cast<__int128>(fsIn) * 2));
+}
+
+// Throws unless the converter returned the channels, rate and length it was asked for.
+// Its figures and ours go into the reason, so that the user can tell a short file from
+// a doubled or a mislabelled one.
+void checkShape(const ConverterOutput& out, const SignalChannels& in, int64_t fsIn, int64_t fsOut) {
+    const auto wanted = static_cast<int>(in.size());
+    if (out.channels != wanted)
+        throw SSRCRunnerError(Kind::wrongOutput, "SSRC returned " + count(out.channels, "channel") +
+                                                     "; " + str(wanted) + " were expected");
+    const auto n = static_cast<int64_t>(frameCount(in));
+    const auto frames = static_cast<int64_t>(frameCount(out.samples));
+    const int64_t expected = expectedFrames(n, fsIn, fsOut);
+    if (out.sampleRate != fsOut || frames < expected || frames > expected + kTailFrames)
+        throw SSRCRunnerError(
+            Kind::wrongOutput,
+            "SSRC returned " + count(frames, "frame") + " at " + str(out.sampleRate) + " Hz; " +
+                count(expected, "frame") + " at " + str(fsOut) + " Hz were expected" +
+                (fsIn == fsOut ? "" : " for " + count(n, "frame") + " at " + str(fsIn) + " Hz"));
+}
+
+// Runs the converter and reads what it wrote; nothing when it wrote nothing readable.
+// Throws for a failed run, a time-out or a platform error.
+std::optional<ConverterOutput> run(const std::string& executable, const WorkDir& dir,
+                                   std::vector<std::string> options, double limit,
+                                   int shaperID = -1) {
+    const ChildOutcome outcome = runChild(executable, arguments(dir, options), limit);
+    switch (outcome.end) {
+    case ChildOutcome::End::timedOut:
+        throw SSRCRunnerError(Kind::timedOut, "ssrc_hp did not finish within " +
+                                                  formatSeconds(limit) + " s and was stopped");
+    case ChildOutcome::End::signalled:
+        throw SSRCRunnerError(Kind::conversionFailed,
+                              "terminated by signal " + std::to_string(outcome.status));
+    case ChildOutcome::End::exited:
+        if (outcome.status != 0)
+            throw SSRCRunnerError(Kind::conversionFailed, failureMessage(outcome));
+        break;
     }
-    if (outcome.end == ChildOutcome::End::signalled) {
-        reason = "ssrc_hp was terminated by signal " + std::to_string(outcome.status);
-        return std::nullopt;
-    }
-    if (reportsMissingShaper(outcome.standardError, shaperID)) {
-        reason = "ssrc_hp has no noise shaper " + std::to_string(shaperID) + " at " +
-                 std::to_string(fs) + " Hz";
-        return std::nullopt;
-    }
-    if (outcome.status != 0) {
-        reason = "ssrc_hp failed: " + failureMessage(outcome);
-        return std::nullopt;
-    }
-    std::optional<SignalChannels> out =
-        readInt16WAV(dir.file("out.wav"), static_cast<int>(channels.size()));
-    if (!out) {
-        reason = "ssrc_hp produced unreadable output";
-        return std::nullopt;
-    }
-    for (std::vector<double>& channel : *out)
-        channel.resize(frameCount(channels), 0.0);
-    return out;
+    if (shaperID >= 0 && reportsMissingShaper(outcome.standardError, shaperID))
+        throw SSRCRunnerError(Kind::conversionFailed, "ssrc_hp has no noise shaper " +
+                                                          std::to_string(shaperID) + " at " +
+                                                          options.at(1) + " Hz");
+    return readConverterOutput(dir.file("out.wav"));
 }
 
 } // namespace
@@ -237,47 +259,58 @@ void setTimeLimitForTesting(double seconds) {
     timeLimitOverride.store(seconds > 0 ? seconds : 0.0);
 }
 
-SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut) {
+SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut,
+                       int64_t* clipped) {
     const std::optional<std::string> executable = binaryURL();
     if (!executable) throw SSRCRunnerError(Kind::binaryNotFound);
+    if (clipped) *clipped = 0;
     if (channels.empty() || fsIn == fsOut) return channels;
+    if (fsIn <= 0 || fsOut <= 0)
+        throw SSRCRunnerError(Kind::conversionFailed,
+                              "no conversion from " + str(fsIn) + " Hz to " + str(fsOut) + " Hz");
 
     const WorkDir dir("sonteva-ssrc-");
-    writeInt32WAV(channels, fsIn, dir.file("in.wav"));
+    const int64_t clamped = writeInt32WAV(channels, fsIn, dir.file("in.wav"));
     const double limit = timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fsIn);
-    const ChildOutcome outcome = runChild(
-        *executable, arguments(dir, {"--rate", std::to_string(fsOut), "--bits", "24"}), limit);
-    switch (outcome.end) {
-    case ChildOutcome::End::timedOut:
-        throw SSRCRunnerError(Kind::timedOut, "ssrc_hp did not finish within " +
-                                                  formatSeconds(limit) + " s and was stopped");
-    case ChildOutcome::End::signalled:
-        throw SSRCRunnerError(Kind::conversionFailed,
-                              "terminated by signal " + std::to_string(outcome.status));
-    case ChildOutcome::End::exited:
-        if (outcome.status != 0)
-            throw SSRCRunnerError(Kind::conversionFailed, failureMessage(outcome));
-        break;
-    }
-    return readInt24WAV(dir.file("out.wav"), static_cast<int>(channels.size()));
+    std::optional<ConverterOutput> out =
+        run(*executable, dir, {"--rate", std::to_string(fsOut), "--bits", "24"}, limit);
+    if (!out) throw SSRCRunnerError(Kind::badOutput);
+    if (out->bits != 24)
+        throw SSRCRunnerError(Kind::badOutput, str(out->bits) + "-bit samples where 24-bit "
+                                                                "samples were expected");
+    checkShape(*out, channels, fsIn, fsOut);
+    if (clipped) *clipped = clamped;
+    return std::move(out->samples);
 }
 
 std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
                                        std::string* why) {
-    std::string reason;
-    std::optional<SignalChannels> out;
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
+    std::optional<ConverterOutput> out;
     try {
         const std::optional<std::string> executable = binaryURL();
-        if (!executable)
-            reason = "ssrc_hp was not found";
-        else if (!channels.empty())
-            out = shape16(*executable, channels, fs, shaperID, reason);
+        if (!executable) reason = "ssrc_hp was not found";
+        if (!executable || channels.empty() || fs <= 0) return std::nullopt;
+        const WorkDir dir("sonteva-dither-");
+        writeInt32WAV(channels, fs, dir.file("in.wav"));
+        out = run(
+            *executable, dir,
+            {"--rate", std::to_string(fs), "--bits", "16", "--dither", std::to_string(shaperID)},
+            timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs), shaperID);
     } catch (const std::exception& e) {
-        reason = e.what(); // the caller falls back to TPDF and says so
-        out.reset();
+        reason = e.what();
+        return std::nullopt; // the caller falls back to TPDF and says so
     }
-    if (why) *why = reason;
-    return out;
+    if (!out || out->bits != 16) {
+        reason = out ? "ssrc_hp returned " + str(out->bits) + "-bit samples for 16-bit output"
+                     : "ssrc_hp produced unreadable output";
+        return std::nullopt;
+    }
+    checkShape(*out, channels, fs, fs); // output of the wrong shape fails the job
+    for (std::vector<double>& channel : out->samples)
+        channel.resize(frameCount(channels)); // without the converter's tail
+    return std::move(out->samples);
 }
 
 } // namespace SSRCRunner

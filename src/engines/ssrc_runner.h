@@ -16,10 +16,13 @@ using SignalChannels = std::vector<std::vector<double>>;
 
 class SSRCRunnerError : public std::runtime_error {
 public:
-    enum class Kind { conversionFailed, binaryNotFound, badOutput, timedOut };
+    enum class Kind { conversionFailed, binaryNotFound, badOutput, timedOut, wrongOutput };
     // what(): "SSRC failed: <message>", "SSRC binary (ssrc_hp) not found",
-    // "SSRC produced unreadable output", or the time-out text, which is also "SSRC failed: "
-    // + message ("ssrc_hp did not finish within N s and was stopped").
+    // "SSRC produced unreadable output" (followed by " (<message>)" when there is one),
+    // the time-out text, which is also "SSRC failed: " + message ("ssrc_hp did not finish
+    // within N s and was stopped"), or for wrongOutput the message itself, which carries
+    // the figures ("SSRC returned 44098 frames at 44100 Hz; 88200 frames at 88200 Hz were
+    // expected for 96000 frames at 96000 Hz").
     SSRCRunnerError(Kind kind, const std::string& message = {});
     Kind kind() const noexcept { return kind_; }
 
@@ -44,21 +47,48 @@ double timeLimitSeconds(int64_t frames, int64_t rate);
 // Replaces that limit for every later call, process-wide; 0 restores the rule. For tests.
 void setTimeLimitForTesting(double seconds);
 
-// Converts whole channels from fsIn to fsOut. Equal rates or no channels return the input
-// untouched (a missing executable is still reported first). Throws SSRCRunnerError, or an
-// AudioError with the platform's text for a failed directory, file or process operation.
-SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut);
+// The converter's output is checked before it is used: its word length, channel count,
+// rate and length must be those asked for. The length is round(n·fsOut/fsIn) for n input
+// frames, or up to kTailFrames more: the converter's own tail.
+inline constexpr int64_t kTailFrames = 2;
 
-// Requantises whole channels (already at rate fs) to 16 bits with the given noise shaper.
-// Nothing when anything fails, including a shaper the executable does not have for fs;
-// `why` (when given) then receives the reason in words.
+// Converts whole channels from fsIn to fsOut. Equal rates or no channels return the input
+// untouched (a missing executable is still reported first). The result holds exactly the
+// converter's 24-bit integers, scaled by 1/8388608, tail included. `clipped`, when given,
+// receives the number of samples beyond full scale that had to be clamped for the
+// converter's integer input. Throws SSRCRunnerError, or an AudioError with the platform's
+// text for a failed directory, file or process operation.
+SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut,
+                       int64_t* clipped = nullptr);
+
+// Requantises whole channels (already at rate fs) to 16 bits with the given noise shaper:
+// the converter's 16-bit integers scaled by 1/32768, cut to the input's length. Nothing
+// when the converter cannot do it (missing, failing, without that shaper at fs, or with
+// output that cannot be read); a converter that claims success with output of the wrong
+// rate, channel count or length throws SSRCRunnerError(wrongOutput) instead, since
+// falling back would hide a fault. `why` (when given) receives the reason it yields nothing.
 std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
                                        std::string* why = nullptr);
 
 // The temporary files: a canonical 44-byte RIFF header and interleaved signed 32-bit
-// samples (x * 2147483647.0, clamped, rounded half away from zero).
-void writeInt32WAV(const SignalChannels& channels, int64_t sampleRate, const std::string& path);
-// 24-bit reads scale by 1/8388607, 16-bit by 1/32768. The 24-bit reader throws
+// samples (x * 2147483647.0, clamped, rounded half away from zero). Returns the number of
+// samples the clamp changed.
+int64_t writeInt32WAV(const SignalChannels& channels, int64_t sampleRate, const std::string& path);
+
+// A PCM WAV as the converter wrote it: its header's figures and, for 16 and 24 bits, its
+// integers scaled by 1/32768 or 1/8388608, so that they come back unchanged when stored at
+// that word length.
+struct ConverterOutput {
+    int channels = 0;
+    int bits = 0;
+    int64_t sampleRate = 0;
+    SignalChannels samples; // empty for any other word length
+};
+// Nothing when the file is not a WAV with a "fmt " chunk before its "data" chunk, or has no
+// channels; a failed read throws AudioError with the platform's text.
+std::optional<ConverterOutput> readConverterOutput(const std::string& path);
+
+// The two readers for one word length and channel count. The 24-bit one throws
 // SSRCRunnerError(badOutput) (or the platform's text for a read error); the 16-bit one
 // returns nothing on any failure.
 SignalChannels readInt24WAV(const std::string& path, int expectedChannels);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace sonteva::SSRCRunner {
@@ -49,11 +50,13 @@ uint32_t get32(const uint8_t* p) {
     return get16(p) | get16(p + 2) << 16;
 }
 
-int32_t toInt32(double x) {
+// The stored integer; `clipped` counts the samples the clamp changed.
+int32_t toInt32(double x, int64_t& clipped) {
     double v = x * 2147483647.0;
     if (v != v) v = 0.0; // a NaN would make the integer conversion undefined
-    v = std::clamp(v, -2147483648.0, 2147483647.0);
-    return static_cast<int32_t>(sample_math::roundHalfAway(v));
+    const double c = std::clamp(v, -2147483648.0, 2147483647.0);
+    clipped += c != v;
+    return static_cast<int32_t>(sample_math::roundHalfAway(c));
 }
 
 void writeAll(int fd, const uint8_t* data, size_t size, const std::string& path) {
@@ -88,7 +91,9 @@ Bytes int32Header(size_t channels, size_t frames, int64_t sampleRate) {
     return h;
 }
 
-void writeSamples(int fd, const SignalChannels& channels, size_t frames, const std::string& path) {
+int64_t writeSamples(int fd, const SignalChannels& channels, size_t frames,
+                     const std::string& path) {
+    int64_t clipped = 0;
     Bytes block;
     for (size_t start = 0; start < frames; start += kFramesPerWrite) {
         const size_t count = std::min(kFramesPerWrite, frames - start);
@@ -98,10 +103,11 @@ void writeSamples(int fd, const SignalChannels& channels, size_t frames, const s
             const size_t end = std::min(start + count, std::max(x.size(), start));
             for (size_t i = start; i < end; ++i)
                 put32(&block[((i - start) * channels.size() + c) * 4],
-                      static_cast<uint32_t>(toInt32(x[i])));
+                      static_cast<uint32_t>(toInt32(x[i], clipped)));
         }
         writeAll(fd, block.data(), block.size(), path);
     }
+    return clipped;
 }
 
 // The whole file, or the errno of the failed open or read.
@@ -133,6 +139,7 @@ std::optional<Bytes> readFile(const std::string& path, int& error) {
 struct DataLayout {
     uint32_t channels = 0;
     uint32_t bits = 0;
+    uint32_t sampleRate = 0;
     size_t dataOffset = 0;
     uint64_t dataSize = 0;
 };
@@ -151,6 +158,7 @@ std::optional<DataLayout> walkChunks(const Bytes& bytes) {
         if (std::memcmp(header, "fmt ", 4) == 0) {
             if (body + 16 > size) return std::nullopt;
             layout.channels = get16(&bytes[body + 2]);
+            layout.sampleRate = get32(&bytes[body + 4]);
             layout.bits = get16(&bytes[body + 14]);
         } else if (std::memcmp(header, "data", 4) == 0) {
             layout.dataOffset = static_cast<size_t>(body);
@@ -161,28 +169,20 @@ std::optional<DataLayout> walkChunks(const Bytes& bytes) {
     }
 }
 
-std::optional<SignalChannels> decodePCM(const Bytes& bytes, int expectedChannels, uint32_t bits) {
-    const std::optional<DataLayout> layout = walkChunks(bytes);
-    if (!layout || expectedChannels < 1 || layout->channels != uint32_t(expectedChannels) ||
-        layout->bits != bits)
-        return std::nullopt;
-    const size_t channels = layout->channels;
-    const size_t width = bits / 8;
-    const uint64_t usable = std::min<uint64_t>(layout->dataSize, bytes.size() - layout->dataOffset);
+// The integers at full scale 2^(bits-1): a 24-bit value v comes back as v / 8388608,
+// which an exact 24-bit writer stores as v again.
+SignalChannels decodePCM(const Bytes& bytes, const DataLayout& layout) {
+    const size_t channels = layout.channels, bits = layout.bits, width = bits / 8;
+    const uint64_t usable = std::min<uint64_t>(layout.dataSize, bytes.size() - layout.dataOffset);
     const size_t frames = static_cast<size_t>(usable / (channels * width));
-    // 1/8388607 rather than 1/8388608: the converter's own full scale.
-    const double scale = bits == 24 ? 1.1920930376163766e-07 : 1.0 / 32768.0;
+    const double scale = std::ldexp(1.0, -static_cast<int>(bits - 1));
+    const int32_t sign = int32_t{1} << (bits - 1);
     SignalChannels out(channels, std::vector<double>(frames));
-    const uint8_t* p = &bytes[layout->dataOffset];
+    const uint8_t* p = bytes.data() + layout.dataOffset; // may be the end: no frames
     for (size_t i = 0; i < frames; ++i) {
         for (size_t c = 0; c < channels; ++c, p += width) {
-            int32_t v;
-            if (bits == 24)
-                v = static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 |
-                                         uint32_t{p[2]} << 16);
-            else
-                v = static_cast<int32_t>(get16(p));
-            const int32_t sign = int32_t{1} << (bits - 1);
+            int32_t v = bits == 24 ? static_cast<int32_t>(get16(p) | uint32_t{p[2]} << 16)
+                                   : static_cast<int32_t>(get16(p));
             v = (v ^ sign) - sign; // sign-extend the top byte
             out[c][i] = v * scale;
         }
@@ -190,28 +190,55 @@ std::optional<SignalChannels> decodePCM(const Bytes& bytes, int expectedChannels
     return out;
 }
 
+std::optional<ConverterOutput> parse(const Bytes& bytes) {
+    const std::optional<DataLayout> layout = walkChunks(bytes);
+    if (!layout || layout->channels == 0) return std::nullopt;
+    ConverterOutput out;
+    out.channels = static_cast<int>(layout->channels);
+    out.bits = static_cast<int>(layout->bits);
+    out.sampleRate = layout->sampleRate;
+    if (out.bits == 16 || out.bits == 24) out.samples = decodePCM(bytes, *layout);
+    return out;
+}
+
+// The samples of a file with the expected word length and channel count.
+std::optional<SignalChannels> samplesOf(const Bytes& bytes, int expectedChannels, int bits) {
+    std::optional<ConverterOutput> out = parse(bytes);
+    if (!out || out->channels != expectedChannels || out->bits != bits) return std::nullopt;
+    return std::move(out->samples);
+}
+
 } // namespace
 
-void writeInt32WAV(const SignalChannels& channels, int64_t sampleRate, const std::string& path) {
+int64_t writeInt32WAV(const SignalChannels& channels, int64_t sampleRate, const std::string& path) {
     const size_t frames = channels.empty() ? 0 : channels[0].size();
     const Bytes header = int32Header(channels.size(), frames, sampleRate);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throwPlatform("Cannot write", path, errno);
+    int64_t clipped = 0;
     try {
         writeAll(fd, header.data(), header.size(), path);
-        writeSamples(fd, channels, frames, path);
+        clipped = writeSamples(fd, channels, frames, path);
     } catch (...) {
         ::close(fd);
         throw;
     }
     if (::close(fd) != 0) throwPlatform("Cannot write", path, errno);
+    return clipped;
+}
+
+std::optional<ConverterOutput> readConverterOutput(const std::string& path) {
+    int error = 0;
+    const std::optional<Bytes> bytes = readFile(path, error);
+    if (!bytes) throwPlatform("Cannot read", path, error);
+    return parse(*bytes);
 }
 
 SignalChannels readInt24WAV(const std::string& path, int expectedChannels) {
     int error = 0;
     const std::optional<Bytes> bytes = readFile(path, error);
     if (!bytes) throwPlatform("Cannot read", path, error);
-    std::optional<SignalChannels> out = decodePCM(*bytes, expectedChannels, 24);
+    std::optional<SignalChannels> out = samplesOf(*bytes, expectedChannels, 24);
     if (!out) throw SSRCRunnerError(SSRCRunnerError::Kind::badOutput);
     return std::move(*out);
 }
@@ -220,7 +247,7 @@ std::optional<SignalChannels> readInt16WAV(const std::string& path, int expected
     int error = 0;
     const std::optional<Bytes> bytes = readFile(path, error);
     if (!bytes) return std::nullopt;
-    return decodePCM(*bytes, expectedChannels, 16);
+    return samplesOf(*bytes, expectedChannels, 16);
 }
 
 } // namespace sonteva::SSRCRunner

@@ -1,7 +1,10 @@
 // A stand-in for the ssrc_hp converter: its command line, linear interpolation for the rate,
 // first-order error feedback for the shapers, and switches (FAKE_SSRC_MODE) for the ways
-// the converter or its output go wrong. FAKE_SSRC_LOG, when set, names a file that
-// receives the arguments (or, when hanging, the process id).
+// the converter or its output go wrong. Like the converter it reads its 32-bit input at
+// full scale 2147483647, writes at 2^(bits-1) - 1 (8388607, 32767), clamps to the integer
+// range and adds a tail of two frames to round(n·out/in). FAKE_SSRC_LOG, when set, names a
+// file that receives the arguments (or, when hanging, the process id); FAKE_SSRC_KEEP names
+// a folder that receives a copy of each output as out-<bits>.wav.
 #include <signal.h>
 #include <unistd.h>
 
@@ -104,32 +107,44 @@ bool shaperExists(long shaper, long rate) {
            (common || rate == 88200 || rate == 96000 || rate == 192000);
 }
 
-void writeOutput(const Options& o, const Channels& y, bool oddChunks) {
-    const uint32_t channels = static_cast<uint32_t>(y.size()), width = o.bits / 8;
-    const double full = o.bits == 24 ? 8388607.0 : 32768.0, top = o.bits == 24 ? full : 32767.0;
+struct Faults {
+    bool oddChunks = false, doubled = false, truncated = false;
+    long labelledRate = 0; // 0: the rate converted to
+    long bits = 0;         // 0: the word length asked for
+};
+
+void writeOutput(const Options& o, const Channels& y, const Faults& f) {
+    const long bits = f.bits ? f.bits : o.bits;
+    const uint32_t channels = static_cast<uint32_t>(y.size()), width = bits / 8;
+    const double full = bits == 24 ? 8388607.0 : 32767.0;
     const bool shaped = o.shaper >= 0 && shaperExists(o.shaper, o.rate);
     std::string data;
     std::vector<double> error(y.size(), 0.0);
     for (size_t i = 0; i < (y.empty() ? 0 : y[0].size()); ++i)
         for (size_t c = 0; c < y.size(); ++c) {
             const double wanted = y[c][i] * full - (shaped ? error[c] : 0.0);
-            const double q = std::fmax(-top - 1, std::fmin(top, std::round(wanted)));
+            const double q = std::fmax(-full - 1, std::fmin(full, std::round(wanted)));
             error[c] = q - wanted;
             put(data, static_cast<uint32_t>(static_cast<int32_t>(q)), static_cast<int>(width));
         }
+    if (f.doubled) data += data;
+    const uint32_t rate = uint32_t(f.labelledRate ? f.labelledRate : o.rate);
     std::string b = "WAVE";
-    if (oddChunks) b += std::string("LIST\5\0\0\0INFOx\0", 14);
+    if (f.oddChunks) b += std::string("LIST\5\0\0\0INFOx\0", 14);
     b += "fmt ";
-    for (uint32_t v :
-         {16u, 1u | channels << 16, uint32_t(o.rate), uint32_t(o.rate) * channels * width,
-          channels * width | uint32_t(o.bits) << 16})
+    for (uint32_t v : {16u, 1u | channels << 16, rate, rate * channels * width,
+                       channels * width | uint32_t(bits) << 16})
         put(b, v, 4);
-    if (oddChunks) b += std::string("odd \3\0\0\0abc\0", 12);
+    if (f.oddChunks) b += std::string("odd \3\0\0\0abc\0", 12);
     b += "data";
     put(b, static_cast<uint32_t>(data.size()), 4);
     std::string riff = "RIFF";
     put(riff, static_cast<uint32_t>(b.size() + data.size()), 4);
+    if (f.truncated) data.resize(data.size() / 2 + 1); // the header still counts all of it
     std::ofstream(o.out, std::ios::binary) << riff << b << data;
+    if (const char* keep = std::getenv("FAKE_SSRC_KEEP"))
+        std::ofstream(std::string(keep) + "/out-" + std::to_string(bits) + ".wav", std::ios::binary)
+            << riff << b << data;
 }
 
 } // namespace
@@ -168,10 +183,22 @@ int main(int argc, char** argv) {
         std::ofstream(o.out, std::ios::binary) << std::string(300, 'Z');
         return 0;
     }
-    Channels y = resample(x, inRate, o.rate, mode == "short" ? -2 : 2);
+    // Wrong output, each with exit status 0: lengths off by a few frames, doubled data, a
+    // file cut in half, a rate converted to or labelled wrongly, a channel too many or too
+    // few, the other word length.
+    const long tail = mode == "short" ? -2 : mode == "long" ? 3 : mode == "exact" ? 0 : 2;
+    const long rate = mode == "wrongrate" ? o.rate / 2 : o.rate;
+    Channels y = resample(x, inRate, rate, tail);
     if (mode == "channels") y.push_back(y[0]);
+    if (mode == "mono" && y.size() > 1) y.pop_back();
     if (o.shaper >= 0 && !shaperExists(o.shaper, o.rate))
         std::fprintf(stderr, "Noise shaper %ld is not available.\n", o.shaper);
-    writeOutput(o, y, mode == "chunks");
+    Faults f;
+    f.oddChunks = mode == "chunks";
+    f.doubled = mode == "doubled";
+    f.truncated = mode == "truncated";
+    f.labelledRate = mode == "wrongrate" ? rate : mode == "mislabelled" ? inRate + 1 : 0;
+    f.bits = mode == "otherbits" ? 40 - o.bits : 0;
+    writeOutput(o, y, f);
     return 0;
 }

@@ -1,7 +1,9 @@
 // The two external adapters. libsoxr runs for real. r8brain-free-src is not in this build,
 // so its bridge is compiled here against a stand-in with the library's interface and a
-// predictable rule: after `seen` inputs it has released floor((seen - 100)·dst/src)
-// outputs, output j being input floor(j·src/dst).
+// predictable rule: after `seen` inputs it has released floor((seen - latency)·dst/src)
+// outputs, output j being input floor(j·src/dst). Like the library it releases about
+// ratio × input per call and holds back its latency; with `burst` set it releases only
+// when `seen` crosses a multiple of it, as the library does with its own block size.
 #include "dsp/test_support.h"
 #include "engines/external_engines.h"
 #include "engines/r8b_bridge_impl.h"
@@ -25,6 +27,7 @@ struct BridgeCall {
 struct StandInState {
     bool throwOnConstruct = false, throwOnProcess = false;
     int failCall = -1; // this process call reports a negative count; -2: every call
+    int64_t latency = 100, burst = 0;
     double src = 0, dst = 0, transBand = 0;
     int maxInLen = 0;
     std::vector<int> lengths;      // calls reaching the stand-in
@@ -46,7 +49,9 @@ public:
         if (standIn.throwOnProcess) throw std::runtime_error("library fault");
         if (standIn.failCall == -2 || standIn.failCall == call) return -1;
         seen_.insert(seen_.end(), ip, ip + length);
-        const int64_t ready = std::max<int64_t>(0, (std::ssize(seen_) - 100) * dst_ / src_);
+        int64_t seen = std::ssize(seen_);
+        if (standIn.burst > 0) seen -= seen % standIn.burst;
+        const int64_t ready = std::max<int64_t>(0, (seen - standIn.latency) * dst_ / src_);
         out_.clear();
         for (; produced_ < ready; ++produced_)
             out_.push_back(seen_[static_cast<size_t>(produced_ * src_ / dst_)]);
@@ -107,11 +112,17 @@ TEST_F(R8brain, BridgeStagingCapacityAndFailures) {
     EXPECT_EQ(fakeProcess(h, x.data(), 1001, out.data(), 4000), -1);
     EXPECT_TRUE(standIn.lengths.empty());
     EXPECT_EQ(std::count(out.begin(), out.end(), -7.0), 4000);
-    // 1000 samples release (1000 - 100)·2 = 1800 outputs; a capacity of 500 keeps 500.
+    // 1000 samples release (1000 - 100)·2 = 1800 outputs; a capacity of 500 takes 500 and
+    // the rest waits, in order, for the calls that follow, with or without new input.
     EXPECT_EQ(fakeProcess(h, x.data(), 1000, out.data(), 500), 500);
-    expectStandInOutput({out.begin(), out.begin() + 500}, x, 1, 2);
     EXPECT_EQ(out[500], -7.0);
-    standIn.failCall = 1;
+    EXPECT_EQ(fakeProcess(h, x.data(), 0, out.data() + 500, 1000), 1000);
+    EXPECT_EQ(fakeProcess(h, x.data(), 10, out.data() + 1500, 2000), 320); // 300 held + 20 new
+    EXPECT_EQ(fakeProcess(h, x.data(), 0, out.data() + 1820, 2000), 0);
+    EXPECT_EQ(standIn.lengths, (std::vector<int>{1000, 10})); // draining never calls it
+    expectStandInOutput({out.begin(), out.begin() + 1820}, x, 1, 2);
+    EXPECT_EQ(out[1820], -7.0);
+    standIn.failCall = 2;
     EXPECT_EQ(fakeProcess(h, x.data(), 10, out.data(), 500), -1);
     standIn.throwOnProcess = true;
     EXPECT_EQ(fakeProcess(h, x.data(), 10, out.data(), 500), -1);
@@ -141,12 +152,40 @@ TEST_F(R8brain, FlushCompletesTheRoundedLength) {
     expectStandInOutput(y, x, 44100, 48000);
     ASSERT_EQ(standIn.calls.size(), 2u); // the tail: one block of 8192 zeros
     EXPECT_EQ(standIn.calls[1].n, 8192);
-    EXPECT_EQ(standIn.calls[1].cap, 16384);
+    EXPECT_EQ(standIn.calls[1].cap, 8916 + 8192); // room for all 8192·48000/44100 of them
     EXPECT_TRUE(engine->flush().empty());
 
     // Halves round away from zero: 1001 samples at half the rate give 501.
     auto half = R8brainResampler::create(96000, 48000, kFake);
     EXPECT_EQ(test::runSplit(*half, ramp(1001), {1001}).size(), 501u);
+}
+
+// The held-back latency is thousands of output samples at large ratios, more than any
+// fixed flush buffer; bursts exceed the room a call reserves for ratio × input.
+TEST_F(R8brain, EveryRatioDeliversItsWholeTail) {
+    struct Case {
+        int64_t src, dst, latency, burst;
+    };
+    const std::vector<Case> cases = {
+        {44100, 384000, 2500, 0}, {32000, 352800, 1900, 0},    {22050, 192000, 2500, 0},
+        {8000, 384000, 2400, 0},  {8000, 384000, 2400, 30000}, {44100, 48000, 2500, 20000},
+        {384000, 8000, 2400, 0},  {1000, 768000, 3000, 0},     {44100, 44101, 0, 0}};
+    for (const auto& [src, dst, latency, burst] : cases) {
+        SCOPED_TRACE(std::to_string(src) + " -> " + std::to_string(dst) + ", burst " +
+                     std::to_string(burst));
+        standIn = {};
+        standIn.latency = latency;
+        standIn.burst = burst;
+        auto engine = R8brainResampler::create(src, dst, kFake);
+        ASSERT_NE(engine, nullptr);
+        const std::vector<double> x = ramp(src == 1000 ? 5003 : 70001);
+        const std::vector<double> y = test::runSplit(*engine, x, {1000, 69001});
+        const auto want = static_cast<int64_t>(std::floor(double(x.size()) * dst / src + 0.5));
+        EXPECT_EQ(std::ssize(y), want);
+        EXPECT_EQ(engine->totalOut(), want);
+        expectStandInOutput(y, x, src, dst); // the real samples up to the last, never zeros
+        EXPECT_TRUE(engine->flush().empty());
+    }
 }
 
 TEST_F(R8brain, LongBlocksGoInChunksOfAtMost65536) {
@@ -186,6 +225,30 @@ TEST(R8brainBuild, WithoutTheLibraryEveryPairIsRefused) {
     double x = 0, y = 0;
     EXPECT_EQ(sonteva_r8b_process(nullptr, &x, 1, &y, 1), -1);
 }
+
+#ifdef SONTEVA_WITH_R8BRAIN
+// The library itself: DC through its linear-phase low-pass reads at least half its level
+// from the first output sample to the last (half the filter still covers the signal at
+// either end); a lost tail would read as exact zeros.
+TEST(R8brainBuild, TheLibraryDeliversEveryFrameAtEveryRatio) {
+    ASSERT_TRUE(r8brainBuiltIn());
+    const std::vector<std::pair<int64_t, int64_t>> pairs = {
+        {44100, 384000}, {32000, 352800}, {22050, 192000}, {8000, 384000},
+        {384000, 8000},  {44100, 48000},  {96000, 44100},  {48000, 48001}};
+    for (const auto& [src, dst] : pairs) {
+        SCOPED_TRACE(std::to_string(src) + " -> " + std::to_string(dst));
+        auto engine = R8brainResampler::create(src, dst);
+        ASSERT_NE(engine, nullptr);
+        const std::vector<double> x(static_cast<size_t>(src / 3 + 7), 0.5);
+        const std::vector<double> y = test::runSplit(*engine, x, {4096, 65539});
+        ASSERT_EQ(std::ssize(y),
+                  static_cast<int64_t>(std::floor(double(x.size()) * dst / src + 0.5)));
+        for (size_t j = 0; j < y.size(); ++j)
+            ASSERT_GT(y[j], 0.2) << "output " << j << " of " << y.size();
+        EXPECT_NEAR(y[y.size() / 2], 0.5, 1e-4);
+    }
+}
+#endif
 
 // ---- libsoxr ----------------------------------------------------------------------------
 

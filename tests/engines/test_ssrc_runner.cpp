@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 using namespace sonteva;
 namespace fs = std::filesystem;
@@ -118,9 +119,15 @@ TEST(SSRCWav, ReadersWalkExtraAndOddSizedChunks) {
     const std::string data24 = le(0x7FFFFF, 3) + le(0x800000, 3) + le(1, 3) + le(0xFFFFFF, 3);
     put(d.file("24.wav"),
         wav({{"LIST", "INFOx"}, {"fmt ", fmtBody(2, 24)}, {"odd ", "abc"}, {"data", data24}}));
-    const double k = 1.1920930376163766e-07;
+    // Full scale 2^23: every integer comes back as itself when stored at 24 bits.
+    const double k = 1.0 / 8388608;
     const SignalChannels y = SSRCRunner::readInt24WAV(d.file("24.wav"), 2);
-    EXPECT_EQ(y, SignalChannels({{8388607 * k, 1 * k}, {-8388608 * k, -1 * k}}));
+    EXPECT_EQ(y, SignalChannels({{8388607 * k, 1 * k}, {-1.0, -1 * k}}));
+    const auto figures = SSRCRunner::readConverterOutput(d.file("24.wav"));
+    ASSERT_TRUE(figures);
+    EXPECT_EQ(std::tuple(figures->channels, figures->bits, figures->sampleRate),
+              std::tuple(2, 24, int64_t{44100}));
+    EXPECT_EQ(figures->samples, y);
 
     put(d.file("16.wav"), wav({{"fmt ", fmtBody(1, 16)},
                                {"LIST", "x"},
@@ -180,7 +187,7 @@ class SSRCRunnerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* name : {"SONTEVA_RESOURCE_DIR", "SONTEVA_SSRC", "TMPDIR", "PATH",
-                                 "FAKE_SSRC_MODE", "FAKE_SSRC_LOG"})
+                                 "FAKE_SSRC_MODE", "FAKE_SSRC_LOG", "FAKE_SSRC_KEEP"})
             saved_.emplace_back(name, std::getenv(name)
                                           ? std::optional<std::string>(std::getenv(name))
                                           : std::nullopt);
@@ -284,7 +291,8 @@ TEST_F(SSRCRunnerTest, EveryFailureHasItsErrorAndDitherYieldsNothing) {
         {"badutf8", "SSRC failed: exit 2"},
         {"crash", "SSRC failed: terminated by signal 11"},
         {"garbage", "SSRC produced unreadable output"},
-        {"channels", "SSRC produced unreadable output"},
+        {"otherbits",
+         "SSRC produced unreadable output (16-bit samples where 24-bit samples were expected)"},
         {"nooutput", "Cannot read out.wav: No such file or directory"}};
     for (const auto& [name, text] : cases) {
         mode(name);
@@ -300,6 +308,53 @@ TEST_F(SSRCRunnerTest, EveryFailureHasItsErrorAndDitherYieldsNothing) {
     ::unsetenv("FAKE_SSRC_MODE");
     EXPECT_THROW(SSRCRunner::convert(x, 44100, 48000), AudioError);
     EXPECT_FALSE(SSRCRunner::dither16(x, 44100, 0));
+}
+
+// Output that reads well but is not what was asked for: the call fails with the figures,
+// for the noise shaper too (a fallback would hide the fault). 200 frames at 44.1 kHz make
+// 218 at 48 kHz; the converter may add a tail of up to two frames.
+TEST_F(SSRCRunnerTest, OutputOfTheWrongShapeFailsWithItsFigures) {
+    const SignalChannels x = tone(200, 44100);
+    const std::string at48 = " Hz; 218 frames at 48000 Hz were expected for 200 frames at 44100 Hz";
+    const std::string at441 = " Hz; 200 frames at 44100 Hz were expected";
+    struct Case {
+        const char* mode;
+        std::string convert, dither; // empty: accepted
+    };
+    const std::vector<Case> cases = {{"exact", "", ""},
+                                     {"long", "SSRC returned 221 frames at 48000" + at48,
+                                      "SSRC returned 203 frames at 44100" + at441},
+                                     {"short", "SSRC returned 216 frames at 48000" + at48,
+                                      "SSRC returned 198 frames at 44100" + at441},
+                                     {"doubled", "SSRC returned 440 frames at 48000" + at48,
+                                      "SSRC returned 404 frames at 44100" + at441},
+                                     {"truncated", "SSRC returned 110 frames at 48000" + at48,
+                                      "SSRC returned 101 frames at 44100" + at441},
+                                     {"wrongrate", "SSRC returned 111 frames at 24000" + at48,
+                                      "SSRC returned 102 frames at 22050" + at441},
+                                     {"mislabelled", "SSRC returned 220 frames at 44101" + at48,
+                                      "SSRC returned 202 frames at 44101" + at441},
+                                     {"channels", "SSRC returned 3 channels; 2 were expected",
+                                      "SSRC returned 3 channels; 2 were expected"},
+                                     {"mono", "SSRC returned 1 channel; 2 were expected",
+                                      "SSRC returned 1 channel; 2 were expected"}};
+    for (const auto& [name, convertText, ditherText] : cases) {
+        SCOPED_TRACE(name);
+        mode(name);
+        for (const bool dither : {false, true}) {
+            const std::string& text = dither ? ditherText : convertText;
+            try {
+                const auto y = dither ? SSRCRunner::dither16(x, 44100, 0)
+                                      : std::optional(SSRCRunner::convert(x, 44100, 48000));
+                ASSERT_TRUE(y) << "fell back";
+                EXPECT_EQ(text, "") << "accepted";
+                EXPECT_EQ((*y)[1].size(), dither ? 200u : 218u);
+            } catch (const SSRCRunnerError& e) {
+                EXPECT_EQ(e.kind(), Kind::wrongOutput);
+                EXPECT_EQ(e.what(), text);
+            }
+        }
+    }
 }
 
 TEST_F(SSRCRunnerTest, OddChunksAndAChattyChildStillSucceed) {
@@ -320,26 +375,67 @@ TEST_F(SSRCRunnerTest, Dither16LengthsValuesAndMissingShapers) {
     ASSERT_EQ(y->size(), 2u);
     for (size_t c = 0; c < 2; ++c) {
         ASSERT_EQ((*y)[c].size(), 1000u);
-        for (size_t i = 0; i < 1000; ++i) {
-            ASSERT_NEAR((*y)[c][i], x[c][i], 1.001 / 32768) << i;
-            ASSERT_EQ((*y)[c][i] * 32768, std::round((*y)[c][i] * 32768)) << i;
-        }
+        for (size_t i = 0; i < 1000; ++i) // the converter's own scale, shaped within a step
+            ASSERT_NEAR((*y)[c][i] * 32768, x[c][i] * 32767, 1.0) << i;
     }
-    mode("short"); // 998 frames
-    const auto shortened = SSRCRunner::dither16(x, 44100, 2);
-    ASSERT_TRUE(shortened);
-    EXPECT_EQ((*shortened)[1].size(), 1000u);
-    EXPECT_NEAR((*shortened)[1][997], 0.3, 1e-4);
-    EXPECT_EQ((*shortened)[1][998], 0.0);
-    EXPECT_EQ((*shortened)[1][999], 0.0);
 
-    ::unsetenv("FAKE_SSRC_MODE");
     const std::vector<std::tuple<int, int, bool>> shapers = {
         {44100, 6, true}, {48000, 6, true},  {88200, 6, false},  {96000, 6, false},
         {96000, 2, true}, {192000, 0, true}, {176400, 0, false}, {384000, 2, false}};
     for (const auto& [fs, shaper, exists] : shapers)
         EXPECT_EQ(SSRCRunner::dither16(tone(50, fs), fs, shaper).has_value(), exists)
             << fs << " " << shaper;
+}
+
+namespace {
+
+// The converter's integers, read straight from the bytes of a copy of its output.
+std::vector<std::vector<int32_t>> integersOf(const std::string& path, int bits) {
+    const std::string b = slurp(path);
+    const size_t channels = at(b, 22, 2), width = static_cast<size_t>(bits) / 8;
+    std::vector<std::vector<int32_t>> ints(channels);
+    for (size_t p = 44, i = 0; p + width <= b.size(); p += width, ++i) {
+        const int shift = 32 - bits;
+        ints[i % channels].push_back(static_cast<int32_t>(at(b, p, int(width)) << shift) >> shift);
+    }
+    return ints;
+}
+
+} // namespace
+
+// Both directions keep the converter's integers: v/8388608 (v/32768) are exactly the
+// values a 24-bit (16-bit) writer stores as v. The clamp for its integer input is counted.
+TEST_F(SSRCRunnerTest, TheConvertersIntegersComeBackUnchanged) {
+    ::setenv("FAKE_SSRC_KEEP", root_.path().c_str(), 1);
+    SignalChannels x = tone(3000, 44100);
+    for (size_t i = 0; i < 3000; ++i) // beyond full scale in places, both ways
+        x[1][i] = 1.4 * std::sin(2 * M_PI * 50.0 * static_cast<double>(i) / 44100);
+    int64_t over = 0;
+    for (double v : x[1])
+        over += v > 1.0 || v < -1.0 - 1.0 / 2147483647;
+    ASSERT_GT(over, 500);
+
+    int64_t clipped = -1;
+    const SignalChannels y = SSRCRunner::convert(x, 44100, 96000, &clipped);
+    EXPECT_EQ(clipped, over);
+    const auto ints24 = integersOf(root_.file("out-24.wav"), 24);
+    ASSERT_EQ(ints24.size(), 2u);
+    ASSERT_EQ(ints24[1].size(), 6531u + 2); // round(3000·96000/44100) and the tail
+    EXPECT_EQ(*std::max_element(ints24[1].begin(), ints24[1].end()), 8388607);
+    for (size_t c = 0; c < 2; ++c)
+        for (size_t i = 0; i < ints24[c].size(); ++i)
+            ASSERT_EQ(y[c][i] * 8388608, ints24[c][i]) << c << " " << i;
+
+    const auto shaped = SSRCRunner::dither16(x, 44100, 6);
+    ASSERT_TRUE(shaped);
+    const auto ints16 = integersOf(root_.file("out-16.wav"), 16);
+    for (size_t c = 0; c < 2; ++c)
+        for (size_t i = 0; i < 3000; ++i)
+            ASSERT_EQ((*shaped)[c][i] * 32768, ints16[c][i]) << c << " " << i;
+    ::unsetenv("FAKE_SSRC_KEEP");
+
+    SSRCRunner::convert(x, 44100, 44100, &clipped); // nothing converted, nothing clipped
+    EXPECT_EQ(clipped, 0);
 }
 
 TEST_F(SSRCRunnerTest, AHangingChildIsStoppedAtTheTimeLimit) {
