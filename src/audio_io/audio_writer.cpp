@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <new>
 #include <optional>
@@ -58,6 +60,8 @@ private:
     std::vector<uint8_t> metadataChunks() const;
     // Stores the metadata once the audio is complete.
     void finishMetadata();
+    // Appends AIFF's odd-sized chunks behind the sound data.
+    void appendAiffChunks();
 
     // Declared first so that it is destroyed last, after the encoder has let go of it.
     PartFile part_;
@@ -106,6 +110,8 @@ void AudioStreamWriter::Impl::finishMetadata() {
         part_.writeAt(riff_->metadataOffset(), bytes.data(), bytes.size());
         return;
     }
+    if (format_ == AudioFormat::aiff) appendAiffChunks();
+    if (bytes.empty()) return;
     const auto layout = chunks::layoutOf(part_.fd());
     for (const auto& chunk : chunks::walk(part_.fd(), layout)) {
         if (chunk.id != kPlaceholderId) continue;
@@ -118,6 +124,25 @@ void AudioStreamWriter::Impl::finishMetadata() {
         return;
     }
     throw AudioError("The encoder left no room for the metadata");
+}
+
+void AudioStreamWriter::Impl::appendAiffChunks() {
+    const std::vector<uint8_t> after = aiffMetadataChunks(*metadata_, AiffPlace::afterSound);
+    if (after.empty()) return;
+    struct stat st {};
+    if (::fstat(part_.fd(), &st) != 0) throw AudioError(std::strerror(errno));
+    uint64_t end = static_cast<uint64_t>(st.st_size);
+    if (end % 2 == 1) { // the pad byte of an odd-sized sound data chunk
+        const uint8_t pad = 0;
+        part_.writeAt(end++, &pad, 1);
+    }
+    if (end + after.size() - 8 > 0xFFFFFFFFull)
+        throw AudioError("The AIFF's metadata does not fit within its 4 GiB limit");
+    part_.writeAt(end, after.data(), after.size());
+    const uint64_t form = end + after.size() - 8;
+    const uint8_t size[4] = {uint8_t(form >> 24), uint8_t(form >> 16), uint8_t(form >> 8),
+                             uint8_t(form)};
+    part_.writeAt(4, size, 4);
 }
 
 void AudioStreamWriter::Impl::abandon(const std::string& reason) {

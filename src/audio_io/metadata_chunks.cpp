@@ -76,12 +76,20 @@ Bytes cueChunks(const std::vector<Marker>& markers) {
         putLE(id, m.id, 4);
         if (!m.name.empty()) putTextItem(adtl, "labl", id, m.name);
         if (!m.note.empty()) putTextItem(adtl, "note", id, m.note);
-        if (m.length > 0) {
+        if (m.length > 0 || m.region) {
+            const RegionText region = m.region.value_or(RegionText{});
             Bytes ltxt = id;
             putLE(ltxt, clamp32(m.length), 4);
-            putText(ltxt, "rgn ");
-            putLE(ltxt, 0, 8); // country, language, dialect, code page
+            putText(ltxt, (region.purpose + "    ").substr(0, 4));
+            for (uint16_t v : {region.country, region.language, region.dialect, region.codePage})
+                putLE(ltxt, v, 2);
+            if (!region.text.empty()) putText(ltxt, region.text), ltxt.push_back(0);
             putChunk(adtl, "ltxt", ltxt, false);
+        }
+        for (const Bytes& file : m.files) {
+            Bytes body = id;
+            body.insert(body.end(), file.begin(), file.end());
+            putChunk(adtl, "file", body, false);
         }
     }
     putChunk(out, "cue ", cue, false);
@@ -111,10 +119,14 @@ Bytes riffMetadataChunks(const Metadata& m, const LoudnessSummary* loudness) {
     return out;
 }
 
-Bytes aiffMetadataChunks(const Metadata& m) {
+Bytes aiffMetadataChunks(const Metadata& m, AiffPlace place) {
     Bytes out;
+    const bool after = place == AiffPlace::afterSound;
+    const auto add = [&](const std::string& id, const Bytes& body) {
+        if ((body.size() % 2 == 1) == after) putChunk(out, id, body, true);
+    };
     for (const auto& [id, value] : m.text)
-        putChunk(out, id, Bytes(value.begin(), value.end()), true);
+        add(id, Bytes(value.begin(), value.end()));
     if (!m.markers.empty()) {
         Bytes mark;
         putBE(mark, std::min<size_t>(m.markers.size(), 0xFFFF), 2);
@@ -127,11 +139,11 @@ Bytes aiffMetadataChunks(const Metadata& m) {
             putText(mark, marker.name.substr(0, length));
             if ((length + 1) & 1) mark.push_back(0); // a Pascal string fills an even count
         }
-        putChunk(out, "MARK", mark, true);
+        add("MARK", mark);
     }
     for (const RawChunk& c : m.chunks)
-        putChunk(out, c.id, c.body, true);
-    if (!m.id3.empty()) putChunk(out, "ID3 ", m.id3, true);
+        add(c.id, c.body);
+    if (!m.id3.empty()) add("ID3 ", m.id3);
     return out;
 }
 
@@ -228,14 +240,15 @@ void rewriteFlacMetadata(int fd, const Metadata& m, int64_t frames) {
             out.emplace_back(b.type, b.body); // stream information, seek table
         }
     }
+    vendor.resize(std::min(vendor.size(), kFlacVendorRoom));
     out.emplace_back(4, vorbisComment(vendor, m.text));
     if (m.cueSheet) out.emplace_back(5, cueSheet(*m.cueSheet, frames));
     for (const auto& picture : m.pictures)
         out.emplace_back(6, picture);
     for (const RawChunk& c : m.chunks)
         if (c.id == "APPL") out.emplace_back(2, c.body);
-    // A block declares its length in 24 bits; nothing this system carries comes near it.
-    std::erase_if(out, [](const auto& b) { return b.second.size() > 0xFFFFFF; });
+    // A block declares its length in 24 bits: the carry left out (and named) what is longer.
+    std::erase_if(out, [](const auto& b) { return b.second.size() > kFlacBlockLimit; });
     Bytes header = {'f', 'L', 'a', 'C'};
     for (size_t i = 0; i < out.size(); ++i) {
         header.push_back(uint8_t(out[i].first | (i + 1 == out.size() ? 0x80 : 0)));

@@ -13,7 +13,17 @@ namespace sonteva {
 // `loudness` null: the version-2 bext fields stay "not calculated"; the size of the result
 // does not depend on it.
 std::vector<uint8_t> riffMetadataChunks(const Metadata& m, const LoudnessSummary* loudness);
-std::vector<uint8_t> aiffMetadataChunks(const Metadata& m);
+// AIFF readers that skip a chunk by its size field alone lose their way after an odd-sized
+// one, and never find the sound data if it comes first: chunks of an odd size go after the
+// sound data, the others in front of it.
+enum class AiffPlace { beforeSound, afterSound };
+std::vector<uint8_t> aiffMetadataChunks(const Metadata& m,
+                                        AiffPlace place = AiffPlace::beforeSound);
+
+// A FLAC metadata block holds at most this many bytes (a 24-bit length).
+inline constexpr size_t kFlacBlockLimit = 0xFFFFFF;
+// Room kept in the Vorbis comment block for the encoder's vendor string, which is cut to it.
+inline constexpr size_t kFlacVendorRoom = 256;
 
 // A chunk of `total` bytes (at least 8, even) that readers skip: RIFF "JUNK", AIFF "FLLR".
 std::vector<uint8_t> fillerChunk(uint64_t total, bool aiff);

@@ -18,7 +18,8 @@ int reductionBits(const ConversionJob& job) {
 }
 
 CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, int64_t fsIn,
-                            int channels, const std::string& appliedDither) {
+                            int channels, const std::string& appliedDither,
+                            double offsetFrames) {
     CarryTarget target;
     target.format = job.format;
     target.bitDepth = job.bitDepth;
@@ -27,13 +28,14 @@ CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, in
     target.channels = channels;
     target.algorithm = job.quality.toStdString();
     target.dither = appliedDither;
+    target.offset = offsetFrames;
     return carryMetadata(source, target);
 }
 
 LoudnessSummary loudnessSummary(const MeasuredLevels& levels) {
     LoudnessSummary s;
     s.integrated = levels.integratedLoudness;
-    s.range = levels.loudnessRange;
+    s.range = levels.loudnessRange; // NaN where none was measured: "not calculated"
     s.maxTruePeak = decibels(levels.truePeak);
     s.maxMomentary = levels.maxMomentary;
     s.maxShortTerm = levels.maxShortTerm;

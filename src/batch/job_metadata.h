@@ -16,9 +16,12 @@ namespace sonteva {
 int reductionBits(const ConversionJob& job);
 
 // The source's metadata for this job's output; `appliedDither` names the dither the
-// samples actually received, for the coding history.
+// samples actually received, for the coding history. `offsetFrames`: where the output
+// holds the source's first frame (an engine's delay, in output frames); the positions in
+// the audio move with it (see CarryTarget::offset).
 CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, int64_t fsIn,
-                            int channels, const std::string& appliedDither);
+                            int channels, const std::string& appliedDither,
+                            double offsetFrames = 0);
 
 LoudnessSummary loudnessSummary(const MeasuredLevels& levels);
 
