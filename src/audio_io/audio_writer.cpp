@@ -12,8 +12,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <optional>
 

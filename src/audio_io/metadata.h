@@ -25,10 +25,10 @@ struct RegionText {
 
 struct Marker {
     uint32_t id = 0;
-    int64_t position = 0; // frames from the start
-    std::string name;     // RIFF labl, AIFF marker name
-    std::string note;     // RIFF note
-    int64_t length = 0;   // RIFF ltxt: the frames of a region; 0 for a point
+    int64_t position = 0;                    // frames from the start
+    std::string name;                        // RIFF labl, AIFF marker name
+    std::string note;                        // RIFF note
+    int64_t length = 0;                      // RIFF ltxt: the frames of a region; 0 for a point
     std::optional<RegionText> region;        // the source had an ltxt for this cue point
     std::vector<std::vector<uint8_t>> files; // RIFF adtl "file": media type and data
 };

@@ -99,18 +99,37 @@ struct Range {
 std::vector<Range> elements(const std::string& xml, const std::string& name) {
     std::vector<Range> out;
     const std::string open = "<" + name, close = "</" + name + ">";
+    // Each search starts past the last find, so that a hostile body costs one pass.
     for (size_t at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
         const size_t after = at + open.size();
         if (after >= xml.size() ||
             (xml[after] != '>' && !std::isspace(static_cast<unsigned char>(xml[after]))))
             continue; // a longer name that begins alike
         const size_t gt = xml.find('>', after);
-        if (gt == std::string::npos || xml[gt - 1] == '/') continue; // an empty element
+        if (gt == std::string::npos) break;
+        if (xml[gt - 1] == '/') continue; // an empty element
         const size_t end = xml.find(close, gt + 1);
-        if (end == std::string::npos) continue;
+        if (end == std::string::npos) break;
         out.push_back({gt + 1, end});
+        at = end;
     }
     return out;
+}
+
+// The xml with the text of each range replaced by textFor(range), in one pass.
+template <typename TextFor>
+void rewrite(std::string& xml, const std::vector<Range>& ranges, TextFor&& textFor) {
+    if (ranges.empty()) return;
+    std::string out;
+    out.reserve(xml.size());
+    size_t at = 0;
+    for (const Range& r : ranges) {
+        out.append(xml, at, r.begin - at);
+        out += textFor(r);
+        at = r.end;
+    }
+    out.append(xml, at);
+    xml = std::move(out);
 }
 
 std::optional<uint64_t> number(const std::string& xml, const Range& r) {
@@ -132,9 +151,7 @@ std::optional<uint64_t> firstNumber(const std::string& xml, const std::string& n
 
 // Sets the text of every element called `name`.
 void setText(std::string& xml, const std::string& name, const std::string& text) {
-    const auto found = elements(xml, name);
-    for (auto r = found.rbegin(); r != found.rend(); ++r)
-        xml.replace(r->begin, r->end - r->begin, text);
+    rewrite(xml, elements(xml, name), [&](const Range&) { return text; });
 }
 
 std::string escaped(const std::string& text) {
@@ -159,21 +176,23 @@ void setPair(std::string& xml, const std::string& low, const std::string& high, 
 
 // Sync points are positions in the file: they move with the sound.
 void placeSyncPoints(std::string& xml, const CarryTarget& t, Losses& lost) {
-    const auto points = elements(xml, "SYNC_POINT");
-    for (auto p = points.rbegin(); p != points.rend(); ++p) {
-        std::string inner = xml.substr(p->begin, p->end - p->begin);
+    size_t early = 0;
+    rewrite(xml, elements(xml, "SYNC_POINT"), [&](const Range& r) {
+        std::string inner = xml.substr(r.begin, r.end - r.begin);
         if (const auto stored = pair(inner, "SYNC_POINT_LOW", "SYNC_POINT_HIGH")) {
             const int64_t at = placed(int64_t(std::min<uint64_t>(*stored, INT64_MAX)), t);
-            if (at < 0)
-                lost.push_back("the place of iXML sync point " + grouped(*stored) +
-                               " (before the first frame; 0 is written)");
+            early += at < 0;
             setPair(inner, "SYNC_POINT_LOW", "SYNC_POINT_HIGH", uint64_t(std::max<int64_t>(at, 0)));
         }
         if (const auto length = firstNumber(inner, "SYNC_POINT_EVENT_DURATION"))
             setText(inner, "SYNC_POINT_EVENT_DURATION",
-                    std::to_string(rescalePosition(int64_t(*length), t.fsIn, t.fsOut)));
-        xml.replace(p->begin, p->end - p->begin, inner);
-    }
+                    std::to_string(rescalePosition(int64_t(std::min<uint64_t>(*length, INT64_MAX)),
+                                                   t.fsIn, t.fsOut)));
+        return inner;
+    });
+    if (early > 0)
+        lost.push_back("the places of " + grouped(early) +
+                       " iXML sync points before the first frame (0 is written)");
 }
 
 // The time of the first frame, twice: as bext states it, and as samples since midnight at

@@ -27,10 +27,10 @@ struct TagForms {
     bool alsoId3;
 };
 constexpr TagForms kForms[] = {
-    {"TITLE", "INAM", "NAME", false},     {"ARTIST", "IART", "AUTH", false},
-    {"COPYRIGHT", "ICOP", "(c) ", false}, {"COMMENT", "ICMT", "ANNO", false},
-    {"DATE", "ICRD", nullptr, false},     {"ALBUM", "IPRD", nullptr, false},
-    {"GENRE", "IGNR", nullptr, false},    {"ISRC", "ISRC", nullptr, true},
+    {"TITLE", "INAM", "NAME", false},       {"ARTIST", "IART", "AUTH", false},
+    {"COPYRIGHT", "ICOP", "(c) ", false},   {"COMMENT", "ICMT", "ANNO", false},
+    {"DATE", "ICRD", nullptr, false},       {"ALBUM", "IPRD", nullptr, false},
+    {"GENRE", "IGNR", nullptr, false},      {"ISRC", "ISRC", nullptr, true},
     {"TRACKNUMBER", "ITRK", nullptr, true},
 };
 
@@ -157,8 +157,8 @@ TextTags fitVorbis(const TextTags& tags, Losses& lost) {
     }
     if (droppedCount > 0)
         lost.push_back(counted(droppedCount, "tag", "tags") + " of " + mebibytes(droppedBytes) +
-                       " past FLAC's limit of 16 MiB for its comment block (" +
-                       dropped.substr(1) + (droppedCount > 8 ? " …)" : ")"));
+                       " past FLAC's limit of 16 MiB for its comment block (" + dropped.substr(1) +
+                       (droppedCount > 8 ? " …)" : ")"));
     return kept;
 }
 
@@ -226,12 +226,12 @@ void markerDetails(const std::vector<Marker>& markers, bool keepsNames, Losses& 
         lost.push_back("ltxt texts");
     if (any([](const Marker& m) {
             const auto& r = m.region;
-            return r && (r->purpose != "rgn " || r->country || r->language || r->dialect ||
-                         r->codePage);
+            return r &&
+                   (r->purpose != "rgn " || r->country || r->language || r->dialect || r->codePage);
         }))
         lost.push_back("ltxt purposes and languages");
-    const size_t files = size_t(
-        std::count_if(markers.begin(), markers.end(), [](const Marker& m) { return !m.files.empty(); }));
+    const size_t files = size_t(std::count_if(markers.begin(), markers.end(),
+                                              [](const Marker& m) { return !m.files.empty(); }));
     if (files > 0) lost.push_back("adtl file data of " + counted(files, "cue point", "cue points"));
 }
 
@@ -271,8 +271,8 @@ void placeSheet(FlacCueSheet& sheet, const CarryTarget& t, Losses& lost) {
         track.offset = uint64_t(start);
         onFrames = onFrames && start % 588 == 0;
     }
-    sheet.leadIn = uint64_t(rescalePosition(int64_t(std::min<uint64_t>(sheet.leadIn, INT64_MAX)),
-                                            t.fsIn, t.fsOut));
+    sheet.leadIn = uint64_t(
+        rescalePosition(int64_t(std::min<uint64_t>(sheet.leadIn, INT64_MAX)), t.fsIn, t.fsOut));
     if (early) lost.push_back("cue sheet positions before the first frame (moved to it)");
     if (sheet.compactDisc && !onFrames) {
         // Off the CD frame grid the sheet cannot stay CD-DA: it becomes a plain one.
@@ -301,8 +301,8 @@ void fitAiffMarkers(std::vector<Marker>& markers, Losses& lost) {
     if (markers.empty()) return;
     markerDetails(markers, true, lost);
     if (markers.size() > kAiffMarkers) {
-        lost.push_back(grouped(markers.size()) + " markers past AIFF's limit of 65 535 (the first " +
-                       "65 535 were kept)");
+        lost.push_back(grouped(markers.size()) +
+                       " markers past AIFF's limit of 65 535 (the first " + "65 535 were kept)");
         markers.resize(kAiffMarkers);
     }
     bool cut = false;

@@ -155,8 +155,8 @@ void readCue(const Bytes& body, Metadata& m) {
         m.markers.push_back(marker);
     }
     if (count > stored)
-        m.unreadable.push_back("cue (it announces " + std::to_string(count) + " cue points and holds " +
-                               std::to_string(stored) + ")");
+        m.unreadable.push_back("cue (it announces " + std::to_string(count) +
+                               " cue points and holds " + std::to_string(stored) + ")");
 }
 
 void readRiffChunk(const std::string& id, Bytes&& body, Metadata& m,

@@ -18,8 +18,7 @@ int reductionBits(const ConversionJob& job) {
 }
 
 CarriedMetadata carryForJob(const ConversionJob& job, const Metadata& source, int64_t fsIn,
-                            int channels, const std::string& appliedDither,
-                            double offsetFrames) {
+                            int channels, const std::string& appliedDither, double offsetFrames) {
     CarryTarget target;
     target.format = job.format;
     target.bitDepth = job.bitDepth;

@@ -13,7 +13,6 @@
 
 namespace sonteva::test {
 
-
 // A sorted copy, for tags whose order a container may change.
 inline TextTags sorted(TextTags tags) {
     std::sort(tags.begin(), tags.end());
@@ -47,7 +46,8 @@ inline Bytes id3Of(const Bytes& frames, uint8_t version = 3, uint8_t flags = 0) 
     for (int shift : {21, 14, 7, 0})
         tag.push_back(uint8_t((frames.size() >> shift) & 0x7F));
     Bytes out = cat({tag, frames});
-    if (flags & 0x10) out.insert(out.end(), {'3', 'D', 'I', version, 0, flags, tag[6], tag[7], tag[8], tag[9]});
+    if (flags & 0x10)
+        out.insert(out.end(), {'3', 'D', 'I', version, 0, flags, tag[6], tag[7], tag[8], tag[9]});
     return out;
 }
 // An ID3v2.3 tag of text frames.
@@ -82,8 +82,9 @@ inline void masterWav(const std::string& path, const Bytes& extra = {}) {
                             chunk("note", cat({Bytes{1, 0, 0, 0}, text("check")}))});
     wavFile(path, 96000, 2, 9600,
             cat({chunk("bext", bext(345600000, 2, kHistory, -2300)), chunk("LIST", info),
-                 cueChunk({{1, 96000}, {2, 480000}}), chunk("LIST", adtl), chunk("iXML", text("<BWFXML/>")),
-                 chunk("axml", text("<ebucore/>")), chunk("smpl", Bytes(36, 0)),
+                 cueChunk({{1, 96000}, {2, 480000}}), chunk("LIST", adtl),
+                 chunk("iXML", text("<BWFXML/>")), chunk("axml", text("<ebucore/>")),
+                 chunk("smpl", Bytes(36, 0)),
                  chunk("id3 ", id3Tag({{"TSRC", kIsrc}, {"TYER", "2026"}})),
                  chunk("zzzz", text("odd")), extra}));
 }
@@ -105,9 +106,9 @@ inline bool contains(const Bytes& b, const std::string& s) {
 
 // The source's metadata carried to the target (its sound `offset` frames late) and written
 // with `frames` frames of a quiet tone, by the streaming writer or in one go.
-inline CarriedMetadata convert(const std::string& source, const std::string& out, AudioFormat format,
-                        BitDepth depth, int fsIn, int fsOut, int64_t frames,
-                        bool wholeFile = false, double offset = 0) {
+inline CarriedMetadata convert(const std::string& source, const std::string& out,
+                               AudioFormat format, BitDepth depth, int fsIn, int fsOut,
+                               int64_t frames, bool wholeFile = false, double offset = 0) {
     const Metadata m = readMetadata(source);
     CarriedMetadata carried =
         carryMetadata(m, {format, depth, fsIn, fsOut, m.origin == Container::flac ? 1 : 2,
@@ -130,7 +131,6 @@ inline CarriedMetadata convert(const std::string& source, const std::string& out
     EXPECT_EQ(readWithSndfile(out).info.frames, frames);
     return carried;
 }
-
 
 // The cue points libsndfile reads from a WAV "cue " or an AIFF "MARK" chunk: positions in
 // file order (at most `limit`).

@@ -152,13 +152,11 @@ TEST(Metadata, FlacCommentsCueSheetAndPictures) {
     const auto toWav = convert(dir.file("m.flac"), dir.file("w.wav"), AudioFormat::wav,
                                BitDepth::int24, 96000, 44100, 4410);
     const Metadata w = readMetadata(dir.file("w.wav"));
-    EXPECT_EQ(
-        w.text,
-        (TextTags{{"INAM", "Title"},
-                  {"IART", "Artist"},
-                  {"ISRC", kIsrc},
-                  {"ICRD", "2026"},
-                  {"IPRD", "Album"}}));
+    EXPECT_EQ(w.text, (TextTags{{"INAM", "Title"},
+                                {"IART", "Artist"},
+                                {"ISRC", kIsrc},
+                                {"ICRD", "2026"},
+                                {"IPRD", "Album"}}));
     EXPECT_TRUE(contains(w.id3, kIsrc));
     EXPECT_TRUE(contains(w.id3, "APIC"));
     ASSERT_EQ(w.markers.size(), 3u);

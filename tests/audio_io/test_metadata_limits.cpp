@@ -73,7 +73,8 @@ TEST(MetadataLimits, AiffOutputsOpenInSoxAndLibsndfile) {
         name += ".aiff";
         const std::string out = dir.file(name);
         SCOPED_TRACE(out + " from " + c.source);
-        const auto carried = toAiff(dir.file(c.source), out, c.depth, c.channels, c.frames, c.wholeFile);
+        const auto carried =
+            toAiff(dir.file(c.source), out, c.depth, c.channels, c.frames, c.wholeFile);
         std::string error;
         EXPECT_EQ(soxFrames(out, &error), c.frames) << error;
         EXPECT_EQ(soundfileFrames(out), c.frames);
@@ -124,23 +125,28 @@ TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
              chunk("LIST", cat({text("adtl"), adtlItem("labl", 1, text("Verse")),
                                 adtlItem("ltxt", 1, region), adtlItem("file", 1, text("TEXTabc")),
                                 adtlItem("labl", 9, text("Nowhere"))}))});
-    const std::string orphan = "adtl entries of 1 cue point that the cue chunk does not have (ids 9)";
-    const Bytes id3 = id3Of(cat({id3Frame("TIT2", cat({Bytes{0}, text("Title")})),
-                                 id3Frame("PRIV", text(std::string("owner@example\0\1\2", 16))),
-                                 id3Frame("UFID", text(std::string("http://example.org\0id", 21)))}));
+    const std::string orphan =
+        "adtl entries of 1 cue point that the cue chunk does not have (ids 9)";
+    const Bytes id3 =
+        id3Of(cat({id3Frame("TIT2", cat({Bytes{0}, text("Title")})),
+                   id3Frame("PRIV", text(std::string("owner@example\0\1\2", 16))),
+                   id3Frame("UFID", text(std::string("http://example.org\0id", 21)))}));
     const auto manyMarkers = [] {
         std::vector<std::pair<uint32_t, uint32_t>> points;
         for (uint32_t i = 0; i < 70000; ++i)
             points.emplace_back(i + 1, i * 2);
         return cueChunk(points);
     }();
-    const Bytes bigInfo = chunk("LIST", cat({text("INFO"), infoItem("INAM", "Title"),
-                                             infoItem("ICMT", std::string(20 << 20, 'x')),
-                                             infoItem("IART", "Artist")}));
+    const Bytes bigInfo = chunk(
+        "LIST", cat({text("INFO"), infoItem("INAM", "Title"),
+                     infoItem("ICMT", std::string(20 << 20, 'x')), infoItem("IART", "Artist")}));
     Bytes truncatedCue = cueChunk({{1, 96000}, {2, 192000}});
     truncatedCue[8] = 3; // announces three
     const Case cases[] = {
-        {"regions.wav", labelled, AudioFormat::wav, {orphan},
+        {"regions.wav",
+         labelled,
+         AudioFormat::wav,
+         {orphan},
          [](const Metadata& m) {
              ASSERT_EQ(m.markers.size(), 1u);
              EXPECT_EQ(m.markers[0].length, 4800);
@@ -151,41 +157,65 @@ TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
              EXPECT_EQ(m.markers[0].region->text, "Intro");
              EXPECT_EQ(m.markers[0].files, std::vector<Bytes>{text("TEXTabc")});
          }},
-        {"regions.aiff", labelled, AudioFormat::aiff,
+        {"regions.aiff",
+         labelled,
+         AudioFormat::aiff,
          {orphan, "region lengths", "ltxt texts", "ltxt purposes and languages",
           "adtl file data of 1 cue point"},
          [](const Metadata& m) { EXPECT_EQ(m.markers.at(0).name, "Verse"); }},
-        {"regions.flac", labelled, AudioFormat::flac,
+        {"regions.flac",
+         labelled,
+         AudioFormat::flac,
          {orphan, "marker names", "region lengths", "ltxt texts", "ltxt purposes and languages",
           "adtl file data of 1 cue point"},
          [](const Metadata& m) { EXPECT_EQ(m.cueSheet->tracks.at(0).offset, 48000u); }},
-        {"frames.flac", chunk("id3 ", id3), AudioFormat::flac,
+        {"frames.flac",
+         chunk("id3 ", id3),
+         AudioFormat::flac,
          {"ID3 frames PRIV UFID/http://example.org (a Vorbis comment has no form for them)"},
-         [](const Metadata& m) { EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}})); }},
-        {"frames.aiff", chunk("id3 ", id3), AudioFormat::aiff, {},
+         [](const Metadata& m) {
+             EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}}));
+         }},
+        {"frames.aiff",
+         chunk("id3 ", id3),
+         AudioFormat::aiff,
+         {},
          [&](const Metadata& m) { EXPECT_TRUE(contains(m.id3, "owner@example")); }},
-        {"many.aiff", manyMarkers, AudioFormat::aiff,
+        {"many.aiff",
+         manyMarkers,
+         AudioFormat::aiff,
          {"70 000 markers past AIFF's limit of 65 535 (the first 65 535 were kept)"},
          [](const Metadata& m) {
              ASSERT_EQ(m.markers.size(), 65535u);
              EXPECT_EQ(m.markers.back().id, 65535u);
              EXPECT_EQ(m.markers.back().position, 65534);
          }},
-        {"big.flac", bigInfo, AudioFormat::flac,
+        {"big.flac",
+         bigInfo,
+         AudioFormat::flac,
          {"1 tag of 20.0 MiB past FLAC's limit of 16 MiB for its comment block (COMMENT)"},
          [](const Metadata& m) {
              EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}, {"ARTIST", "Artist"}}));
          }},
-        {"far.wav", cueChunk({{1, 0xFFFFF000u}, {2, 100}}), AudioFormat::wav,
+        {"far.wav",
+         cueChunk({{1, 0xFFFFF000u}, {2, 100}}),
+         AudioFormat::wav,
          {"1 marker past frame 4 294 967 295, which a cue point cannot address"},
          [](const Metadata& m) {
              ASSERT_EQ(m.markers.size(), 1u);
              EXPECT_EQ(m.markers[0].position, 200);
          }},
-        {"cut.wav", truncatedCue, AudioFormat::wav, {"cue (it announces 3 cue points and holds 2)"},
+        {"cut.wav",
+         truncatedCue,
+         AudioFormat::wav,
+         {"cue (it announces 3 cue points and holds 2)"},
          [](const Metadata& m) { EXPECT_EQ(m.markers.size(), 2u); }},
-        {"appl.wav", chunk("APPL", kApplication, true), AudioFormat::wav,
-         {"AIFF application chunk 'pdos'"}, nullptr, true},
+        {"appl.wav",
+         chunk("APPL", kApplication, true),
+         AudioFormat::wav,
+         {"AIFF application chunk 'pdos'"},
+         nullptr,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,7 +13,8 @@ const std::string kMediainfo = "/usr/bin/mediainfo";
 
 // An extended UMID: SMPTE's label, length 0x33, instance 0, material number, source pack.
 Bytes umid() {
-    Bytes u = {0x06, 0x0A, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x05, 0x01, 0x01, 0x01, 0x20, 0x33, 0, 0, 0};
+    Bytes u = {0x06, 0x0A, 0x2B, 0x34, 0x01, 0x01, 0x01, 0x05,
+               0x01, 0x01, 0x01, 0x20, 0x33, 0,    0,    0};
     for (uint8_t i = 0; i < 48; ++i)
         u.push_back(uint8_t(0x40 + i)); // material number and source pack
     return u;
@@ -35,21 +36,22 @@ Bytes bextWith(int version, const Bytes& field, uint64_t reference) {
 }
 
 // The source's iXML: its format, time stamps, a copy of the bext fields, one sync point.
-const std::string kIxml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BWFXML>"
-                          "<SPEED><FILE_SAMPLE_RATE>96000</FILE_SAMPLE_RATE>"
-                          "<AUDIO_BIT_DEPTH>16</AUDIO_BIT_DEPTH>"
-                          "<DIGITIZER_SAMPLE_RATE>96000</DIGITIZER_SAMPLE_RATE>"
-                          "<TIMESTAMP_SAMPLE_RATE>96000</TIMESTAMP_SAMPLE_RATE>"
-                          "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>2</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"
-                          "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>1410065408</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>"
-                          "</SPEED><BEXT><BWF_VERSION>1</BWF_VERSION>"
-                          "<BWF_TIME_REFERENCE_LOW>1410065408</BWF_TIME_REFERENCE_LOW>"
-                          "<BWF_TIME_REFERENCE_HIGH>2</BWF_TIME_REFERENCE_HIGH>"
-                          "<BWF_UMID>0</BWF_UMID><BWF_CODING_HISTORY/></BEXT>"
-                          "<SYNC_POINT_LIST><SYNC_POINT><SYNC_POINT_FUNCTION>SLATE_GENERIC"
-                          "</SYNC_POINT_FUNCTION><SYNC_POINT_LOW>96001</SYNC_POINT_LOW>"
-                          "<SYNC_POINT_HIGH>0</SYNC_POINT_HIGH></SYNC_POINT></SYNC_POINT_LIST>"
-                          "</BWFXML>";
+const std::string kIxml =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BWFXML>"
+    "<SPEED><FILE_SAMPLE_RATE>96000</FILE_SAMPLE_RATE>"
+    "<AUDIO_BIT_DEPTH>16</AUDIO_BIT_DEPTH>"
+    "<DIGITIZER_SAMPLE_RATE>96000</DIGITIZER_SAMPLE_RATE>"
+    "<TIMESTAMP_SAMPLE_RATE>96000</TIMESTAMP_SAMPLE_RATE>"
+    "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>2</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>"
+    "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>1410065408</TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>"
+    "</SPEED><BEXT><BWF_VERSION>1</BWF_VERSION>"
+    "<BWF_TIME_REFERENCE_LOW>1410065408</BWF_TIME_REFERENCE_LOW>"
+    "<BWF_TIME_REFERENCE_HIGH>2</BWF_TIME_REFERENCE_HIGH>"
+    "<BWF_UMID>0</BWF_UMID><BWF_CODING_HISTORY/></BEXT>"
+    "<SYNC_POINT_LIST><SYNC_POINT><SYNC_POINT_FUNCTION>SLATE_GENERIC"
+    "</SYNC_POINT_FUNCTION><SYNC_POINT_LOW>96001</SYNC_POINT_LOW>"
+    "<SYNC_POINT_HIGH>0</SYNC_POINT_HIGH></SYNC_POINT></SYNC_POINT_LIST>"
+    "</BWFXML>";
 
 std::string only(const std::vector<std::pair<std::string, std::string>>& facts,
                  const std::string& key) {
@@ -159,8 +161,8 @@ TEST(MetadataReaders, PositionsMoveWithTheOffset) {
              Case{AudioFormat::wav, "c.wav", 0, {44100, 220500, 5}, ""},
          }) {
         SCOPED_TRACE(c.name);
-        const auto carried = convert(dir.file("m.wav"), dir.file(c.name), c.format,
-                                     BitDepth::int24, 96000, 44100, 4410, false, c.offset);
+        const auto carried = convert(dir.file("m.wav"), dir.file(c.name), c.format, BitDepth::int24,
+                                     96000, 44100, 4410, false, c.offset);
         if (*c.note) {
             EXPECT_TRUE(mentions(carried.notes, c.note)) << carried.notes.at(0);
         }
@@ -185,21 +187,20 @@ TEST(MetadataReaders, IdentifiersTravelToEveryContainer) {
     SKIP_WITHOUT(hasTool(kMetaflac), "metaflac");
     SKIP_WITHOUT(hasTool(kMediainfo), "mediainfo");
     TempDir dir;
-    const Bytes info = cat({text("INFO"), infoItem("INAM", "Title"), infoItem("ISRC", kIsrc),
-                            infoItem("ITRK", "3")});
+    const Bytes info = cat(
+        {text("INFO"), infoItem("INAM", "Title"), infoItem("ISRC", kIsrc), infoItem("ITRK", "3")});
     wavFile(dir.file("m.wav"), 96000, 2, 9600, chunk("LIST", info));
-    convert(dir.file("m.wav"), dir.file("a.flac"), AudioFormat::flac, BitDepth::int24, 96000,
-            48000, 4800);
+    convert(dir.file("m.wav"), dir.file("a.flac"), AudioFormat::flac, BitDepth::int24, 96000, 48000,
+            4800);
     const ToolRun tags = runTool({kMetaflac, "--export-tags-to=-", dir.file("a.flac")});
     EXPECT_EQ(tags.out, "TITLE=Title\nISRC=" + kIsrc + "\nTRACKNUMBER=3\n");
     // FLAC to AIFF and WAV: ID3 TSRC and TRCK, and LIST/INFO in the WAV besides.
     for (const char* name : {"a.aiff", "a.wav", "m.aiff"}) {
         SCOPED_TRACE(name);
         const bool fromWav = name == std::string("m.aiff");
-        const auto carried =
-            convert(dir.file(fromWav ? "m.wav" : "a.flac"), dir.file(name),
-                    name[2] == 'w' ? AudioFormat::wav : AudioFormat::aiff, BitDepth::int24,
-                    fromWav ? 96000 : 48000, 48000, 4800);
+        const auto carried = convert(dir.file(fromWav ? "m.wav" : "a.flac"), dir.file(name),
+                                     name[2] == 'w' ? AudioFormat::wav : AudioFormat::aiff,
+                                     BitDepth::int24, fromWav ? 96000 : 48000, 48000, 4800);
         EXPECT_TRUE(carried.notes.empty()) << carried.notes[0];
         const ToolRun r =
             runTool({kMediainfo, "--Inform=General;%ISRC%|%Track/Position%", dir.file(name)});
@@ -212,8 +213,35 @@ TEST(MetadataReaders, IdentifiersTravelToEveryContainer) {
     wavFile(dir.file("s.wav"), 96000, 2, 9600, chunk("LIST", source));
     const auto carried = convert(dir.file("s.wav"), dir.file("s.flac"), AudioFormat::flac,
                                  BitDepth::int24, 96000, 48000, 4800);
-    EXPECT_EQ(carried.notes, std::vector<std::string>{
-                                 "metadata not carried to FLAC: LIST/INFO ISRC \"Studio B, tape "
-                                 "4\" (no ISRC code; RIFF also uses ISRC for the name of a source)"});
+    EXPECT_EQ(carried.notes,
+              std::vector<std::string>{
+                  "metadata not carried to FLAC: LIST/INFO ISRC \"Studio B, tape "
+                  "4\" (no ISRC code; RIFF also uses ISRC for the name of a source)"});
     EXPECT_EQ(runTool({kMetaflac, "--export-tags-to=-", dir.file("s.flac")}).out, "");
+}
+
+// Element search and rewriting take one pass over a hostile body: a thousand of thousands
+// of openings without an end, an empty element, a longer name that begins alike, and text
+// around them that stays byte for byte.
+TEST(MetadataReaders, IxmlRewritingLeavesEverythingElseAlone) {
+    std::string xml = "<BWFXML><FILE_SAMPLE_RATE_X>1</FILE_SAMPLE_RATE_X><FILE_SAMPLE_RATE/>"
+                      "<FILE_SAMPLE_RATE attr=\"1\"> 96000 </FILE_SAMPLE_RATE>&amp;";
+    const std::string tail = std::string(1 << 20, ' ');
+    std::string hostile = xml;
+    for (int i = 0; i < 400000; ++i)
+        hostile += "<FILE_SAMPLE_RATE>";
+    hostile += tail;
+    Metadata m;
+    m.origin = Container::riff;
+    m.chunks = {{"iXML", text(xml), false}, {"iXML", text(hostile), false}};
+    const auto carried =
+        carryMetadata(m, {AudioFormat::wav, BitDepth::int16, 96000, 44100, 2, "SRC", "None"});
+    ASSERT_EQ(carried.metadata.chunks.size(), 2u);
+    const std::string expected =
+        "<BWFXML><FILE_SAMPLE_RATE_X>1</FILE_SAMPLE_RATE_X><FILE_SAMPLE_RATE/>"
+        "<FILE_SAMPLE_RATE attr=\"1\">44100</FILE_SAMPLE_RATE>&amp;";
+    EXPECT_EQ(carried.metadata.chunks[0].body, text(expected));
+    const Bytes& rewritten = carried.metadata.chunks[1].body;
+    ASSERT_EQ(rewritten.size(), hostile.size() + expected.size() - xml.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), rewritten.end() - long(tail.size())));
 }

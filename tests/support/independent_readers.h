@@ -85,8 +85,7 @@ inline bool hasPythonSoundfile() {
 }
 
 #define SKIP_WITHOUT(present, name)                                                                \
-    if (!(present))                                                                                \
-    GTEST_SKIP() << name << " is not installed (scripts/install-deps installs it)"
+    if (!(present)) GTEST_SKIP() << name << " is not installed (scripts/install-deps installs it)"
 
 // The frames SoX finds in a file ("sox --i -s"); -1 when it cannot open it.
 inline long long soxFrames(const std::string& path, std::string* error = nullptr) {
@@ -97,9 +96,8 @@ inline long long soxFrames(const std::string& path, std::string* error = nullptr
 
 // The frames libsndfile finds through python-soundfile; -1 when it cannot open the file.
 inline long long soundfileFrames(const std::string& path) {
-    const ToolRun r =
-        runTool({kPython, "-c", "import soundfile,sys; print(soundfile.info(sys.argv[1]).frames)",
-                 path});
+    const ToolRun r = runTool(
+        {kPython, "-c", "import soundfile,sys; print(soundfile.info(sys.argv[1]).frames)", path});
     return r.status == 0 ? std::stoll(r.out) : -1;
 }
 
@@ -144,8 +142,8 @@ while at + 8 <= len(data):
 }
 
 // The values of one fact, in order.
-inline std::vector<std::string> factsOf(const std::vector<std::pair<std::string, std::string>>& facts,
-                                        const std::string& key) {
+inline std::vector<std::string>
+factsOf(const std::vector<std::pair<std::string, std::string>>& facts, const std::string& key) {
     std::vector<std::string> values;
     for (const auto& [k, v] : facts)
         if (k == key) values.push_back(v);
