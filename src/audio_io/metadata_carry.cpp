@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace sonteva {
@@ -377,19 +378,23 @@ void carryChunks(const Metadata& src, Metadata& m, const CarryTarget& t, Losses&
     }
 }
 
-// One note for everything lost; repeats counted once.
+// One note for everything lost: repeats counted once, and a hostile file's thousands of
+// items cut short.
 std::string lossNote(const Losses& lost, Container target) {
+    constexpr size_t kShown = 24;
+    std::map<std::string, size_t> times;
+    std::vector<const std::string*> order;
+    for (const std::string& item : lost)
+        if (times[item]++ == 0) order.push_back(&item);
     std::string note = std::string("metadata not carried to ") + nameOf(target) + ": ";
-    std::vector<std::string> seen;
-    for (const std::string& item : lost) {
-        if (std::find(seen.begin(), seen.end(), item) != seen.end()) continue;
-        const auto times = std::count(lost.begin(), lost.end(), item);
-        note += (seen.empty() ? "" : "; ") + item +
-                (times == 1   ? ""
-                 : times == 2 ? " (twice)"
-                              : " (" + grouped(size_t(times)) + " times)");
-        seen.push_back(item);
+    for (size_t i = 0; i < std::min(order.size(), kShown); ++i) {
+        const size_t n = times[*order[i]];
+        note += (i ? "; " : "") + *order[i] +
+                (n == 1   ? ""
+                 : n == 2 ? " (twice)"
+                          : " (" + grouped(n) + " times)");
     }
+    if (order.size() > kShown) note += "; and " + grouped(order.size() - kShown) + " more";
     return note;
 }
 

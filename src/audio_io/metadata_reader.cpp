@@ -50,15 +50,16 @@ private:
 };
 
 void readInfoList(const Bytes& body, Metadata& m) {
-    size_t at = 4;
-    while (at + 8 <= body.size()) {
+    for (size_t at = 4; at + 8 <= body.size();) {
         const std::string id(reinterpret_cast<const char*>(&body[at]), 4);
         const size_t size = getLE(&body[at + 4], 4);
-        if (at + 8 + size > body.size()) break;
+        if (at + 8 + size > body.size()) {
+            m.unreadable.push_back("LIST/INFO (damaged after its first tags)");
+            break;
+        }
         m.text.emplace_back(id, cString(&body[at + 8], size));
         at += 8 + size + (size & 1);
     }
-    if (at + 1 < body.size()) m.unreadable.push_back("LIST/INFO (damaged after its first tags)");
 }
 
 struct AdtlEntry {
@@ -85,11 +86,13 @@ void readLtxt(const uint8_t* p, size_t size, AdtlEntry& e) {
 }
 
 void readAdtlList(const Bytes& body, std::map<uint32_t, AdtlEntry>& adtl, Metadata& m) {
-    size_t at = 4;
-    while (at + 12 <= body.size()) {
+    for (size_t at = 4; at + 12 <= body.size();) {
         const std::string id(reinterpret_cast<const char*>(&body[at]), 4);
         const size_t size = getLE(&body[at + 4], 4);
-        if (size < 4 || at + 8 + size > body.size()) break;
+        if (size < 4 || at + 8 + size > body.size()) {
+            m.unreadable.push_back("LIST/adtl (damaged after its first entries)");
+            break;
+        }
         const uint8_t* p = &body[at + 8];
         const uint32_t cueId = uint32_t(getLE(p, 4));
         AdtlEntry& e = adtl[cueId];
@@ -112,7 +115,6 @@ void readAdtlList(const Bytes& body, std::map<uint32_t, AdtlEntry>& adtl, Metada
             m.unreadable.push_back("adtl " + id + of);
         at += 8 + size + (size & 1);
     }
-    if (at + 1 < body.size()) m.unreadable.push_back("LIST/adtl (damaged after its first entries)");
 }
 
 // Labels, notes and regions go to the cue points they name; those naming none are left.
@@ -141,7 +143,8 @@ void attachAdtl(std::map<uint32_t, AdtlEntry>& adtl, Metadata& m) {
     }
     m.unreadable.push_back("adtl entries of " + std::to_string(adtl.size()) +
                            (adtl.size() == 1 ? " cue point" : " cue points") +
-                           " that the cue chunk does not have (ids " + ids + ")");
+                           " that the cue chunk does not have (" +
+                           (adtl.size() == 1 ? "id " : "ids ") + ids + ")");
 }
 
 void readCue(const Bytes& body, Metadata& m) {

@@ -126,7 +126,7 @@ TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
                                 adtlItem("ltxt", 1, region), adtlItem("file", 1, text("TEXTabc")),
                                 adtlItem("labl", 9, text("Nowhere"))}))});
     const std::string orphan =
-        "adtl entries of 1 cue point that the cue chunk does not have (ids 9)";
+        "adtl entries of 1 cue point that the cue chunk does not have (id 9)";
     const Bytes id3 =
         id3Of(cat({id3Frame("TIT2", cat({Bytes{0}, text("Title")})),
                    id3Frame("PRIV", text(std::string("owner@example\0\1\2", 16))),
@@ -242,4 +242,21 @@ TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
         }
         if (c.check) c.check(readMetadata(dir.file(c.name)));
     }
+}
+
+// A hostile file's thousands of unreadable items make one note of bounded length.
+TEST(MetadataLimits, ANoteNamesAtMostTwentyFourItems) {
+    Bytes adtl = text("adtl");
+    for (uint32_t id = 1; id <= 3000; ++id)
+        adtl = cat({adtl, adtlItem("xxxx", id, {})});
+    TempDir dir;
+    wavFile(dir.file("m.wav"), 96000, 2, 96, chunk("LIST", adtl));
+    const auto carried =
+        carryMetadata(readMetadata(dir.file("m.wav")),
+                      {AudioFormat::wav, BitDepth::int24, 96000, 48000, 2, "", ""});
+    ASSERT_EQ(carried.notes.size(), 1u);
+    const std::string& note = carried.notes[0];
+    EXPECT_EQ(note.rfind("metadata not carried to WAV: adtl xxxx of cue point 1; ", 0), 0u);
+    EXPECT_TRUE(note.ends_with("; and 2977 more")) << note;
+    EXPECT_LT(note.size(), 1000u);
 }
