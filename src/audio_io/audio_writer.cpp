@@ -10,8 +10,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <optional>
 
@@ -41,6 +43,10 @@ uint64_t placeholderTotal(uint64_t bytes) {
     return total;
 }
 
+// libsndfile keeps its header within 100 KiB and, asked for more, leaves the audio chunk out
+// without a word: the chunks in front of its audio stay well within that, the rest go behind.
+constexpr uint64_t kEncoderFrontRoom = 32 * 1024;
+
 } // namespace
 
 class AudioStreamWriter::Impl {
@@ -55,9 +61,11 @@ public:
 private:
     // Removes the temporary file and remembers why, for any later call.
     void abandon(const std::string& reason);
-    std::vector<uint8_t> metadataChunks() const;
+    ChunkLayout metadataLayout() const;
     // Stores the metadata once the audio is complete.
     void finishMetadata();
+    // Appends chunks behind the audio and counts them into the container's size.
+    void appendBehind(const std::vector<uint8_t>& chunks);
 
     // Declared first so that it is destroyed last, after the encoder has let go of it.
     PartFile part_;
@@ -68,7 +76,8 @@ private:
     bool closed_ = false;
     std::string failure_;
     std::optional<Metadata> metadata_;
-    uint64_t metadataBytes_ = 0;
+    uint64_t metadataBytes_ = 0; // in front of the audio
+    uint64_t frontRoom_ = UINT64_MAX;
     std::optional<LoudnessSummary> loudness_;
     int64_t frames_ = 0;
 };
@@ -77,9 +86,11 @@ AudioStreamWriter::Impl::Impl(const std::string& path, double sampleRate, int ch
                               AudioFormat format, BitDepth bitDepth, int64_t expectedFrames,
                               bool wholeFile, const Metadata* metadata)
     : part_(checkedTarget(path, sampleRate, channels)), channels_(channels), format_(format) {
+    const bool ownRiff = format == AudioFormat::wav && bitDepth == BitDepth::float64;
+    if (!ownRiff) frontRoom_ = kEncoderFrontRoom;
     if (metadata && !metadata->empty()) metadata_ = *metadata;
-    if (metadata_ && format != AudioFormat::flac) metadataBytes_ = metadataChunks().size();
-    if (format == AudioFormat::wav && bitDepth == BitDepth::float64) {
+    if (metadata_ && format != AudioFormat::flac) metadataBytes_ = metadataLayout().front.size();
+    if (ownRiff) {
         riff_ = std::make_unique<Float64WavWriter>(part_, channels, sampleRate,
                                                    wholeFile ? expectedFrames : -1, metadataBytes_);
     } else {
@@ -90,9 +101,9 @@ AudioStreamWriter::Impl::Impl(const std::string& path, double sampleRate, int ch
     }
 }
 
-std::vector<uint8_t> AudioStreamWriter::Impl::metadataChunks() const {
-    if (format_ == AudioFormat::aiff) return aiffMetadataChunks(*metadata_);
-    return riffMetadataChunks(*metadata_, loudness_ ? &*loudness_ : nullptr);
+ChunkLayout AudioStreamWriter::Impl::metadataLayout() const {
+    if (format_ == AudioFormat::aiff) return aiffMetadataLayout(*metadata_, frontRoom_);
+    return riffMetadataLayout(*metadata_, loudness_ ? &*loudness_ : nullptr, frontRoom_);
 }
 
 void AudioStreamWriter::Impl::finishMetadata() {
@@ -101,13 +112,15 @@ void AudioStreamWriter::Impl::finishMetadata() {
         rewriteFlacMetadata(part_.fd(), *metadata_, frames_);
         return;
     }
-    std::vector<uint8_t> bytes = metadataChunks();
+    ChunkLayout layout = metadataLayout();
+    std::vector<uint8_t>& bytes = layout.front;
     if (riff_) {
         part_.writeAt(riff_->metadataOffset(), bytes.data(), bytes.size());
         return;
     }
-    const auto layout = chunks::layoutOf(part_.fd());
-    for (const auto& chunk : chunks::walk(part_.fd(), layout)) {
+    appendBehind(layout.back);
+    if (bytes.empty()) return;
+    for (const auto& chunk : chunks::walk(part_.fd(), chunks::layoutOf(part_.fd()))) {
         if (chunk.id != kPlaceholderId) continue;
         const uint64_t total = placeholderTotal(bytes.size());
         if (total > bytes.size()) {
@@ -118,6 +131,38 @@ void AudioStreamWriter::Impl::finishMetadata() {
         return;
     }
     throw AudioError("The encoder left no room for the metadata");
+}
+
+void AudioStreamWriter::Impl::appendBehind(const std::vector<uint8_t>& chunks) {
+    if (chunks.empty()) return;
+    struct stat st {};
+    if (::fstat(part_.fd(), &st) != 0) throw AudioError(std::strerror(errno));
+    uint64_t end = static_cast<uint64_t>(st.st_size);
+    if (end % 2 == 1) { // the pad byte of an odd-sized audio chunk
+        const uint8_t pad = 0;
+        part_.writeAt(end++, &pad, 1);
+    }
+    const uint64_t size = end + chunks.size() - 8;
+    uint8_t magic[4] = {};
+    chunks::readAt(part_.fd(), 0, magic, 4);
+    const bool wide = std::memcmp(magic, "RF64", 4) == 0 || std::memcmp(magic, "BW64", 4) == 0;
+    if (!wide && size > 0xFFFFFFFFull)
+        throw AudioError("The metadata does not fit within the 4 GiB limit of the container");
+    part_.writeAt(end, chunks.data(), chunks.size());
+    std::vector<uint8_t> field;
+    uint64_t at = 4;
+    if (format_ == AudioFormat::aiff) {
+        chunks::putBE(field, size, 4);
+    } else if (!wide) {
+        chunks::putLE(field, size, 4);
+    } else {
+        chunks::putLE(field, size, 8); // ds64's RIFF size
+        at = 0;
+        for (const auto& chunk : chunks::walk(part_.fd(), chunks::Layout::riff))
+            if (chunk.id == "ds64") at = chunk.offset + 8;
+        if (at == 0) throw AudioError("The encoder wrote an RF64 file without its ds64 chunk");
+    }
+    part_.writeAt(at, field.data(), field.size());
 }
 
 void AudioStreamWriter::Impl::abandon(const std::string& reason) {

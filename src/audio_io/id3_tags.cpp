@@ -53,6 +53,8 @@ Id3Contents readId3(const std::vector<uint8_t>& bytes) {
         for (const auto& [key, values] : map)
             for (const auto& value : values)
                 out.properties.emplace_back(key.to8Bit(true), value.to8Bit(true));
+        for (const auto& frame : map.unsupportedData())
+            if (!frame.startsWith("APIC")) out.unsupported.push_back(frame.to8Bit(true));
         for (const auto* frame : tag.frameList("APIC")) {
             const auto* apic = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
             if (!apic) continue;
@@ -68,7 +70,8 @@ Id3Contents readId3(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> renderId3(const std::vector<uint8_t>& base, const TextTags& add,
-                               const std::vector<std::vector<uint8_t>>& pictures) {
+                               const std::vector<std::vector<uint8_t>>& pictures,
+                               std::vector<std::string>& rejected) {
     std::vector<uint8_t> out;
     withTag(base, [&](TagLib::ID3v2::Tag& tag) {
         TagLib::PropertyMap map = tag.properties();
@@ -78,7 +81,8 @@ std::vector<uint8_t> renderId3(const std::vector<uint8_t>& base, const TextTags&
             if (!existing.contains(k.upper()))
                 map[k.upper()].append(TagLib::String(value, TagLib::String::UTF8));
         }
-        tag.setProperties(map);
+        for (const auto& [key, values] : tag.setProperties(map))
+            if (!existing.contains(key)) rejected.push_back(key.to8Bit(true));
         for (const auto& body : pictures) {
             const TagLib::FLAC::Picture picture(byteVector(body));
             auto* apic = new TagLib::ID3v2::AttachedPictureFrame;
@@ -92,6 +96,26 @@ std::vector<uint8_t> renderId3(const std::vector<uint8_t>& base, const TextTags&
         out = bytesOf(tag.render());
     });
     return out;
+}
+
+std::vector<uint8_t> evenId3(std::vector<uint8_t> tag) {
+    if (tag.size() % 2 == 0 || tag.size() < 10 || tag[0] != 'I' || tag[1] != 'D' || tag[2] != '3')
+        return tag;
+    uint32_t size = 0; // syncsafe: seven bits a byte
+    for (size_t i = 6; i < 10; ++i) {
+        if (tag[i] & 0x80) return tag;
+        size = size << 7 | tag[i];
+    }
+    // A footer leaves no room for padding, and an ID3v2.3 extended header states its size.
+    const bool fixed = tag[5] & 0x50;
+    if (fixed || size + 10 > tag.size() || size + 1 >= (1u << 28)) return tag;
+    if (size + 10 == tag.size()) {
+        ++size; // one more byte of padding, inside the tag
+        for (size_t i = 9; i >= 6; --i, size >>= 7)
+            tag[i] = uint8_t(size & 0x7F);
+    }
+    tag.push_back(0); // bytes after the tag are ignored by its readers
+    return tag;
 }
 
 } // namespace sonteva

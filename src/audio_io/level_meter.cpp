@@ -402,9 +402,11 @@ MeasuredLevels LevelMeter::result() const {
                               ? kMinusInf
                               : loudnessOf(*std::max_element(shortTerm.begin(), shortTerm.end()));
     // Loudness range: the spread between the 10th and 95th percentiles of the gated
-    // short-term loudness (EBU Tech 3342).
+    // short-term loudness (EBU Tech 3342). Under 3 s, or with nothing above the gates,
+    // there is no spread to measure, which is not a range of 0 LU.
     std::vector<double> kept;
     gatedMean(shortTerm, -20.0, &kept);
+    levels.loudnessRange = std::numeric_limits<double>::quiet_NaN();
     if (kept.size() > 1) {
         std::sort(kept.begin(), kept.end());
         const auto rank = [&](double p) {

@@ -20,7 +20,7 @@ struct MeasuredLevels {
     double samplePeak = 0;         // linear full scale
     double truePeak = 0;           // linear full scale
     double integratedLoudness = 0; // LUFS; -inf when no 400 ms block passes the gates
-    double loudnessRange = 0;      // LU
+    double loudnessRange = 0;      // LU; NaN when fewer than two 3 s windows pass the gates
     double maxMomentary = 0;       // LUFS; -inf for a signal shorter than 400 ms
     double maxShortTerm = 0;       // LUFS; -inf for a signal shorter than 3 s
     int64_t clippedSamples = 0;    // by the rule of ChannelMeter's clipBits

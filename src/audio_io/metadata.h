@@ -16,12 +16,21 @@ namespace sonteva {
 
 enum class Container { none, riff, aiff, flac };
 
+// The rest of a RIFF ltxt sub-chunk: what the region is for, in which language, and its text.
+struct RegionText {
+    std::string purpose = "rgn "; // four characters
+    uint16_t country = 0, language = 0, dialect = 0, codePage = 0;
+    std::string text;
+};
+
 struct Marker {
     uint32_t id = 0;
-    int64_t position = 0; // frames from the start
-    std::string name;     // RIFF labl, AIFF marker name
-    std::string note;     // RIFF note
-    int64_t length = 0;   // RIFF ltxt: the frames of a region; 0 for a point
+    int64_t position = 0;                    // frames from the start
+    std::string name;                        // RIFF labl, AIFF marker name
+    std::string note;                        // RIFF note
+    int64_t length = 0;                      // RIFF ltxt: the frames of a region; 0 for a point
+    std::optional<RegionText> region;        // the source had an ltxt for this cue point
+    std::vector<std::vector<uint8_t>> files; // RIFF adtl "file": media type and data
 };
 
 struct CueTrack {
@@ -84,10 +93,17 @@ struct CarryTarget {
     int channels = 0;
     std::string algorithm; // for the coding history
     std::string dither;    // what was applied ("None" when nothing)
+    // Where the converted sound sits: the output's frame k + offset holds the source's
+    // sound at frame k · fsIn / fsOut (an engine's delay). Positions in the audio (cue
+    // points, markers, the FLAC cue sheet, iXML sync points) move later by it, the time
+    // reference of the first frame earlier; both are rounded to the nearest frame.
+    double offset = 0;
 };
 
 struct CarriedMetadata {
     Metadata metadata;
+    // What the user reads beside the job: "metadata not carried to …" naming each loss
+    // and why, and what was changed on purpose (the UMID's instance number).
     std::vector<std::string> notes;
 };
 

@@ -61,8 +61,9 @@ void putTextItem(Bytes& out, const std::string& id, const Bytes& prefix, const s
     putChunk(out, id, body, false);
 }
 
-Bytes cueChunks(const std::vector<Marker>& markers) {
-    Bytes out, cue, adtl;
+// The cue chunk's body and the adtl list's.
+std::pair<Bytes, Bytes> cueChunks(const std::vector<Marker>& markers) {
+    Bytes cue, adtl;
     putLE(cue, markers.size(), 4);
     putText(adtl, "adtl");
     for (const Marker& m : markers) {
@@ -76,63 +77,101 @@ Bytes cueChunks(const std::vector<Marker>& markers) {
         putLE(id, m.id, 4);
         if (!m.name.empty()) putTextItem(adtl, "labl", id, m.name);
         if (!m.note.empty()) putTextItem(adtl, "note", id, m.note);
-        if (m.length > 0) {
+        if (m.length > 0 || m.region) {
+            const RegionText region = m.region.value_or(RegionText{});
             Bytes ltxt = id;
             putLE(ltxt, clamp32(m.length), 4);
-            putText(ltxt, "rgn ");
-            putLE(ltxt, 0, 8); // country, language, dialect, code page
+            putText(ltxt, (region.purpose + "    ").substr(0, 4));
+            for (uint16_t v : {region.country, region.language, region.dialect, region.codePage})
+                putLE(ltxt, v, 2);
+            if (!region.text.empty()) putText(ltxt, region.text), ltxt.push_back(0);
             putChunk(adtl, "ltxt", ltxt, false);
         }
+        for (const Bytes& file : m.files) {
+            Bytes body = id;
+            body.insert(body.end(), file.begin(), file.end());
+            putChunk(adtl, "file", body, false);
+        }
     }
-    putChunk(out, "cue ", cue, false);
-    if (adtl.size() > 4) putChunk(out, "LIST", adtl, false);
+    return {std::move(cue), std::move(adtl)};
+}
+
+} // namespace
+
+namespace {
+
+struct Item {
+    std::string id;
+    Bytes body;
+};
+
+Bytes markChunk(const std::vector<Marker>& markers) {
+    Bytes mark;
+    const size_t count = std::min<size_t>(markers.size(), 0xFFFF);
+    putBE(mark, count, 2);
+    for (size_t i = 0; i < count; ++i) {
+        const Marker& marker = markers[i];
+        const size_t length = std::min<size_t>(marker.name.size(), 255);
+        putBE(mark, marker.id, 2);
+        putBE(mark, clamp32(marker.position), 4);
+        mark.push_back(uint8_t(length));
+        putText(mark, marker.name.substr(0, length));
+        if ((length + 1) & 1) mark.push_back(0); // a Pascal string fills an even count
+    }
+    return mark;
+}
+
+ChunkLayout layOut(const std::vector<Item>& items, bool aiff, uint64_t frontRoom) {
+    ChunkLayout out;
+    for (const Item& item : items) {
+        const uint64_t size = 8 + item.body.size() + (item.body.size() & 1);
+        const bool front = out.front.size() + size <= frontRoom && !(aiff && item.body.size() % 2);
+        putChunk(front ? out.front : out.back, item.id, item.body, aiff);
+    }
     return out;
 }
 
 } // namespace
 
-Bytes riffMetadataChunks(const Metadata& m, const LoudnessSummary* loudness) {
-    Bytes out;
-    if (!m.bext.empty()) putChunk(out, "bext", bextBody(m.bext, loudness), false);
+ChunkLayout riffMetadataLayout(const Metadata& m, const LoudnessSummary* loudness,
+                               uint64_t frontRoom) {
+    std::vector<Item> items;
+    if (!m.bext.empty()) items.push_back({"bext", bextBody(m.bext, loudness)});
     if (!m.text.empty()) {
         Bytes info;
         putText(info, "INFO");
         for (const auto& [id, value] : m.text)
             putTextItem(info, id, {}, value);
-        putChunk(out, "LIST", info, false);
+        items.push_back({"LIST", info});
     }
     if (!m.markers.empty()) {
-        const Bytes cue = cueChunks(m.markers);
-        out.insert(out.end(), cue.begin(), cue.end());
+        auto [cue, adtl] = cueChunks(m.markers);
+        items.push_back({"cue ", std::move(cue)});
+        if (adtl.size() > 4) items.push_back({"LIST", std::move(adtl)});
     }
     for (const RawChunk& c : m.chunks)
-        putChunk(out, c.id, c.body, false);
-    if (!m.id3.empty()) putChunk(out, "id3 ", m.id3, false);
-    return out;
+        items.push_back({c.id, c.body});
+    if (!m.id3.empty()) items.push_back({"id3 ", m.id3});
+    return layOut(items, false, frontRoom);
+}
+
+ChunkLayout aiffMetadataLayout(const Metadata& m, uint64_t frontRoom) {
+    std::vector<Item> items;
+    for (const auto& [id, value] : m.text)
+        items.push_back({id, Bytes(value.begin(), value.end())});
+    if (!m.markers.empty()) items.push_back({"MARK", markChunk(m.markers)});
+    for (const RawChunk& c : m.chunks)
+        items.push_back({c.id, c.body});
+    if (!m.id3.empty()) items.push_back({"ID3 ", m.id3});
+    return layOut(items, true, frontRoom);
+}
+
+Bytes riffMetadataChunks(const Metadata& m, const LoudnessSummary* loudness) {
+    return riffMetadataLayout(m, loudness, UINT64_MAX).front;
 }
 
 Bytes aiffMetadataChunks(const Metadata& m) {
-    Bytes out;
-    for (const auto& [id, value] : m.text)
-        putChunk(out, id, Bytes(value.begin(), value.end()), true);
-    if (!m.markers.empty()) {
-        Bytes mark;
-        putBE(mark, std::min<size_t>(m.markers.size(), 0xFFFF), 2);
-        for (size_t i = 0; i < std::min<size_t>(m.markers.size(), 0xFFFF); ++i) {
-            const Marker& marker = m.markers[i];
-            const size_t length = std::min<size_t>(marker.name.size(), 255);
-            putBE(mark, marker.id, 2);
-            putBE(mark, clamp32(marker.position), 4);
-            mark.push_back(uint8_t(length));
-            putText(mark, marker.name.substr(0, length));
-            if ((length + 1) & 1) mark.push_back(0); // a Pascal string fills an even count
-        }
-        putChunk(out, "MARK", mark, true);
-    }
-    for (const RawChunk& c : m.chunks)
-        putChunk(out, c.id, c.body, true);
-    if (!m.id3.empty()) putChunk(out, "ID3 ", m.id3, true);
-    return out;
+    return aiffMetadataLayout(m, UINT64_MAX).front;
 }
 
 Bytes fillerChunk(uint64_t total, bool aiff) {
@@ -228,14 +267,15 @@ void rewriteFlacMetadata(int fd, const Metadata& m, int64_t frames) {
             out.emplace_back(b.type, b.body); // stream information, seek table
         }
     }
+    vendor.resize(std::min(vendor.size(), kFlacVendorRoom));
     out.emplace_back(4, vorbisComment(vendor, m.text));
     if (m.cueSheet) out.emplace_back(5, cueSheet(*m.cueSheet, frames));
     for (const auto& picture : m.pictures)
         out.emplace_back(6, picture);
     for (const RawChunk& c : m.chunks)
         if (c.id == "APPL") out.emplace_back(2, c.body);
-    // A block declares its length in 24 bits; nothing this system carries comes near it.
-    std::erase_if(out, [](const auto& b) { return b.second.size() > 0xFFFFFF; });
+    // A block declares its length in 24 bits: the carry left out (and named) what is longer.
+    std::erase_if(out, [](const auto& b) { return b.second.size() > kFlacBlockLimit; });
     Bytes header = {'f', 'L', 'a', 'C'};
     for (size_t i = 0; i < out.size(); ++i) {
         header.push_back(uint8_t(out[i].first | (i + 1 == out.size() ? 0x80 : 0)));

@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace sonteva {
@@ -51,40 +53,113 @@ void readInfoList(const Bytes& body, Metadata& m) {
     for (size_t at = 4; at + 8 <= body.size();) {
         const std::string id(reinterpret_cast<const char*>(&body[at]), 4);
         const size_t size = getLE(&body[at + 4], 4);
-        if (at + 8 + size > body.size()) break;
+        if (at + 8 + size > body.size()) {
+            m.unreadable.push_back("LIST/INFO (damaged after its first tags)");
+            break;
+        }
         m.text.emplace_back(id, cString(&body[at + 8], size));
         at += 8 + size + (size & 1);
     }
 }
 
 struct AdtlEntry {
-    std::string label, note;
+    std::optional<std::string> label, note;
     int64_t length = 0;
+    std::optional<RegionText> region;
+    std::vector<Bytes> files;
 };
 
-void readAdtlList(const Bytes& body, std::map<uint32_t, AdtlEntry>& adtl) {
+// One ltxt body after its cue id: length, purpose, country, language, dialect, code
+// page, text.
+void readLtxt(const uint8_t* p, size_t size, AdtlEntry& e) {
+    RegionText region;
+    e.length = int64_t(getLE(p, 4));
+    if (size >= 8) region.purpose.assign(reinterpret_cast<const char*>(p + 4), 4);
+    if (size >= 16) {
+        region.country = uint16_t(getLE(p + 8, 2));
+        region.language = uint16_t(getLE(p + 10, 2));
+        region.dialect = uint16_t(getLE(p + 12, 2));
+        region.codePage = uint16_t(getLE(p + 14, 2));
+        region.text = cString(p + 16, size - 16);
+    }
+    e.region = std::move(region);
+}
+
+void readAdtlList(const Bytes& body, std::map<uint32_t, AdtlEntry>& adtl, Metadata& m) {
     for (size_t at = 4; at + 12 <= body.size();) {
         const std::string id(reinterpret_cast<const char*>(&body[at]), 4);
         const size_t size = getLE(&body[at + 4], 4);
-        if (size < 4 || at + 8 + size > body.size()) break;
+        if (size < 4 || at + 8 + size > body.size()) {
+            m.unreadable.push_back("LIST/adtl (damaged after its first entries)");
+            break;
+        }
         const uint8_t* p = &body[at + 8];
-        AdtlEntry& e = adtl[uint32_t(getLE(p, 4))];
-        if (id == "labl") e.label = cString(p + 4, size - 4);
-        if (id == "note") e.note = cString(p + 4, size - 4);
-        if (id == "ltxt" && size >= 8) e.length = int64_t(getLE(p + 4, 4));
+        const uint32_t cueId = uint32_t(getLE(p, 4));
+        AdtlEntry& e = adtl[cueId];
+        const std::string of = " of cue point " + std::to_string(cueId);
+        const auto text = [&](std::optional<std::string>& into) {
+            if (into)
+                m.unreadable.push_back("adtl " + id + of + " (a second one)");
+            else
+                into = cString(p + 4, size - 4);
+        };
+        if (id == "labl")
+            text(e.label);
+        else if (id == "note")
+            text(e.note);
+        else if (id == "ltxt" && size >= 8 && !e.region)
+            readLtxt(p + 4, size - 4, e);
+        else if (id == "file" && size >= 8)
+            e.files.emplace_back(p + 4, p + size);
+        else
+            m.unreadable.push_back("adtl " + id + of);
         at += 8 + size + (size & 1);
     }
 }
 
+// Labels, notes and regions go to the cue points they name; those naming none are left.
+void attachAdtl(std::map<uint32_t, AdtlEntry>& adtl, Metadata& m) {
+    std::set<uint32_t> used;
+    for (Marker& marker : m.markers) {
+        const auto e = adtl.find(marker.id);
+        if (e == adtl.end()) continue;
+        marker.name = e->second.label.value_or("");
+        marker.note = e->second.note.value_or("");
+        marker.length = e->second.length;
+        marker.region = e->second.region;
+        marker.files = e->second.files;
+        used.insert(marker.id);
+    }
+    std::erase_if(adtl, [&](const auto& entry) { return used.count(entry.first) > 0; });
+    if (adtl.empty()) return;
+    std::string ids;
+    size_t listed = 0;
+    for (const auto& entry : adtl) {
+        if (++listed > 8) {
+            ids += " …";
+            break;
+        }
+        ids += (ids.empty() ? "" : " ") + std::to_string(entry.first);
+    }
+    m.unreadable.push_back("adtl entries of " + std::to_string(adtl.size()) +
+                           (adtl.size() == 1 ? " cue point" : " cue points") +
+                           " that the cue chunk does not have (" +
+                           (adtl.size() == 1 ? "id " : "ids ") + ids + ")");
+}
+
 void readCue(const Bytes& body, Metadata& m) {
     const size_t count = body.size() >= 4 ? getLE(body.data(), 4) : 0;
-    for (size_t i = 0; i < count && 4 + 24 * (i + 1) <= body.size(); ++i) {
+    const size_t stored = body.size() >= 4 ? (body.size() - 4) / 24 : 0;
+    for (size_t i = 0; i < std::min(count, stored); ++i) {
         const uint8_t* p = &body[4 + 24 * i];
         Marker marker;
         marker.id = uint32_t(getLE(p, 4));
         marker.position = int64_t(getLE(p + 20, 4)); // the sample offset within "data"
         m.markers.push_back(marker);
     }
+    if (count > stored)
+        m.unreadable.push_back("cue (it announces " + std::to_string(count) +
+                               " cue points and holds " + std::to_string(stored) + ")");
 }
 
 void readRiffChunk(const std::string& id, Bytes&& body, Metadata& m,
@@ -93,7 +168,7 @@ void readRiffChunk(const std::string& id, Bytes&& body, Metadata& m,
     if (list && std::memcmp(body.data(), "INFO", 4) == 0)
         readInfoList(body, m);
     else if (list && std::memcmp(body.data(), "adtl", 4) == 0)
-        readAdtlList(body, adtl);
+        readAdtlList(body, adtl, m);
     else if (id == "cue ")
         readCue(body, m);
     else if (id == "bext" && body.size() >= 602)
@@ -149,13 +224,7 @@ Metadata readChunks(int fd, chunks::Layout layout) {
         else
             readAiffChunk(c.id, std::move(body), m);
     }
-    for (Marker& marker : m.markers) {
-        const auto e = adtl.find(marker.id);
-        if (e == adtl.end()) continue;
-        marker.name = e->second.label;
-        marker.note = e->second.note;
-        marker.length = e->second.length;
-    }
+    attachAdtl(adtl, m);
     return m;
 }
 

@@ -26,14 +26,14 @@ CarriedMetadata carryForJob(const JobContext& ctx, int channels, const std::stri
     target.channels = channels;
     target.algorithm = engine;
     target.dither = dither;
-    (void)latency; // TODO wire into the carry target's offset
+    target.offset = latency;
     return carryMetadata(ctx.metadata, target);
 }
 
 LoudnessSummary loudnessSummary(const MeasuredLevels& levels) {
     LoudnessSummary s;
     s.integrated = levels.integratedLoudness;
-    s.range = levels.loudnessRange;
+    s.range = levels.loudnessRange; // NaN where none was measured: "not calculated"
     s.maxTruePeak = decibels(levels.truePeak);
     s.maxMomentary = levels.maxMomentary;
     s.maxShortTerm = levels.maxShortTerm;

@@ -13,8 +13,9 @@ namespace sonteva {
 int reductionBits(BitDepth stored);
 
 // The source's metadata for this job's output. `engine` and `dither` name what actually
-// ran, for the coding history; `latency` (output frames) moves what points into the audio
-// along with the sound.
+// ran, for the coding history; `latency` (output frames: where the output holds the
+// source's first frame) moves the positions that point into the audio along with the
+// sound (see CarryTarget::offset).
 CarriedMetadata carryForJob(const JobContext& ctx, int channels, const std::string& engine,
                             const std::string& dither, double latency);
 

@@ -1,111 +1,9 @@
 // Metadata from source to output for each container: carried, rescaled, mapped, and what
 // a target cannot hold named in the notes.
-#include "audio_io/audio_io.h"
-#include "support/metadata_files.h"
-#include "test_support.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <limits>
+#include "metadata_support.h"
 
 using namespace sonteva;
 using namespace sonteva::test;
-
-namespace {
-
-const std::string kHistory = "A=PCM,F=96000,W=24,M=stereo,T=Recorder\r\n";
-const std::string kIsrc = "GBAYE2600001";
-
-Bytes infoItem(const std::string& id, const std::string& s) {
-    return chunk(id, text(s + '\0'));
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// An ID3v2.3 tag of text frames.
-Bytes id3Tag(std::initializer_list<std::pair<std::string, std::string>> frames) {
-    Bytes body;
-    for (const auto& [id, value] : frames) {
-        put(body, id), put(body, value.size() + 1, 4, true), put(body, 0, 2);
-        body.push_back(0), put(body, value);
-    }
-    Bytes tag = text("ID3");
-    tag.push_back(3), tag.push_back(0), tag.push_back(0);
-    for (int shift : {21, 14, 7, 0})
-        tag.push_back(uint8_t((body.size() >> shift) & 0x7F));
-    return cat({tag, body});
-}
-
-// A 96 kHz stereo master with every kind of RIFF chunk carried.
-void masterWav(const std::string& path, const Bytes& extra = {}) {
-    const Bytes info = cat({text("INFO"), infoItem("INAM", "Title"), infoItem("IART", "Artist"),
-                            infoItem("ICOP", "(c) Label"), infoItem("ICRD", "2026-01-02"),
-                            infoItem("ISFT", "Tool")});
-    Bytes cue;
-    put(cue, 2, 4);
-    for (auto [id, at] : {std::pair{1, 96000}, std::pair{2, 480000}})
-        put(cue, id, 4), put(cue, at, 4), put(cue, "data"), put(cue, 0, 8), put(cue, at, 4);
-    const Bytes adtl = cat({text("adtl"), chunk("labl", cat({Bytes{1, 0, 0, 0}, text("Verse")})),
-                            chunk("labl", cat({Bytes{2, 0, 0, 0}, text("Chorus")})),
-                            chunk("note", cat({Bytes{1, 0, 0, 0}, text("check")}))});
-    wavFile(path, 96000, 2, 9600,
-            cat({chunk("bext", bext(345600000, 2, kHistory, -2300)), chunk("LIST", info),
-                 chunk("cue ", cue), chunk("LIST", adtl), chunk("iXML", text("<BWFXML/>")),
-                 chunk("axml", text("<ebucore/>")), chunk("smpl", Bytes(36, 0)),
-                 chunk("id3 ", id3Tag({{"TSRC", kIsrc}, {"TYER", "2026"}})),
-                 chunk("zzzz", text("odd")), extra}));
-}
-
-std::vector<uint8_t> bodyOf(const Metadata& m, const std::string& id) {
-    for (const RawChunk& c : m.chunks)
-        if (c.id == id) return c.body;
-    return {};
-}
-
-bool mentions(const std::vector<std::string>& notes, const std::string& what) {
-    return std::any_of(notes.begin(), notes.end(),
-                       [&](const std::string& n) { return n.find(what) != std::string::npos; });
-}
-
-bool contains(const Bytes& b, const std::string& s) {
-    return std::search(b.begin(), b.end(), s.begin(), s.end()) != b.end();
-}
-
-// The source's metadata carried to the target and written with `frames` frames of a quiet
-// tone, by the streaming writer or in one go.
-CarriedMetadata convert(const std::string& source, const std::string& out, AudioFormat format,
-                        BitDepth depth, int fsIn, int fsOut, int64_t frames,
-                        bool wholeFile = false) {
-    const Metadata m = readMetadata(source);
-    CarriedMetadata carried =
-        carryMetadata(m, {format, depth, fsIn, fsOut, m.origin == Container::flac ? 1 : 2,
-                          "Sonteva SRC", "TPDF"});
-    ChannelBuffers audio(m.origin == Container::flac ? 1 : 2, std::vector<double>(size_t(frames)));
-    for (auto& ch : audio)
-        for (size_t i = 0; i < ch.size(); ++i)
-            ch[i] = 0.25 * std::sin(0.001 * double(i));
-    const LoudnessSummary loudness{-14.234, 5.5, -0.5, -10.0,
-                                   -std::numeric_limits<double>::infinity()};
-    if (wholeFile) {
-        AudioIO::write(out, audio, fsOut, format, depth, &carried.metadata, &loudness);
-    } else {
-        AudioStreamWriter writer(out, fsOut, int(audio.size()), format, depth, -1,
-                                 &carried.metadata);
-        writer.write(audio);
-        writer.setLoudness(loudness);
-        writer.close();
-    }
-    EXPECT_EQ(readWithSndfile(out).info.frames, frames);
-    return carried;
-}
-
-} // namespace
 
 TEST(Metadata, WavToWavCarriesEverythingAndRescalesPositions) {
     TempDir dir;
@@ -176,7 +74,8 @@ TEST(Metadata, AiffRoundTripAndMappingsBetweenRiffAndAiff) {
     convert(dir.file("m.aiff"), dir.file("a.aiff"), AudioFormat::aiff, BitDepth::int24, 96000,
             48000, 4800);
     const Metadata a = readMetadata(dir.file("a.aiff"));
-    EXPECT_EQ(a.text, readMetadata(dir.file("m.aiff")).text);
+    // Odd-sized text chunks come after the sound data, so the order may change.
+    EXPECT_EQ(sorted(a.text), sorted(readMetadata(dir.file("m.aiff")).text));
     ASSERT_EQ(a.markers.size(), 2u);
     EXPECT_EQ(a.markers[0].position, 48000);
     EXPECT_EQ(a.markers[1].position, 240000);
@@ -197,7 +96,8 @@ TEST(Metadata, AiffRoundTripAndMappingsBetweenRiffAndAiff) {
     const auto toAiff = convert(dir.file("m.wav"), dir.file("b.aiff"), AudioFormat::aiff,
                                 BitDepth::int24, 96000, 48000, 4800);
     const Metadata b = readMetadata(dir.file("b.aiff"));
-    EXPECT_EQ(b.text, (TextTags{{"NAME", "Title"}, {"AUTH", "Artist"}, {"(c) ", "(c) Label"}}));
+    EXPECT_EQ(sorted(b.text),
+              sorted({{"NAME", "Title"}, {"AUTH", "Artist"}, {"(c) ", "(c) Label"}}));
     EXPECT_EQ(b.markers[0].name, "Verse");
     EXPECT_TRUE(contains(b.id3, kIsrc)); // what AIFF has no chunk for goes to its ID3 tag
     for (const char* lost : {"bext", "iXML", "axml", "zzzz", "LIST/INFO ISFT", "marker notes"})
@@ -252,9 +152,11 @@ TEST(Metadata, FlacCommentsCueSheetAndPictures) {
     const auto toWav = convert(dir.file("m.flac"), dir.file("w.wav"), AudioFormat::wav,
                                BitDepth::int24, 96000, 44100, 4410);
     const Metadata w = readMetadata(dir.file("w.wav"));
-    EXPECT_EQ(
-        w.text,
-        (TextTags{{"INAM", "Title"}, {"IART", "Artist"}, {"ICRD", "2026"}, {"IPRD", "Album"}}));
+    EXPECT_EQ(w.text, (TextTags{{"INAM", "Title"},
+                                {"IART", "Artist"},
+                                {"ISRC", kIsrc},
+                                {"ICRD", "2026"},
+                                {"IPRD", "Album"}}));
     EXPECT_TRUE(contains(w.id3, kIsrc));
     EXPECT_TRUE(contains(w.id3, "APIC"));
     ASSERT_EQ(w.markers.size(), 3u);

@@ -18,42 +18,72 @@ std::string out(const ConversionJob& job) {
 
 } // namespace
 
+// A version-1 bext becomes version 2 with the measured loudness; two seconds have no
+// loudness range ("not calculated", not 0.00 LU).
 TEST(JobMetadata, BothRoutesCarryTheTimeReferenceAndRecordTheLevels) {
     TempDir dir;
     Bytes cue;
     put(cue, 1, 4), put(cue, 7, 4), put(cue, 96000, 4), put(cue, "data"), put(cue, 0, 8);
     put(cue, 96000, 4);
-    Bytes chunks = chunk("bext", bext(345600000, 2, kHistory, -2300));
+    Bytes chunks = chunk("bext", bext(345600000, 1, kHistory));
     const Bytes cueChunk = chunk("cue ", cue);
     chunks.insert(chunks.end(), cueChunk.begin(), cueChunk.end());
     wavFile(dir.file("m.wav"), 96000, 2, 96000 * 2, chunks);
-    // Streaming (TPDF, 24 bits) and the whole-file route (a noise shaper on 16 bits).
-    for (auto [rate, bits, dither, reference] :
-         {std::tuple{48000, BitDepth::int24, "TPDF", 172800000ull},
-          std::tuple{44100, BitDepth::int16, "Noise Shaping Medium", 158760000ull}}) {
-        SCOPED_TRACE(dither);
-        const ConversionJob job = jobFor(dir.file("m.wav"), rate, bits, dither);
+    // Streaming (TPDF, 24 bits) and the whole-file route (a noise shaper on 16 bits), with
+    // the engine's delay kept (what points into the audio moves with it) or compensated.
+    for (bool compensate : {false, true})
+        for (auto [rate, bits, dither, reference] :
+             {std::tuple{48000, BitDepth::int24, "TPDF", 172800000ll},
+              std::tuple{44100, BitDepth::int16, "Noise Shaping Medium", 158760000ll}}) {
+            SCOPED_TRACE(std::string(dither) + (compensate ? ", compensated" : ""));
+            ConversionJob job = jobFor(dir.file("m.wav"), rate, bits, dither);
+            job.compensateDelay = compensate;
+            const JobOutcome o = runJob(job);
+            ASSERT_TRUE(o.succeeded) << o.error.toStdString();
+            ASSERT_TRUE(o.levels);
+            // A -6 dBFS 1 kHz tone on both channels reads -6 LUFS (-3 per channel, +3 for two).
+            EXPECT_NEAR(20 * std::log10(o.levels->samplePeak), -6.02, 0.01);
+            EXPECT_NEAR(o.levels->integratedLoudness, -6.02, 0.05);
+            EXPECT_EQ(o.levels->clippedSamples, 0);
+            const Metadata m = readMetadata(out(job));
+            ASSERT_GT(m.bext.size(), 602u);
+            // The flagship's delay at 96 -> 48 and 96 -> 44.1 kHz: 31.9 and 29.4 frames.
+            const int64_t delay = std::llround(o.latencyFrames);
+            EXPECT_EQ(delay, compensate ? 0 : rate == 48000 ? 32 : 29);
+            EXPECT_EQ(int64_t(get(m.bext, 338, 8)), reference - delay);
+            EXPECT_EQ(get(m.bext, 346, 2), 2u);
+            EXPECT_EQ(int16_t(get(m.bext, 412, 2)),
+                      int(std::lround(o.levels->integratedLoudness * 100)));
+            EXPECT_EQ(get(m.bext, 414, 2), 0x7FFFu);            // loudness range
+            EXPECT_NEAR(int16_t(get(m.bext, 416, 2)), -602, 2); // true peak, dBTP
+            EXPECT_NEAR(int16_t(get(m.bext, 418, 2)), -602, 5); // momentary maximum
+            EXPECT_EQ(get(m.bext, 420, 2), 0x7FFFu);            // no 3 s window
+            const std::string history(m.bext.begin() + 602, m.bext.end());
+            EXPECT_EQ(history.rfind(kHistory + "A=PCM,F=" + std::to_string(rate) +
+                                        ",W=" + (bits == BitDepth::int16 ? "16" : "24") +
+                                        ",M=stereo,T=Sonteva;Sonteva SRC;dither ",
+                                    0),
+                      0u)
+                << history;
+            ASSERT_EQ(m.markers.size(), 1u);
+            EXPECT_EQ(m.markers[0].position, rate + delay);
+        }
+}
+
+// A steady tone long enough for several 3 s windows has a measured range of 0 LU; silence
+// of that length has none ("not calculated").
+TEST(JobMetadata, LoudnessRangeIsMeasuredOrMarkedNotCalculated) {
+    TempDir dir;
+    for (auto [amplitude, range] : {std::pair{16384, 0u}, std::pair{0, 0x7FFFu}}) {
+        SCOPED_TRACE(amplitude);
+        wavFile(dir.file("m.wav"), 48000, 2, 48000 * 4, chunk("bext", bext(0, 2, kHistory)),
+                amplitude);
+        const ConversionJob job = jobFor(dir.file("m.wav"), 48000, BitDepth::int24, "TPDF");
         const JobOutcome o = runJob(job);
         ASSERT_TRUE(o.succeeded) << o.error.toStdString();
-        ASSERT_TRUE(o.levels);
-        // A -6 dBFS 1 kHz tone on both channels reads -6 LUFS (-3 per channel, +3 for two).
-        EXPECT_NEAR(20 * std::log10(o.levels->samplePeak), -6.02, 0.01);
-        EXPECT_NEAR(o.levels->integratedLoudness, -6.02, 0.05);
-        EXPECT_EQ(o.levels->clippedSamples, 0);
         const Metadata m = readMetadata(out(job));
         ASSERT_GT(m.bext.size(), 602u);
-        EXPECT_EQ(get(m.bext, 338, 8), reference);
-        EXPECT_EQ(int16_t(get(m.bext, 412, 2)),
-                  int(std::lround(o.levels->integratedLoudness * 100)));
-        const std::string history(m.bext.begin() + 602, m.bext.end());
-        EXPECT_EQ(history.rfind(kHistory + "A=PCM,F=" + std::to_string(rate) +
-                                    ",W=" + (bits == BitDepth::int16 ? "16" : "24") +
-                                    ",M=stereo,T=Sonteva;Sonteva SRC;dither ",
-                                0),
-                  0u)
-            << history;
-        ASSERT_EQ(m.markers.size(), 1u);
-        EXPECT_EQ(m.markers[0].position, rate);
+        EXPECT_EQ(get(m.bext, 414, 2), range);
     }
 }
 

@@ -63,15 +63,17 @@ inline Bytes bext(uint64_t timeReference, int version, const std::string& histor
     return b;
 }
 
-// A 16-bit PCM WAV of a 1 kHz tone at -6 dBFS with `chunks` between "fmt " and "data".
+// A 16-bit PCM WAV of a 1 kHz tone (at -6 dBFS unless `amplitude` says otherwise) with
+// `chunks` between "fmt " and "data".
 inline void wavFile(const std::string& path, int rate, int channels, int frames,
-                    const Bytes& chunks) {
+                    const Bytes& chunks, int amplitude = 16384) {
     Bytes fmt, data;
     put(fmt, 1, 2), put(fmt, channels, 2), put(fmt, rate, 4), put(fmt, rate * channels * 2, 4);
     put(fmt, channels * 2, 2), put(fmt, 16, 2);
     for (int i = 0; i < frames * channels; ++i)
         put(data,
-            uint16_t(int16_t(std::lround(16384 * std::sin(6283.185307 * (i / channels) / rate)))),
+            uint16_t(
+                int16_t(std::lround(amplitude * std::sin(6283.185307 * (i / channels) / rate)))),
             2);
     Bytes body = text("WAVE");
     for (const Bytes& c : {chunk("fmt ", fmt), chunks, chunk("data", data)})
