@@ -86,6 +86,7 @@ ContainerLength walkMat4(const FileBytes& file);
 ContainerLength walkMat5(const FileBytes& file);
 ContainerLength checkOgg(const FileBytes& file);
 ContainerLength checkFlac(const FileBytes& file);
+ContainerLength checkMpeg(const FileBytes& file);
 ContainerLength walkIsoMedia(const FileBytes& file);
 
 } // namespace sonteva::containers

@@ -6,6 +6,7 @@
 #include "audio_io/container_bytes.h"
 
 #include <array>
+#include <string>
 #include <vector>
 
 namespace sonteva::containers {
@@ -77,6 +78,59 @@ ContainerLength checkFlac(const FileBytes& file) {
         if (head[0] & 0x80) break;
     }
     return offset < file.size() ? ContainerLength() : ContainerLength(endsBeforeAudio(file));
+}
+
+namespace {
+
+// The length of the MPEG audio frame whose header is `h`, or 0 when `h` is none.
+uint64_t mpegFrameBytes(const uint8_t* h) {
+    static const int kKbps[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const int kRates[3] = {44100, 48000, 32000};
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const int version = (h[1] >> 3) & 3, layer = 4 - ((h[1] >> 1) & 3);
+    const int bitrate = h[2] >> 4, rateIndex = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 4 || bitrate == 0 || bitrate == 15 || rateIndex == 3) return 0;
+    const bool mpeg1 = version == 3;
+    const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int kbps = kKbps[mpeg1 ? 0 : 1][layer - 1][bitrate];
+    if (layer == 1) return uint64_t(12000 * kbps / rate + padding) * 4;
+    const int perSample = layer == 3 && !mpeg1 ? 72000 : 144000;
+    return uint64_t(perSample) * uint64_t(kbps) / uint64_t(rate) + uint64_t(padding);
+}
+
+} // namespace
+
+ContainerLength checkMpeg(const FileBytes& file) {
+    // An ID3v2 tag (ten bytes, the size in 7-bit bytes, a ten-byte footer when flagged)
+    // may come first; then the first frame, which carries the Xing/LAME header that states
+    // the stream's length. Past that, the decoder is asked (sndfile_source.cpp).
+    uint64_t offset = 0;
+    uint8_t h[10];
+    if (file.read(0, h, 3) && std::memcmp(h, "ID3", 3) == 0) {
+        if (!file.read(0, h, 10)) return endsBefore(file, 10);
+        offset = 10 + ((h[6] & 0x7Fu) << 21 | (h[7] & 0x7Fu) << 14 | (h[8] & 0x7Fu) << 7 |
+                       (h[9] & 0x7Fu));
+        if (h[5] & 0x10) offset += 10;
+        if (offset > file.size()) return endsBefore(file, offset);
+        if (offset == file.size()) return endsBeforeAudio(file);
+    }
+    if (!file.read(offset, h, 4)) return std::nullopt;
+    const uint64_t frame = mpegFrameBytes(h);
+    if (frame == 0) return std::nullopt;
+    if (offset + frame > file.size()) return endsBefore(file, offset + frame);
+    std::string first(frame, '\0');
+    if (!file.read(offset, first.data(), first.size())) return std::nullopt;
+    ContainerLength length;
+    length.unstated = first.find("Xing") == std::string::npos &&
+                      first.find("Info") == std::string::npos &&
+                      first.find("VBRI") == std::string::npos;
+    return length;
 }
 
 ContainerLength walkIsoMedia(const FileBytes& file) {

@@ -114,6 +114,8 @@ ContainerLength inspectContainer(const std::string& path) {
     if (tagIs(head, "OggS")) return checkOgg(file);
     if (n >= 8 && (tagIs(head + 4, "ftyp") || tagIs(head + 4, "moov") || tagIs(head + 4, "mdat")))
         return walkIsoMedia(file);
+    if (startsWith(head, n, "ID3", 3) || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0))
+        return checkMpeg(file);
     return std::nullopt;
 }
 

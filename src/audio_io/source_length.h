@@ -40,6 +40,9 @@ struct ContainerLength {
     // frames); -1 otherwise. Audio past them (garbage behind the audio, which some
     // libsndfile readers count in) is not part of the source.
     int64_t frames = -1;
+    // The stream states no length at all (an MP3 without a Xing, Info or VBRI header); a
+    // decoder's figure for it is an estimate, and the source is as long as what decodes.
+    bool unstated = false;
 
     ContainerLength() = default;
     ContainerLength(std::nullopt_t) {}
@@ -48,10 +51,10 @@ struct ContainerLength {
 };
 
 // For RIFF/RF64/BW64, Sony Wave64, AIFF/AIFC, IFF 8SVX/16SV, CAF, Sun AU, NIST SPHERE,
-// Creative VOC, MATLAB v4 and v5, FLAC, Ogg and ISO/QuickTime (M4A) files. No shortfall
-// for a whole file, a file longer than it declares, a placeholder length (0 or all-ones
-// sizes of an unfinished recording, CAF's -1, AU's 0xFFFFFFFF), or a file none of these
-// recognises.
+// Creative VOC, MATLAB v4 and v5, FLAC, MPEG audio (MP3), Ogg and ISO/QuickTime (M4A)
+// files. No shortfall for a whole file, a file longer than it declares, a placeholder
+// length (0 or all-ones sizes of an unfinished recording, CAF's -1, AU's 0xFFFFFFFF), or a
+// file none of these recognises.
 ContainerLength inspectContainer(const std::string& path);
 
 // Whether the opened source reaches the end it reports (see DecodedSource::heldFrames).

@@ -67,6 +67,11 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
     if (!source) throw AudioError(refusal);
     if (container.frames >= 0 && source->frames() > container.frames)
         source->limitFrames(container.frames);
+    // No length to fall short of: what decodes is the source.
+    if (container.unstated) {
+        source->limitFrames(source->heldFrames());
+        return source;
+    }
     if (const auto early = decodedEarlyEnd(*source)) throw AudioError(describeEarlyEnd(*early));
     return source;
 }

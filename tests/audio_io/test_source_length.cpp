@@ -53,7 +53,7 @@ const Kind kContainers[] = {
     {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, 0, 20, 0},
     {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 0, 20, 0},
     {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, 0, 20, 0},
-    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 0, 0, 0},
+    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 0, 100, 0},
 };
 
 void PrintTo(const Kind& kind, std::ostream* os) {
@@ -200,6 +200,36 @@ TEST(SourceLength, PlaceholderLengthsAreNotHeldAgainstAFile) {
             channel.resize(kFrames - 1000);
         EXPECT_EQ(AudioIO(path).readAllDouble(), expected);
         EXPECT_EQ(streamed(path), expected);
+    }
+}
+
+// An MP3 without a Xing, Info or VBRI header states no length; the decoder's figure is
+// a guess from the file's size, and the source is what decodes, cut or not.
+TEST(SourceLength, AnMp3WithoutALengthHeaderIsWhatDecodes) {
+    TempDir dir;
+    const std::string path = dir.file("plain.mp3");
+    writeFile(path, musicLike(2, kFrames, 48000), 48000, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    Bytes bytes = load(path);
+    const auto tag = std::search(bytes.begin(), bytes.end(), "Xing", "Xing" + 4);
+    ASSERT_NE(tag, bytes.end());
+    std::copy_n("XXXX", 4, tag);
+    for (const size_t size : {bytes.size(), bytes.size() / 2}) {
+        bytes.resize(size);
+        save(path, bytes);
+        SF_INFO info{};
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<double> all(size_t(info.frames) * 2);
+        const sf_count_t decoded = sf_readf_double(file, all.data(), info.frames);
+        sf_close(file);
+        all.resize(size_t(decoded) * 2);
+        AudioIO io(path);
+        EXPECT_EQ(io.totalFrames(), decoded);
+        const ChannelBuffers read = io.readAllDouble();
+        ASSERT_EQ(read[0].size(), size_t(decoded));
+        for (size_t i = 0; i < all.size(); ++i)
+            ASSERT_EQ(read[i % 2][i / 2], all[i]) << i;
+        EXPECT_EQ(streamed(path)[1].size(), size_t(decoded));
     }
 }
 
