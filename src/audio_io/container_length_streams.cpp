@@ -126,10 +126,21 @@ ContainerLength checkMpeg(const FileBytes& file) {
     if (offset + frame > file.size()) return endsBefore(file, offset + frame);
     std::string first(frame, '\0');
     if (!file.read(offset, first.data(), first.size())) return std::nullopt;
+    const auto at = [&](size_t i) { return reinterpret_cast<const uint8_t*>(&first[i]); };
     ContainerLength length;
-    length.unstated = first.find("Xing") == std::string::npos &&
-                      first.find("Info") == std::string::npos &&
-                      first.find("VBRI") == std::string::npos;
+    uint64_t bytes = 0;
+    size_t tag = first.find("Xing");
+    if (tag == std::string::npos) tag = first.find("Info");
+    if (tag != std::string::npos && tag + 16 <= first.size()) {
+        // Flags, then the frame count (flag 1) and the stream's bytes (flag 2).
+        const uint64_t flags = big(at(tag + 4), 4);
+        if (flags & 2) bytes = big(at(tag + ((flags & 1) ? 12 : 8)), 4);
+    } else if ((tag = first.find("VBRI")) != std::string::npos && tag + 14 <= first.size()) {
+        bytes = big(at(tag + 10), 4);
+    } else {
+        length.unstated = true;
+    }
+    if (bytes > 0) length.ifUnreadable = endsBefore(file, offset + bytes);
     return length;
 }
 

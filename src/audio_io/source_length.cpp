@@ -72,8 +72,10 @@ namespace {
 const uint8_t kWave64Riff[16] = {'r',  'i',  'f',  'f',  0x2E, 0x91, 0xCF, 0x11,
                                  0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
 
+// The file starts with `magic`, or, when it ends inside it, with as much of it as it holds
+// (four bytes at least: a file cut inside its own mark is still told by it).
 bool startsWith(const uint8_t* head, size_t n, const void* magic, size_t length) {
-    return n >= length && std::memcmp(head, magic, length) == 0;
+    return n >= std::min<size_t>(length, 4) && std::memcmp(head, magic, std::min(n, length)) == 0;
 }
 
 // A MATLAB v4 file has no mark of its own; the one libsndfile reads starts with a 1×1
@@ -108,7 +110,7 @@ ContainerLength inspectContainer(const std::string& path) {
     if (tagIs(head, "dns.")) return checkAu(file, false);
     if (startsWith(head, n, "NIST_1A\n", 8)) return checkNist(file);
     if (startsWith(head, n, "Creative Voice File\x1A", 20)) return walkVoc(file);
-    if (startsWith(head, n, "MATLAB 5.0", 10)) return walkMat5(file);
+    if (startsWith(head, n, "MATLAB 5.0 MAT-file", 19)) return walkMat5(file);
     if (looksLikeMat4(head, n)) return walkMat4(file);
     if (startsWith(head, n, "fLaC", 4)) return checkFlac(file);
     if (tagIs(head, "OggS")) return checkOgg(file);

@@ -64,7 +64,9 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
     std::string refusal;
     std::unique_ptr<DecodedSource> source = openSndfileSource(path, refusal);
     if (!source) source = openFfmpegSource(path);
-    if (!source) throw AudioError(refusal);
+    if (!source)
+        throw AudioError(container.ifUnreadable ? describeEarlyEnd(*container.ifUnreadable)
+                                                : refusal);
     if (container.frames >= 0 && source->frames() > container.frames)
         source->limitFrames(container.frames);
     // No length to fall short of: what decodes is the source.
