@@ -58,6 +58,13 @@ inline bool isPlaceholder(uint64_t size, int bytes) {
     return size == 0 || size == ones;
 }
 
+// An audio chunk whose size is a placeholder: nothing to hold against the file.
+inline ContainerLength openEnded() {
+    ContainerLength length;
+    length.openEnded = true;
+    return length;
+}
+
 // The file ends at `file.size()` but its structure reaches byte `declaredEnd`.
 std::optional<EarlyEnd> endsBefore(const FileBytes& file, uint64_t declaredEnd);
 

@@ -53,10 +53,10 @@ ContainerLength walkRiff(const FileBytes& file, bool rf64) {
         const uint64_t next = offset + 8 + pad(size);
         if (tagIs(head, "data")) {
             if (rf64 && size == 0xFFFFFFFFull) {
-                if (isPlaceholder(wideData, 8)) return std::nullopt;
+                if (isPlaceholder(wideData, 8)) return openEnded();
                 return judgeAudio(file, offset + 8, wideData, frameBytes);
             }
-            if (isPlaceholder(size, 4)) return std::nullopt;
+            if (isPlaceholder(size, 4)) return openEnded();
             return judgeAudio(file, offset + 8, size, frameBytes);
         }
         if (next > file.size()) return endsBeforeAudio(file, next, outerEnd);
@@ -92,7 +92,7 @@ ContainerLength walkWave64(const FileBytes& file) {
         const uint64_t size = little(head + 16, 8);
         const bool known = std::memcmp(head + 4, kTail, 12) == 0;
         if (known && tagIs(head, "data")) {
-            if (isPlaceholder(size, 8) || size < 24) return std::nullopt;
+            if (isPlaceholder(size, 8) || size < 24) return openEnded();
             return judgeAudio(file, offset + 24, size - 24, frameBytes);
         }
         if (size < 24 || size > UINT64_MAX - 8 - offset) return std::nullopt;
@@ -163,7 +163,7 @@ ContainerLength walkIff(const FileBytes& file) {
         const uint64_t size = big(head + 4, 4);
         const uint64_t next = offset + 8 + pad(size);
         if (tagIs(head, "SSND") || tagIs(head, "BODY")) {
-            if (isPlaceholder(size, 4)) return std::nullopt;
+            if (isPlaceholder(size, 4)) return openEnded();
             uint64_t start = offset + 8, declared = size;
             if (tagIs(head, "SSND")) {
                 // The sound data starts after an 8-byte header and the offset it states.
@@ -202,7 +202,7 @@ ContainerLength walkCaf(const FileBytes& file) {
         const uint64_t size = big(head + 4, 8);
         if (tagIs(head, "data") && !afterAudio) {
             // -1 is "until the end of the file"; the body starts with a 4-byte edit count.
-            if (isPlaceholder(size, 8) || size < 4) return std::nullopt;
+            if (isPlaceholder(size, 8) || size < 4) return openEnded();
             audio = judgeAudio(file, offset + 16, size - 4, frameBytes);
             if (audio.early) return audio;
             afterAudio = true;

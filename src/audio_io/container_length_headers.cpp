@@ -44,7 +44,10 @@ ContainerLength checkAu(const FileBytes& file, bool bigEndian) {
     }
     const uint64_t offset = endian(h + 4, 4, bigEndian), size = endian(h + 8, 4, bigEndian);
     const uint64_t channels = endian(h + 20, 4, bigEndian);
-    if (isPlaceholder(size, 4)) return endsBefore(file, offset);
+    if (isPlaceholder(size, 4)) {
+        if (offset > file.size()) return endsBefore(file, offset);
+        return openEnded();
+    }
     return judgeAudio(file, offset, size, channels * auSampleBytes(endian(h + 12, 4, bigEndian)));
 }
 

@@ -29,8 +29,8 @@ public:
     // cannot get there. Sequential readers never call it.
     virtual bool seek(int64_t frame) = 0;
     // How many of the declared frames the file holds, as far as the decoder can tell
-    // without decoding it all (frames() when it cannot tell). Called once, on opening,
-    // before any read.
+    // (frames() when it cannot). Cheap for a whole file; a damaged one may be decoded
+    // through to count them. Called on opening, before any read.
     virtual int64_t heldFrames() = 0;
     // Ends the source at `frames` (fewer than frames()): what follows the length its
     // container declares is not audio. Called on opening, before any read.

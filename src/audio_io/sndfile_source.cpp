@@ -146,12 +146,12 @@ public:
         return sf_readf_double(file_, dest, count);
     }
     bool seek(int64_t frame) override { return sf_seek(file_, frame, SEEK_SET) == frame; }
-    // Whether the last declared frame decodes; when it does not, what decodes from the
-    // start is counted (only a damaged file pays for that), so that the figure is the one
-    // the sequential readers would meet.
     void limitFrames(int64_t frames) override {
         info_.frames = std::min<int64_t>(info_.frames, frames);
     }
+    // Whether the last declared frame decodes; when it does not, what decodes from the
+    // start is counted (only a damaged file pays for that), so that the figure is the one
+    // the sequential readers would meet.
     int64_t heldFrames() override {
         if (info_.frames < 1 || !lengthFromHeader(info_.format)) return info_.frames;
         if (Lookahead end(path_); !end.open() || end.decodes(info_.frames - 1)) return info_.frames;

@@ -43,6 +43,8 @@ struct ContainerLength {
     // The stream states no length at all (an MP3 without a Xing, Info or VBRI header); a
     // decoder's figure for it is an estimate, and the source is as long as what decodes.
     bool unstated = false;
+    // The audio's size is a placeholder: it runs to the end of the file.
+    bool openEnded = false;
     // A shortfall the header suggests but that is not trusted on its own (an MP3's Xing
     // header counts its stream's bytes, and not every encoder counts them right): the
     // reason given when no decoder can read the file.

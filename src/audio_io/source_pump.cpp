@@ -67,6 +67,11 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
     if (!source)
         throw AudioError(container.ifUnreadable ? describeEarlyEnd(*container.ifUnreadable)
                                                 : refusal);
+    // libsndfile reads a WAV whose data size was left at 0 as empty; FFmpeg reads it to
+    // the end of the file, as the placeholder means.
+    if (container.openEnded && source->frames() == 0) {
+        if (auto whole = openFfmpegSource(path)) source = std::move(whole);
+    }
     if (container.frames >= 0 && source->frames() > container.frames)
         source->limitFrames(container.frames);
     // No length to fall short of: what decodes is the source.

@@ -220,7 +220,8 @@ TEST(SourceLength, StreamsCutBetweenFramesOrPagesAreRefused) {
 INSTANTIATE_TEST_SUITE_P(SourceLength, EveryContainer, ::testing::ValuesIn(kContainers), nameOf);
 
 // The sizes a recording still being written leaves in place of its length: the audio runs
-// to the end of the file, whatever that holds (libsndfile refuses CAF's -1; FFmpeg reads it).
+// to the end of the file, whatever that holds (libsndfile refuses CAF's -1 and reads a WAV
+// data size of 0 as empty; FFmpeg reads both).
 TEST(SourceLength, PlaceholderLengthsAreNotHeldAgainstAFile) {
     TempDir dir;
     const auto tagged = [](Bytes& b, const char* tag) {
@@ -232,6 +233,7 @@ TEST(SourceLength, PlaceholderLengthsAreNotHeldAgainstAFile) {
              std::fill_n(b.begin() + tagged(b, "data") + 4, 4, 0xFF);
              std::fill_n(b.begin() + 4, 4, 0);
          }},
+        {SF_FORMAT_WAV, [&](Bytes& b) { std::fill_n(b.begin() + tagged(b, "data") + 4, 4, 0); }},
         {SF_FORMAT_CAF, [&](Bytes& b) { std::fill_n(b.begin() + tagged(b, "data") + 4, 8, 0xFF); }},
         {SF_FORMAT_AU, [](Bytes& b) { std::fill_n(b.begin() + 8, 4, 0xFF); }},
     };

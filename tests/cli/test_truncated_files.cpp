@@ -85,7 +85,9 @@ TEST(TruncatedFiles, EveryPartialCopyFailsAndEveryWholeFileConvertsExactly) {
     open.replace(data + 4, 4, "\xFF\xFF\xFF\xFF");
     open.replace(4, 4, std::string(4, '\0'));
     put(in("wav-open.wav"), open);
-    whole.push_back("wav-open.wav");
+    open.replace(data + 4, 4, std::string(4, '\0'));
+    put(in("wav-open0.wav"), open);
+    whole.insert(whole.end(), {"wav-open.wav", "wav-open0.wav"});
 
     QStringList args{"convert", "-r", "48000", "-b", "24", "-d", "None", "-o", q(out)};
     for (const auto* names : {&whole, &partial})
