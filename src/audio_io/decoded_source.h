@@ -33,11 +33,19 @@ public:
     // Positions the next read at `frame` (0...frames()), exactly; false when the decoder
     // cannot get there. Sequential readers never call it.
     virtual bool seek(int64_t frame) = 0;
+    // How many of the declared frames the file holds, as far as the decoder can tell
+    // (frames() when it cannot). Cheap for a whole file; a damaged one may be decoded
+    // through to count them. Called on opening, before any read.
+    virtual int64_t heldFrames() = 0;
+    // Ends the source at `frames` (fewer than frames()): what follows the length its
+    // container declares is not audio. Called on opening, before any read.
+    virtual void limitFrames(int64_t frames) = 0;
 };
 
 // Opens a source with whichever decoder accepts it. Throws AudioError with a clear
-// text for a missing file, a folder, a truncated WAV/RF64/AIFF, and otherwise with
-// libsndfile's description when neither decoder can read the file.
+// text for a missing file, a folder, a source that holds less audio than it declares
+// ("Source ended early …", see source_length.h), and otherwise with libsndfile's
+// description when neither decoder can read the file.
 std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path);
 
 // The backends. Each returns null when its library refuses the file; the libsndfile

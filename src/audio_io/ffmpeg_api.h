@@ -33,7 +33,10 @@ namespace sonteva {
     X(avcodec_send_packet)                                                                         \
     X(avformat_close_input)                                                                        \
     X(avformat_find_stream_info)                                                                   \
-    X(avformat_open_input)
+    X(avformat_index_get_entries_count)                                                            \
+    X(avformat_index_get_entry)                                                                    \
+    X(avformat_open_input)                                                                         \
+    X(avio_size)
 
 struct FfmpegApi {
 #define SONTEVA_FFMPEG_SLOT(name) decltype(&::name) name = nullptr;

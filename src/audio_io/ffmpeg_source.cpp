@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace sonteva {
@@ -48,6 +49,9 @@ public:
 
     const AVFrame& frame() const { return *frame_; }
     const AVStream& stream() const { return *format_->streams[stream_]; }
+    // The presentation time (in the stream's time base) of the first packet that the
+    // demuxer's index places beyond the end of the file, or none.
+    std::optional<int64_t> firstPacketPastEnd() const;
     const AVFormatContext& format() const { return *format_; }
     int sampleRate() const { return codec_->sample_rate; }
     int channels() const { return codec_->ch_layout.nb_channels; }
@@ -105,6 +109,21 @@ bool Decoder::next(std::string& error) {
             return false;
         }
     }
+}
+
+std::optional<int64_t> Decoder::firstPacketPastEnd() const {
+    AVStream* stream = format_->streams[stream_];
+    const int64_t fileSize = format_->pb ? ff().avio_size(format_->pb) : -1;
+    if (fileSize <= 0) return std::nullopt;
+    // Demuxers with a complete index (MP4/M4A/MOV list every packet's place and size)
+    // reveal a partial copy here; entries without a size say nothing.
+    const int entries = ff().avformat_index_get_entries_count(stream);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = ff().avformat_index_get_entry(stream, i);
+        if (entry && entry->size > 0 && entry->pos >= 0 && entry->pos + entry->size > fileSize)
+            return entry->timestamp;
+    }
+    return std::nullopt;
 }
 
 template <typename T>
@@ -197,6 +216,15 @@ public:
     // Decoders may change their sample format mid-stream: always checked.
     bool integerSamples() const override { return false; }
     std::string errorText() const override { return error_; }
+    void limitFrames(int64_t frames) override { frames_ = std::min(frames_, frames); }
+    int64_t heldFrames() override {
+        const auto past = decoder_->firstPacketPastEnd();
+        if (!past) return frames_;
+        // Frame 0 is the stream's time 0; encoder priming lies before it.
+        const int64_t held = ff().av_rescale_q(*past, decoder_->stream().time_base,
+                                               AVRational{1, static_cast<int>(rate_)});
+        return std::clamp<int64_t>(held, 0, frames_);
+    }
 
     int64_t read(double* dest, int64_t count) override;
     bool seek(int64_t frame) override;

@@ -8,8 +8,8 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -46,10 +46,76 @@ std::string labelFor(int format) {
     }
 }
 
+// libsndfile takes the length of plain samples from the file's size, but that of a
+// compressed stream from its header (FLAC's stream information, an MP3's LAME tag), and
+// decodes a partial copy only up to where it breaks off.
+bool lengthFromHeader(int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG:
+        return true;
+    default:
+        break;
+    }
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// A handle of its own for looking ahead: a failed seek leaves libFLAC's decoder unusable,
+// so the source's own handle is never used for it.
+class Lookahead {
+public:
+    explicit Lookahead(const std::string& path) {
+        {
+            std::lock_guard<std::mutex> guard(openErrorLock());
+            file_ = sf_open(path.c_str(), SFM_READ, &info_);
+        }
+        if (file_) scratch_.resize(size_t(4096) * size_t(std::max(info_.channels, 1)));
+    }
+    ~Lookahead() {
+        if (file_) sf_close(file_);
+    }
+    Lookahead(const Lookahead&) = delete;
+    Lookahead& operator=(const Lookahead&) = delete;
+
+    bool open() const { return file_ != nullptr; }
+    bool decodes(sf_count_t frame) {
+        return sf_seek(file_, frame, SEEK_SET) == frame &&
+               sf_readf_double(file_, scratch_.data(), 1) == 1;
+    }
+    // The frames that decode from the start, counting no further than `limit`.
+    sf_count_t count(sf_count_t limit) {
+        sf_count_t total = 0;
+        for (sf_count_t n;
+             total < limit && (n = sf_readf_double(file_, scratch_.data(), 4096)) > 0;)
+            total += n;
+        return std::min(total, limit);
+    }
+
+private:
+    SF_INFO info_{};
+    SNDFILE* file_ = nullptr;
+    std::vector<double> scratch_;
+};
+
 class SndfileSource final : public DecodedSource {
 public:
-    SndfileSource(std::unique_ptr<SndfileFileIo> io, SNDFILE* file, const SF_INFO& info)
-        : io_(std::move(io)), file_(file), info_(info) {}
+    SndfileSource(std::string path, std::unique_ptr<SndfileFileIo> io, SNDFILE* file,
+                  const SF_INFO& info)
+        : path_(std::move(path)), io_(std::move(io)), file_(file), info_(info) {}
     ~SndfileSource() override {
         sf_close(file_);
         ::close(io_->fd());
@@ -108,6 +174,18 @@ public:
         return sf_readf_double(file_, dest, count);
     }
     bool seek(int64_t frame) override { return sf_seek(file_, frame, SEEK_SET) == frame; }
+    void limitFrames(int64_t frames) override {
+        info_.frames = std::min<int64_t>(info_.frames, frames);
+    }
+    // Whether the last declared frame decodes; when it does not, what decodes from the
+    // start is counted (only a damaged file pays for that), so that the figure is the one
+    // the sequential readers would meet.
+    int64_t heldFrames() override {
+        if (info_.frames < 1 || !lengthFromHeader(info_.format)) return info_.frames;
+        if (Lookahead end(path_); !end.open() || end.decodes(info_.frames - 1)) return info_.frames;
+        Lookahead whole(path_);
+        return whole.open() ? whole.count(info_.frames) : info_.frames;
+    }
     std::string errorText() const override {
         if (io_->error() != 0) return std::strerror(io_->error());
         if (sf_error(file_) == SF_ERR_NO_ERROR) return {};
@@ -121,6 +199,7 @@ public:
     }
 
 private:
+    std::string path_;
     std::unique_ptr<SndfileFileIo> io_;
     SNDFILE* file_;
     SF_INFO info_;
@@ -187,7 +266,7 @@ std::unique_ptr<DecodedSource> openSndfileSource(const std::string& path, std::s
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<SndfileSource>(std::move(io), file, info);
+    return std::make_unique<SndfileSource>(path, std::move(io), file, info);
 }
 
 } // namespace sonteva

@@ -1,8 +1,8 @@
 #include "audio_io/source_pump.h"
 
 #include "audio_io/audio_error.h"
-#include "audio_io/container_check.h"
 #include "audio_io/sample_math.h"
+#include "audio_io/source_length.h"
 
 #include <sys/stat.h>
 
@@ -57,13 +57,30 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
     // neither could be read a second time, as every source is (probe, metadata, audio).
     if (!S_ISREG(st.st_mode)) throw AudioError("Not a regular file: " + path);
     if (st.st_size == 0) throw AudioError("The file is empty: " + path);
-    const std::string truncation = describeTruncation(path);
-    if (!truncation.empty()) throw AudioError("Source is truncated: " + truncation);
+    // Before the decoders: libsndfile shortens or refuses a partial copy without saying so.
+    const ContainerLength container = inspectContainer(path);
+    if (container.early) throw AudioError(describeEarlyEnd(*container.early));
 
     std::string refusal;
-    if (auto source = openSndfileSource(path, refusal)) return source;
-    if (auto source = openFfmpegSource(path)) return source;
-    throw AudioError(refusal);
+    std::unique_ptr<DecodedSource> source = openSndfileSource(path, refusal);
+    if (!source) source = openFfmpegSource(path);
+    if (!source)
+        throw AudioError(container.ifUnreadable ? describeEarlyEnd(*container.ifUnreadable)
+                                                : refusal);
+    // libsndfile reads a WAV whose data size was left at 0 as empty; FFmpeg reads it to
+    // the end of the file, as the placeholder means.
+    if (container.openEnded && source->frames() == 0) {
+        if (auto whole = openFfmpegSource(path)) source = std::move(whole);
+    }
+    if (container.frames >= 0 && source->frames() > container.frames)
+        source->limitFrames(container.frames);
+    // No length to fall short of: what decodes is the source.
+    if (container.unstated) {
+        source->limitFrames(source->heldFrames());
+        return source;
+    }
+    if (const auto early = decodedEarlyEnd(*source)) throw AudioError(describeEarlyEnd(*early));
+    return source;
 }
 
 SourcePump::SourcePump(std::unique_ptr<DecodedSource> source) : source_(std::move(source)) {}
@@ -74,12 +91,8 @@ void SourcePump::fetch(int64_t frames) {
     const int64_t got = std::max<int64_t>(source_->read(scratch_.data(), frames), 0);
     if (got < frames) {
         // The decoder's reason is only current right after the short read.
-        const std::string reason = source_->errorText();
-        std::string text = "Source ended early at frame " + std::to_string(position_ + got) +
-                           " of " + std::to_string(source_->frames()) +
-                           " — the file is truncated or damaged";
-        if (!reason.empty()) text += " (" + reason + ")";
-        throw AudioError(text);
+        const EarlyEnd end{EarlyEnd::Unit::frames, position_ + got, source_->frames(), {}};
+        throw AudioError(describeEarlyEnd(end, source_->errorText()));
     }
     if (!source_->integerSamples())
         nonFinite_ += replaceNonFinite(scratch_.data(), scratch_.size());

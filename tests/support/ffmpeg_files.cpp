@@ -41,7 +41,7 @@ void drain(AVCodecContext* enc, AVFormatContext* out, AVPacket* packet) {
 } // namespace
 
 void writeM4a(const std::string& path, const Encoding& e, int rate,
-              const std::vector<std::vector<double>>& signal, const char* muxer) {
+              const std::vector<std::vector<double>>& signal, const char* muxer, bool indexFirst) {
     AVFormatContext* out = nullptr;
     avformat_alloc_output_context2(&out, nullptr, muxer, path.c_str());
     const AVCodec* codec = avcodec_find_encoder(e.codec);
@@ -62,6 +62,7 @@ void writeM4a(const std::string& path, const Encoding& e, int rate,
     // muxer's default of 1000 it would cut the stated length to whole milliseconds.
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "movie_timescale", rate, 0);
+    if (indexFirst) av_dict_set(&options, "movflags", "faststart", 0);
     const int rc = avformat_write_header(out, &options);
     av_dict_free(&options);
     if (rc < 0) throw std::runtime_error("header refused");

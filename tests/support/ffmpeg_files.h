@@ -16,7 +16,10 @@ struct Encoding {
 };
 
 // Writes channel-planar samples (full scale ±1.0); integer formats store round(x · 2^(bits−1)).
+// `indexFirst` puts an MP4's index ('moov') ahead of its audio, as files made for streaming
+// have it; by default it follows the audio.
 void writeM4a(const std::string& path, const Encoding& e, int rate,
-              const std::vector<std::vector<double>>& signal, const char* muxer = "ipod");
+              const std::vector<std::vector<double>>& signal, const char* muxer = "ipod",
+              bool indexFirst = false);
 
 } // namespace sonteva::test
