@@ -1,7 +1,9 @@
 // A stand-in for the ssrc_hp converter: its command line, linear interpolation for the rate,
 // first-order error feedback for the shapers, and switches (FAKE_SSRC_MODE) for the ways
 // the converter or its output go wrong. FAKE_SSRC_LOG, when set, names a file that
-// receives the arguments (or, when hanging, the process id).
+// receives the arguments (or, when hanging, the process id). FAKE_SSRC_GRANDCHILD starts a
+// process that sleeps holding the converter's standard output and error, within its
+// process group ("group") or outside it ("escape"), and logs "grandchild <pid> of <pid>".
 #include <signal.h>
 #include <unistd.h>
 
@@ -132,6 +134,19 @@ void writeOutput(const Options& o, const Channels& y, bool oddChunks) {
     std::ofstream(o.out, std::ios::binary) << riff << b << data;
 }
 
+// Sleeps for at most five minutes, so that one nobody stops still goes away.
+void startGrandchild(const char* kind, const char* log) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (std::strcmp(kind, "escape") == 0) ::setsid();
+        ::alarm(300);
+        for (;;)
+            ::pause();
+    }
+    if (log && pid > 0)
+        std::ofstream(log, std::ios::app) << "grandchild " << pid << " of " << ::getpid() << "\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +156,8 @@ int main(int argc, char** argv) {
         line.append(i > 1 ? " " : "").append(argv[i]);
     if (const char* log = std::getenv("FAKE_SSRC_LOG"))
         std::ofstream(log, std::ios::app) << line << "\n";
+    if (const char* kind = std::getenv("FAKE_SSRC_GRANDCHILD"))
+        startGrandchild(kind, std::getenv("FAKE_SSRC_LOG"));
 
     if (mode == "fail") {
         std::fputs("ssrc_hp: cannot convert \xe2\x80\x94 \xc3\xbcnsupported\n", stderr);
