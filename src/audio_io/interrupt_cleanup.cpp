@@ -54,13 +54,14 @@ template <class Kind, class Step> void each(const std::map<uint64_t, Item>& item
         if (const Kind* k = std::get_if<Kind>(&item)) step(*k);
 }
 
-// Waits (briefly) for a killed leader so that it is gone, not a zombie, when the process
-// ends; another thread may have reaped it already.
+// Waits (briefly) for the killed group's members that are this process's children (the
+// leader, and what it started once handed over to this process), so that they are gone,
+// not zombies, when the process ends; another thread may have reaped some already.
 void reap(pid_t leader, std::chrono::steady_clock::time_point until) {
     for (;;) {
-        const pid_t r = ::waitpid(leader, nullptr, WNOHANG);
-        if (r < 0 && errno == EINTR) continue;
-        if (r != 0 || std::chrono::steady_clock::now() >= until) return;
+        const pid_t r = ::waitpid(-leader, nullptr, WNOHANG);
+        if (r > 0 || (r < 0 && errno == EINTR)) continue;
+        if (r < 0 || std::chrono::steady_clock::now() >= until) return; // none left
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }

@@ -50,7 +50,8 @@ public:
     CleanupEntry file(int folder, const std::string& name);
     // A file, or a folder with its contents, by path.
     CleanupEntry path(const std::string& path);
-    // The process group `leader` leads: killed as a whole, and the leader reaped.
+    // The process group `leader` leads: killed as a whole, and those of its members that
+    // are this process's children reaped.
     CleanupEntry processGroup(pid_t leader);
     // Anything else to undo (a terminal's settings); runs before files are removed.
     CleanupEntry action(std::function<void()> undo);

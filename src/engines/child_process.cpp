@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,8 @@ struct ChildGuard {
     ChildGuard(const ChildGuard&) = delete;
     ChildGuard& operator=(const ChildGuard&) = delete;
     // Until the child is reaped its id cannot be reused, so the group killed is its own.
+    // What the child started was handed to this process when the child ended (see
+    // adoptOrphans) and is reaped here too, so that none of it lingers even as a zombie.
     void stop() {
         if (reaped) return;
         {
@@ -83,6 +86,8 @@ struct ChildGuard {
         }
         if (r < 0) lost = errno; // reaped elsewhere (SIGCHLD ignored): the status is lost
         reaped = true;
+        while (::waitpid(-pid, nullptr, 0) > 0 || errno == EINTR) {
+        }
     }
     pid_t pid;
     CleanupEntry group; // for an interrupt, while the child may run
@@ -106,8 +111,15 @@ struct SpawnSetup {
     posix_spawnattr_t attributes;
 };
 
+// Processes orphaned below this one come to it rather than to init, which in a container
+// may never reap them: the converter's children are then this process's to reap.
+void adoptOrphans() {
+    static const bool adopted [[maybe_unused]] = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+}
+
 pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments,
             const Pipe& out, const Pipe& err) {
+    adoptOrphans();
     SpawnSetup setup;
     posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, out.writeEnd, STDOUT_FILENO);
