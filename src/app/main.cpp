@@ -6,13 +6,29 @@
 #include "app/dark_theme.h"
 #include "app/screenshot_mode.h"
 #include "app/single_instance.h"
+#include "audio_io/interrupt_cleanup.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocalServer>
 
 using namespace sonteva;
 
+namespace {
+
+int runWindow(SingleInstance& instance, const QStringList& files) {
+    AppShell shell(defaultServices());
+    shell.acceptHandOffs(instance);
+    shell.show();
+    shell.addFiles(files);
+    return QApplication::exec();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // Before any thread exists: an interrupt removes what running jobs and auditions left.
+    InterruptCleanup::install("sonteva-gui: Interrupted\n");
     QApplication app(argc, argv);
     // The settings store is ~/.config/Sonteva/Sonteva.conf, shared with the command line.
     QCoreApplication::setOrganizationName(QStringLiteral("Sonteva"));
@@ -41,11 +57,14 @@ int main(int argc, char** argv) {
 
     SingleInstance instance(SingleInstance::defaultName());
     if (instance.handOff(parser.positionalArguments())) return 0;
-    instance.listen();
+    CleanupEntry socket;
+    {
+        CleanupHold hold; // an interrupt removes the socket, as a normal quit does
+        if (instance.listen())
+            socket = hold.action([] { QLocalServer::removeServer(SingleInstance::defaultName()); });
+    }
 
-    AppShell shell(defaultServices());
-    shell.acceptHandOffs(instance);
-    shell.show();
-    shell.addFiles(parser.positionalArguments());
-    return app.exec();
+    const int status = runWindow(instance, parser.positionalArguments());
+    InterruptCleanup::removeLeftovers(); // renders cached for auditions
+    return status;
 }

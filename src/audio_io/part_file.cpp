@@ -1,6 +1,7 @@
 #include "audio_io/part_file.h"
 
 #include "audio_io/audio_error.h"
+#include "audio_io/interrupt_cleanup.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,8 +43,9 @@ void syncFolder(const std::string& target) {
     ::close(fd);
 }
 
-// Creates ".<name>.XXXXXX.part" (random letters) in the folder `dir` refers to.
-int createTemporary(int dir, const std::string& name, std::string& created) {
+// Creates ".<name>.XXXXXX.part" (random letters) in the folder `dir` refers to, known to an
+// interrupt's cleanup from the moment it exists.
+int createTemporary(int dir, const std::string& name, std::string& created, CleanupEntry& entry) {
     static constexpr char kLetters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device device;
@@ -54,9 +56,11 @@ int createTemporary(int dir, const std::string& name, std::string& created) {
         for (int i = 0; i < 6; ++i)
             candidate += kLetters[device() % (sizeof kLetters - 1)];
         candidate += ".part";
+        CleanupHold hold;
         const int fd =
             ::openat(dir, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            entry = hold.file(dir, candidate);
             created = candidate;
             return fd;
         }
@@ -91,7 +95,8 @@ PartFile::PartFile(const std::string& target) : target_(target) {
     // The temporary file is created and removed through a handle on the folder itself, so
     // that it is found and removed even when the folder is moved or deleted meanwhile.
     folderFd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd_ >= 0) fd_ = createTemporary(folderFd_, name.substr(0, kMaxNamePart), tempName_);
+    if (folderFd_ >= 0)
+        fd_ = createTemporary(folderFd_, name.substr(0, kMaxNamePart), tempName_, cleanup_);
     if (fd_ < 0) {
         const int error = errno;
         discard();
@@ -108,7 +113,11 @@ PartFile::~PartFile() {
 void PartFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!committed_ && !tempName_.empty()) ::unlinkat(folderFd_, tempName_.c_str(), 0);
+    {
+        CleanupHold hold;
+        if (!committed_ && !tempName_.empty()) ::unlinkat(folderFd_, tempName_.c_str(), 0);
+        cleanup_.reset(); // before the folder handle it names is closed
+    }
     if (folderFd_ >= 0) ::close(folderFd_);
     folderFd_ = -1;
     temp_.clear();
@@ -149,16 +158,20 @@ void PartFile::commit() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) fail(errno);
-    // By path, not through the folder handle: a folder moved away while the output was
-    // written is no longer where the output was asked for.
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
+    {
+        // An interrupt removes the temporary file before the rename or finds it renamed.
+        CleanupHold hold;
+        // By path, not through the folder handle: a folder moved away while the output was
+        // written is no longer where the output was asked for.
+        if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+            const int error = errno;
+            discard();
+            throw AudioError("Cannot move the finished output to " + target_ + ": " +
+                             platformText(error));
+        }
+        committed_ = true;
         discard();
-        throw AudioError("Cannot move the finished output to " + target_ + ": " +
-                         platformText(error));
     }
-    committed_ = true;
-    discard();
     syncFolder(target_);
 }
 

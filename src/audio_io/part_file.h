@@ -1,7 +1,10 @@
 #pragma once
 // A hidden temporary file in the destination folder (".<name>.XXXXXX.part"), renamed
 // over the target once the output is complete, so that an output appears whole or not
-// at all and an existing file of the target's name survives any failure.
+// at all and an existing file of the target's name survives any failure. An interrupt
+// removes the temporary file too.
+#include "audio_io/interrupt_cleanup.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,6 +44,7 @@ private:
     int folderFd_ = -1;
     int fd_ = -1;
     bool committed_ = false;
+    CleanupEntry cleanup_; // the temporary file, for an interrupt
 };
 
 // The mode a newly created file gets: 0666 without the process's umask.

@@ -1,30 +1,21 @@
 // sonteva: the command-line front end. Renders queued jobs exactly as the application
 // does, prints one line per job and the batch summary.
+#include "audio_io/interrupt_cleanup.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "engines/system_log.h"
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cstdio>
 
 using namespace sonteva;
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Sonteva"));
-    QCoreApplication::setApplicationName(QStringLiteral("Sonteva"));
-    // Diagnostics (engine fallbacks, dither substitution) also reach the terminal.
-    setLogEcho(true);
+namespace {
 
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    if (args.isEmpty() || args.first() == QLatin1String("--help") ||
-        args.first() == QLatin1String("-h") || args.first() == QLatin1String("help")) {
-        std::fputs(cli::usageText().toLocal8Bit().constData(), args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? 2 : 0;
-    }
-    const QString command = args.takeFirst();
+int dispatch(const QString& command, const QStringList& args) {
     try {
         if (command == QLatin1String("convert")) return cli::runConvert(args);
         if (command == QLatin1String("info")) return cli::runInfo(args);
@@ -42,4 +33,29 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sonteva: %s\n", e.what());
         return 1;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Before any thread exists. On a terminal the message first clears a progress line.
+    InterruptCleanup::install(std::string(::isatty(STDERR_FILENO) ? "\r\033[K" : "") +
+                              "sonteva: Interrupted\n");
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Sonteva"));
+    QCoreApplication::setApplicationName(QStringLiteral("Sonteva"));
+    // Diagnostics (engine fallbacks, dither substitution) also reach the terminal.
+    setLogEcho(true);
+
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.isEmpty() || args.first() == QLatin1String("--help") ||
+        args.first() == QLatin1String("-h") || args.first() == QLatin1String("help")) {
+        std::fputs(cli::usageText().toLocal8Bit().constData(), args.isEmpty() ? stderr : stdout);
+        return args.isEmpty() ? 2 : 0;
+    }
+    const QString command = args.takeFirst();
+    const int status = dispatch(command, args);
+    InterruptCleanup::removeLeftovers(); // renders cached for an audition
+    return status;
 }

@@ -1,5 +1,6 @@
 // `sonteva devices` and `sonteva play`: the output devices as the sound server shows them,
 // and one job auditioned from the terminal through exactly the engines that would render it.
+#include "audio_io/interrupt_cleanup.h"
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "preview/audio_device_manager.h"
@@ -42,15 +43,21 @@ public:
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
+        CleanupHold hold; // an interrupt gives the shell its terminal back as it was
         ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        restore_ = hold.action([saved = saved_] { ::tcsetattr(STDIN_FILENO, TCSANOW, &saved); });
     }
     ~RawTerminal() {
-        if (active_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        if (!active_) return;
+        CleanupHold hold;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        restore_.reset();
     }
 
 private:
     bool active_;
     termios saved_{};
+    CleanupEntry restore_;
 };
 
 QString clock(double seconds) {

@@ -2,7 +2,10 @@
 // Runs an executable as a child process, without a shell: standard input from /dev/null,
 // standard output and standard error captured through pipes and drained together, so a
 // chatty child never stalls on a full pipe, and a time limit after which the child is
-// killed and reaped, so a child that never ends cannot hold its caller forever.
+// killed and reaped, so a child that never ends cannot hold its caller forever. The child
+// leads a process group of its own: when it ends, times out or the run is interrupted,
+// the whole group is killed, and nothing it started (and that holds its pipes) keeps the
+// caller waiting.
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "engines/ssrc_runner.h"
 
 #include "audio_io/audio_error.h"
+#include "audio_io/interrupt_cleanup.h"
 #include "dsp/resource_dir.h"
 #include "engines/child_process.h"
 
@@ -94,7 +95,9 @@ public:
         const char* tmp = std::getenv("TMPDIR");
         path_ = fs::path(tmp && *tmp ? tmp : "/tmp") / (prefix + makeUUID());
         std::error_code ec;
+        CleanupHold hold; // an interrupt removes it, with the converter's copy of the audio
         fs::create_directories(path_, ec);
+        if (!ec) cleanup_ = hold.path(path_.string());
         if (ec) throw AudioError("Cannot create " + path_.string() + ": " + ec.message());
     }
     ~WorkDir() {
@@ -107,6 +110,7 @@ public:
 
 private:
     fs::path path_;
+    CleanupEntry cleanup_;
 };
 
 bool isValidUTF8(const std::string& text) {

@@ -4,6 +4,7 @@
 #include "preview/preview_player.h"
 
 #include "audio_io/audio_io.h"
+#include "audio_io/interrupt_cleanup.h"
 #include "engines/engine_factory.h"
 #include "engines/ssrc_runner.h"
 
@@ -20,10 +21,12 @@ namespace sonteva {
 namespace {
 
 // Rendered previews by "path|rate", for the whole process. Entries are replaced, never
-// removed; the files stay in the temporary directory.
+// removed; the files stay in the temporary directory until the process ends, and go with
+// it, also when it is interrupted.
 struct SsrcCache {
     std::mutex lock;
     std::map<std::string, std::string> files;
+    std::vector<CleanupEntry> registered;
 };
 
 SsrcCache& ssrcCache() {
@@ -39,10 +42,11 @@ std::optional<std::string> cachedRender(const std::string& key) {
     return it->second;
 }
 
-void storeRender(const std::string& key, const std::string& path) {
+void storeRender(const std::string& key, const std::string& path, CleanupEntry entry) {
     SsrcCache& cache = ssrcCache();
     std::lock_guard guard(cache.lock);
     cache.files[key] = path;
+    cache.registered.push_back(std::move(entry));
 }
 
 std::string newRenderPath() {
@@ -161,8 +165,9 @@ void PreviewPlayer::renderSsrcPreview(const ConversionJob& job, int64_t fsIn,
         const SignalChannels converted =
             SSRCRunner::convert(source.readAllDouble(), fsIn, job.targetFs);
         const std::string path = newRenderPath();
+        CleanupEntry entry = CleanupHold().path(path); // before the file exists
         AudioIO::write(path, converted, job.targetFs, AudioFormat::wav, BitDepth::float32);
-        storeRender(key, path);
+        storeRender(key, path, std::move(entry));
     } catch (const std::exception& e) {
         printLine(std::string("SSRC preview conversion error: ") + e.what());
         // Only the job still waiting for this render is stopped, not one chosen since.

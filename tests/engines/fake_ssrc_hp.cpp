@@ -5,6 +5,9 @@
 // range and adds a tail of two frames to round(n·out/in). FAKE_SSRC_LOG, when set, names a
 // file that receives the arguments (or, when hanging, the process id); FAKE_SSRC_KEEP names
 // a folder that receives a copy of each output as out-<bits>.wav.
+// FAKE_SSRC_GRANDCHILD starts a
+// process that sleeps holding the converter's standard output and error, within its
+// process group ("group") or outside it ("escape"), and logs "grandchild <pid> of <pid>".
 #include <signal.h>
 #include <unistd.h>
 
@@ -147,6 +150,19 @@ void writeOutput(const Options& o, const Channels& y, const Faults& f) {
             << riff << b << data;
 }
 
+// Sleeps for at most five minutes, so that one nobody stops still goes away.
+void startGrandchild(const char* kind, const char* log) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (std::strcmp(kind, "escape") == 0) ::setsid();
+        ::alarm(300);
+        for (;;)
+            ::pause();
+    }
+    if (log && pid > 0)
+        std::ofstream(log, std::ios::app) << "grandchild " << pid << " of " << ::getpid() << "\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +172,8 @@ int main(int argc, char** argv) {
         line.append(i > 1 ? " " : "").append(argv[i]);
     if (const char* log = std::getenv("FAKE_SSRC_LOG"))
         std::ofstream(log, std::ios::app) << line << "\n";
+    if (const char* kind = std::getenv("FAKE_SSRC_GRANDCHILD"))
+        startGrandchild(kind, std::getenv("FAKE_SSRC_LOG"));
 
     if (mode == "fail") {
         std::fputs("ssrc_hp: cannot convert \xe2\x80\x94 \xc3\xbcnsupported\n", stderr);
