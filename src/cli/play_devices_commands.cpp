@@ -8,17 +8,24 @@
 #include "preview/pulse_devices.h"
 #include "preview/pulse_output.h"
 #include "preview/sample_rate_indicator.h"
+#include "preview/virtual_output.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <iterator>
+#include <optional>
+#include <utility>
 
 namespace sonteva::cli {
 
@@ -41,6 +48,7 @@ public:
         if (!active_) return;
         termios raw = saved_;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_lflag |= ISIG; // Ctrl-C and Ctrl-\ still send their signals
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
         CleanupHold hold; // an interrupt gives the shell its terminal back as it was
@@ -97,33 +105,123 @@ int runDevices(const QStringList& args) {
     return 0;
 }
 
-int runPlay(const QStringList& args) {
-    QStringList rest;
-    QStringList recipeArgs;
+namespace {
+
+// Signals that end an audition (Ctrl-C, Ctrl-\, kill, a closed terminal) arrive on a pipe
+// that the event loop watches: the audition stops, the terminal and any device rate are
+// put back, and the process exits with the signal's status.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signo) {
+    const unsigned char byte = static_cast<unsigned char>(signo);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+class SignalCatcher {
+public:
+    SignalCatcher() {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        struct sigaction action {};
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        for (int signo : kSignals)
+            ::sigaction(signo, &action, &saved_[index(signo)]);
+        installed_ = true;
+    }
+    ~SignalCatcher() {
+        if (!installed_) return;
+        for (int signo : kSignals)
+            ::sigaction(signo, &saved_[index(signo)], nullptr);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+    int readFd() const { return installed_ ? signalPipe[0] : -1; }
+
+private:
+    static constexpr int kSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+    static size_t index(int signo) {
+        return size_t(std::find(std::begin(kSignals), std::end(kSignals), signo) -
+                      std::begin(kSignals));
+    }
+    struct sigaction saved_[std::size(kSignals)]{};
+    bool installed_ = false;
+};
+
+// Ctrl-C and Ctrl-\ end the audition with the status the shell expects of Ctrl-C.
+int exitStatusFor(int signo) {
+    return signo == SIGINT || signo == SIGQUIT ? 130 : 128 + signo;
+}
+
+struct PlayOptions {
     std::optional<double> start;
+    bool matchRate = false;
+    QStringList recipeArgs;
+};
+
+PlayOptions parsePlayOptions(const QStringList& args) {
+    PlayOptions options;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--start") && i + 1 < args.size()) {
+        if (args[i] == QLatin1String("--start")) {
             bool ok = false;
-            start = args[++i].toDouble(&ok);
-            if (!ok) throw UsageError("--start needs a number of seconds");
+            if (i + 1 < args.size()) options.start = args[++i].toDouble(&ok);
+            if (!ok || !std::isfinite(*options.start) || *options.start < 0)
+                throw UsageError("--start needs a number of seconds (0 or more)");
+        } else if (args[i] == QLatin1String("--match-rate")) {
+            options.matchRate = true;
         } else {
-            recipeArgs << args[i];
+            options.recipeArgs << args[i];
         }
     }
-    const RecipeOptions recipe = parseRecipe(recipeArgs, rest);
+    return options;
+}
+
+constexpr double kSeekStepSeconds = 5.0;
+
+} // namespace
+
+int runPlay(const QStringList& args) {
+    const PlayOptions options = parsePlayOptions(args);
+    QStringList rest;
+    const RecipeOptions recipe = parseRecipe(options.recipeArgs, rest);
     if (rest.size() != 1) throw UsageError("play takes one FILE");
     auto vm = makeViewModel();
     applyRecipe(*vm, recipe);
     vm->addInputFile(QUrl::fromLocalFile(QFileInfo(rest.first()).absoluteFilePath()));
     if (vm->inputFiles().empty()) return 1;
+    const InputFile& source = vm->inputFiles().front();
+    const double length =
+        source.sampleRate > 0 ? double(source.totalFrames) / source.sampleRate : 0.0;
+    if (options.start && *options.start >= length) {
+        printLine(stderr, QStringLiteral("sonteva: --start %1 s is past the end of %2 (%3 s)")
+                              .arg(*options.start)
+                              .arg(source.url.fileName())
+                              .arg(length, 0, 'f', 3));
+        return 2;
+    }
     vm->addAllToQueue();
     const ConversionJob job = vm->batchJobs().front();
     vm->setSelectedBatchJobId(job.id);
 
-    auto player = std::make_shared<PreviewPlayer>(std::make_shared<PulseOutput>());
-    AudioDeviceManager& devices = AudioDeviceManager::shared();
-    devices.attach(player);
-    vm->attachPreview(player, std::shared_ptr<OutputRateControl>(&devices, [](auto*) {}));
+    // SONTEVA_OUTPUT=virtual plays on a clock of its own, with no sound server.
+    const bool virtualOutput = qEnvironmentVariable("SONTEVA_OUTPUT") == QLatin1String("virtual");
+    std::shared_ptr<AudioOutput> output;
+    AudioDeviceManager* devices = nullptr;
+    if (virtualOutput) {
+        output = std::make_shared<VirtualOutput>(VirtualOutput::Clock::realTime);
+    } else {
+        devices = &AudioDeviceManager::shared();
+        if (devices->queryOutputDevices().empty()) {
+            printLine(stderr, QStringLiteral("sonteva: no output devices (is a sound server "
+                                             "running?)"));
+            return 1;
+        }
+        output = std::make_shared<PulseOutput>();
+    }
+    auto player = std::make_shared<PreviewPlayer>(output);
+    if (devices) devices->attach(player);
+    vm->attachPreview(player, devices ? std::shared_ptr<OutputRateControl>(devices, [](auto*) {})
+                                      : nullptr);
 
     const QString title =
         QStringLiteral("%1 \u2192 %2, %3, %4")
@@ -132,13 +230,20 @@ int runPlay(const QStringList& args) {
         const QString state =
             player->isPlaying() ? QStringLiteral("playing") : QStringLiteral("paused ");
         std::fprintf(
-            stderr, "\r\033[K%s %s / %s  %s   [space pauses, q quits]",
+            stderr, "\r\033[K%s %s / %s  %s   [space pauses, \u2190 \u2192 seek, q quits]",
             state.toLocal8Bit().constData(), clock(player->currentTime()).toLocal8Bit().constData(),
             clock(player->duration()).toLocal8Bit().constData(), title.toLocal8Bit().constData());
         std::fflush(stderr);
     };
+    int exitStatus = 0;
     QObject::connect(player.get(), &PreviewPlayer::currentTimeChanged, status);
     QObject::connect(player.get(), &PreviewPlayer::isPlayingChanged, status);
+    QObject::connect(player.get(), &PreviewPlayer::failed, [&](const QString& why) {
+        std::fprintf(stderr, "\r\033[K");
+        printLine(stderr, QStringLiteral("sonteva: ") + why);
+        exitStatus = 1;
+        QCoreApplication::quit();
+    });
     // The end of the source stops the transport and forgets the job: the audition is over.
     // (A device that changes rate also drops the job, and the player picks it up again
     // 0.45 s later; only a job still gone after that ends the audition.)
@@ -148,29 +253,61 @@ int runPlay(const QStringList& args) {
             if (!player->currentJobId()) QCoreApplication::quit();
         });
     });
+
+    SignalCatcher signals;
+    std::optional<QSocketNotifier> signalNotifier;
+    if (signals.readFd() >= 0) {
+        signalNotifier.emplace(signals.readFd(), QSocketNotifier::Read);
+        QObject::connect(&*signalNotifier, &QSocketNotifier::activated, [&] {
+            unsigned char signo = 0;
+            if (::read(signals.readFd(), &signo, 1) != 1) return;
+            player->stopTransport(true);
+            exitStatus = exitStatusFor(signo);
+            QCoreApplication::quit();
+        });
+    }
     RawTerminal terminal;
     QSocketNotifier keys(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending; // an arrow key arrives as ESC [ C / ESC [ D
     QObject::connect(&keys, &QSocketNotifier::activated, [&] {
         char key = 0;
         if (::read(STDIN_FILENO, &key, 1) != 1) {
             keys.setEnabled(false); // no keyboard (end of input): play to the end
             return;
         }
-        if (key == 'q' || key == 'Q') {
+        pending.append(key);
+        if (pending == "\033" || pending == "\033[") return;
+        const QByteArray sequence = std::exchange(pending, {});
+        if (sequence == "\033[C" || sequence == "\033[D") {
+            const double step = sequence.endsWith('C') ? kSeekStepSeconds : -kSeekStepSeconds;
+            player->seek(std::min(player->currentTime() + step, player->duration()));
+        } else if (sequence == "q" || sequence == "Q") {
             player->stopTransport(true);
             QCoreApplication::quit();
-        } else if (key == ' ') {
+        } else if (sequence == " ") {
             vm->togglePlayPause();
         }
     });
-    if (start)
-        player->play(job, StartPosition::time(*start));
+
+    auto begin = [&, job, start = options.start] {
+        if (start)
+            player->play(job, StartPosition::time(*start));
+        else
+            vm->togglePlayPause();
+    };
+    // --match-rate asks the server to run the device at the preview's rate first; the
+    // preview starts once the device has settled.
+    if (options.matchRate && devices && devices->matchRate(job.targetFs))
+        QTimer::singleShot(static_cast<int>(AudioDeviceManager::kSettleSeconds * 1000), begin);
     else
-        vm->togglePlayPause();
+        begin();
     QCoreApplication::exec();
-    devices.previewStopped();
-    std::fprintf(stderr, "\n");
-    return 0;
+    QObject::disconnect(player.get(), nullptr, nullptr, nullptr);
+    player->stopTransport(true);
+    if (devices) devices->previewStopped();
+    std::fprintf(stderr, "\r\033[K\n");
+    std::fflush(stderr);
+    return exitStatus;
 }
 
 } // namespace sonteva::cli

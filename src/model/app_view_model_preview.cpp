@@ -15,7 +15,12 @@ void AppViewModel::attachPreview(std::shared_ptr<PreviewControl> player,
                                  std::shared_ptr<OutputRateControl> devices) {
     player_ = std::move(player);
     devices_ = std::move(devices);
-    if (player_) player_->setVolume(monitorVolume_);
+    if (!player_) return;
+    player_->setVolume(monitorVolume_);
+    QPointer<AppViewModel> self(this);
+    player_->setFailureListener([self](const QString& why) {
+        if (self) self->setGlobalStatus(why);
+    });
 }
 
 const ConversionJob* AppViewModel::selectedJob() const {

@@ -3,8 +3,10 @@
 // live in the preview layer and implement these).
 #include "model/recipe.h"
 
+#include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 namespace sonteva {
@@ -20,6 +22,9 @@ public:
     virtual void playFromStart(const ConversionJob& job) = 0;
     // The monitor volume, clamped to 0...1 by the player.
     virtual void setVolume(double volume) = 0;
+    // Called with a sentence for the user whenever an audition cannot go on (its file cannot
+    // be read, the sound output cannot start).
+    virtual void setFailureListener(std::function<void(const QString&)> listener) = 0;
 };
 
 class OutputRateControl {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace sonteva {
@@ -22,8 +23,9 @@ public:
     // Routes the output unit to a device (the sound server's sink index); none is the
     // system default. Takes effect at the next engine start.
     virtual void setCurrentDevice(std::optional<uint32_t> deviceId) = 0;
-    // False when the engine could not start (the transport ignores it, as designed).
+    // False when the engine could not start; errorText() then says why.
     virtual bool startEngine() = 0;
+    virtual std::string errorText() const { return {}; }
     virtual void stopEngine() = 0;
     virtual bool isEngineRunning() const = 0;
     // The main mixer's output volume, 0...1, audible at once.
@@ -32,6 +34,9 @@ public:
     // Queues one buffer (one array per channel, all of the same length). `onPlayed` runs on
     // the output's own thread once the buffer's data has been played back.
     virtual void scheduleBuffer(std::vector<std::vector<float>> channels, Completion onPlayed) = 0;
+    // No buffer follows until the next stop or connect: what is queued plays out in full,
+    // however short (a sound server otherwise holds back a tail below its start threshold).
+    virtual void endOfStream() = 0;
     virtual void play() = 0;
     // Holds playback; queued buffers stay queued.
     virtual void pause() = 0;

@@ -36,8 +36,9 @@ void PreviewPlayer::runRenderLoop(RenderSession session, std::shared_ptr<Chain> 
         renderLoop(session);
     } catch (const std::exception& e) {
         // Out of memory in an engine or a chain: this playback cannot go on.
-        printLine(std::string("PreviewPlayer error: ") + e.what());
-        mailbox_->post([g = session.generation](PreviewPlayer& p) { p.renderEnded(g); });
+        mailbox_->post([g = session.generation, why = std::string(e.what())](PreviewPlayer& p) {
+            p.outputFailed(g, why);
+        });
     }
     {
         std::lock_guard lock(handoffMutex_);
@@ -52,6 +53,7 @@ void PreviewPlayer::runRenderLoop(RenderSession session, std::shared_ptr<Chain> 
 
 void PreviewPlayer::renderLoop(const RenderSession& session) {
     bool scheduledAny = false;
+    int scheduled = 0;
     if (!acquirePermit(session)) return;
     for (;;) {
         takeHandoff();
@@ -70,7 +72,11 @@ void PreviewPlayer::renderLoop(const RenderSession& session) {
         if (frames == 0) {
             session.permits->release();
         } else {
-            schedule(session, frames, endTime, isLast);
+            // The output starts with its queue full: a stream started on a single buffer
+            // runs dry while the next ones are still being made, and a sound server that
+            // then rewinds to catch up drops the opening of the audition.
+            ++scheduled;
+            schedule(session, frames, endTime, isLast, isLast || scheduled >= kMaxBuffersAhead);
             scheduledAny = true;
         }
         if (isLast || !acquirePermit(session)) return;
@@ -127,8 +133,8 @@ int PreviewPlayer::nextChunk(const RenderSession& session, double& endTime) {
 
 // Queues the first `frames` frames of chunk_; the permit travels with the buffer and comes
 // back with its completion.
-void PreviewPlayer::schedule(const RenderSession& session, int frames, double endTime,
-                             bool isLast) {
+void PreviewPlayer::schedule(const RenderSession& session, int frames, double endTime, bool isLast,
+                             bool startOutput) {
     std::vector<std::vector<float>> buffer;
     try {
         buffer.assign(size_t(session.channels), std::vector<float>(size_t(frames)));
@@ -147,6 +153,7 @@ void PreviewPlayer::schedule(const RenderSession& session, int frames, double en
             [g, endTime, isLast](PreviewPlayer& p) { p.bufferPlayed(g, endTime, isLast); });
     };
     bool first = false;
+    bool engineFailed = false;
     {
         std::lock_guard lock(scheduleMutex_);
         if (!isCurrent(session)) {
@@ -154,15 +161,22 @@ void PreviewPlayer::schedule(const RenderSession& session, int frames, double en
             return;
         }
         output_->scheduleBuffer(std::move(buffer), std::move(onPlayed));
+        if (isLast) output_->endOfStream();
         int64_t awaiting = int64_t(session.generation);
-        first = awaitingFirstBuffer_.compare_exchange_strong(awaiting, -1);
+        first = startOutput && awaitingFirstBuffer_.compare_exchange_strong(awaiting, -1);
         if (first && !pauseRequested_) {
-            if (!output_->isEngineRunning()) output_->startEngine();
-            output_->play();
+            engineFailed = !output_->isEngineRunning() && !output_->startEngine();
+            if (!engineFailed) output_->play();
         }
     }
-    if (first)
+    if (engineFailed) {
+        mailbox_->post([g = session.generation, why = output_->errorText()](PreviewPlayer& p) {
+            p.outputFailed(g, "the sound output could not start" +
+                                  (why.empty() ? std::string() : " (" + why + ")"));
+        });
+    } else if (first) {
         mailbox_->post([g = session.generation](PreviewPlayer& p) { p.firstBufferQueued(g); });
+    }
 }
 
 // --- owning thread ---
@@ -177,6 +191,10 @@ void PreviewPlayer::bufferPlayed(uint64_t generation, double endTime, bool isLas
 
 void PreviewPlayer::firstBufferQueued(uint64_t generation) {
     if (scheduleGeneration_ == generation && !pauseRequested_) setIsPlaying(true);
+}
+
+void PreviewPlayer::outputFailed(uint64_t generation, const std::string& why) {
+    if (scheduleGeneration_ == generation) fail(why);
 }
 
 void PreviewPlayer::renderEnded(uint64_t generation) {

@@ -27,6 +27,21 @@ void PreviewPlayer::printLine(const std::string& line) {
     std::fflush(stdout);
 }
 
+void PreviewPlayer::fail(const std::string& why, const std::string& prefix, bool stop) {
+    printLine(prefix + why);
+    if (stop) stopTransport(true);
+    const QString text = QStringLiteral("Preview stopped: %1").arg(QString::fromStdString(why));
+    Q_EMIT failed(text);
+    if (failureListener_) failureListener_(text);
+}
+
+bool PreviewPlayer::ensureEngine() {
+    if (output_->isEngineRunning() || output_->startEngine()) return true;
+    const std::string reason = output_->errorText();
+    fail("the sound output could not start" + (reason.empty() ? "" : " (" + reason + ")"));
+    return false;
+}
+
 // --- Permits and Mailbox ---
 
 void PreviewPlayer::Permits::acquire() {
@@ -126,7 +141,7 @@ std::unique_ptr<SeekableReader> PreviewPlayer::openReader(const std::string& pat
     try {
         return std::make_unique<SeekableReader>(path);
     } catch (const std::exception& e) {
-        printLine(std::string("PreviewPlayer error: ") + e.what());
+        fail(e.what());
         return nullptr;
     }
 }
@@ -175,7 +190,8 @@ void PreviewPlayer::coldStart(std::shared_ptr<Chain> chain, double rate, int cha
         appliedDeviceId_ = outputDeviceId_;
     }
     output_->setMainMixerVolume(volume_);
-    if (!output_->isEngineRunning()) output_->startEngine();
+    // Nothing would be heard: the transport does not claim to play.
+    if (!ensureEngine()) return;
 
     // A fresh semaphore: permits returned late by the old playback cannot leak into this one.
     permits_ = std::make_shared<Permits>(kMaxBuffersAhead);
@@ -255,9 +271,21 @@ void PreviewPlayer::resume() {
             std::lock_guard lock(scheduleMutex_);
             pauseRequested_ = false;
             if (!output_->isPlayerPlaying()) {
-                if (!output_->isEngineRunning()) output_->startEngine();
-                output_->play();
+                if (!output_->isEngineRunning() && !output_->startEngine()) {
+                    // The stream was lost while paused: start afresh where it stood.
+                    pauseRequested_ = true;
+                } else {
+                    output_->play();
+                }
             }
+        }
+        if (pauseRequested_) {
+            const double at = currentTime_;
+            stopTransport(false);
+            setCurrentTime(at);
+            setIsPlaying(true);
+            seek(at); // a cold start, which reports an output that still cannot start
+            return;
         }
         setIsPlaying(true);
         return;
@@ -277,7 +305,7 @@ void PreviewPlayer::seek(double seconds) {
     try {
         file = std::make_unique<SeekableReader>(currentPath_);
     } catch (const std::exception& e) {
-        printLine(std::string("PreviewPlayer seek error: ") + e.what());
+        fail(e.what(), "PreviewPlayer seek error: ", false); // the running chain plays on
         return;
     }
     const ConversionJob& job = *currentJob_;

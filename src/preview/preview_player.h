@@ -91,6 +91,9 @@ public:
     void reopenOutput(double restartAfterSeconds) override;
     // The monitor volume, clamped to 0...1, audible at once.
     void setVolume(double volume) override;
+    void setFailureListener(std::function<void(const QString&)> listener) override {
+        failureListener_ = std::move(listener);
+    }
     float volume() const { return volume_; }
 
     // --- prewarm ---
@@ -124,6 +127,8 @@ Q_SIGNALS:
     void lockedTimeChanged();
     // A prewarm work item has run; `built` when it added the job's source to the cache.
     void prewarmFinished(QUuid jobId, bool built);
+    // An audition could not start or go on; the transport has stopped. `why` is for the user.
+    void failed(QString why);
 
 private Q_SLOTS:
     void drainMailbox();
@@ -190,8 +195,14 @@ private:
     // preview_player.cpp: transport on the owning thread.
     // Preview failures are single lines on standard output.
     static void printLine(const std::string& line);
-    // The source opened for seeking, or null (the reason printed) when it cannot be.
-    static std::unique_ptr<SeekableReader> openReader(const std::string& path);
+    // Tells the user why (standard output with `prefix`, failed(), the listener) and, unless
+    // the playback can go on (`stop` false), stops the transport.
+    void fail(const std::string& why,
+              const std::string& prefix = "PreviewPlayer error: ", bool stop = true);
+    // The source opened for seeking, or null (after fail()) when it cannot be.
+    std::unique_ptr<SeekableReader> openReader(const std::string& path);
+    // Starts the output unless it runs; false (after fail()) when it cannot.
+    bool ensureEngine();
     std::optional<OpenedSource> openStreaming(const ConversionJob& job);
     std::optional<double> resolveStart(StartPosition at, double length) const;
     void coldStart(std::shared_ptr<Chain> chain, double rate, int channels, double startSeconds);
@@ -208,9 +219,11 @@ private:
     void renderLoop(const RenderSession& session);
     void takeHandoff();
     int nextChunk(const RenderSession& session, double& endTime);
-    void schedule(const RenderSession& session, int frames, double endTime, bool isLast);
+    void schedule(const RenderSession& session, int frames, double endTime, bool isLast,
+                  bool startOutput);
     void bufferPlayed(uint64_t generation, double endTime, bool isLast);
     void firstBufferQueued(uint64_t generation);
+    void outputFailed(uint64_t generation, const std::string& why);
     void renderEnded(uint64_t generation);
 
     // preview_prewarm.cpp: the prepared cache and the whole-file route.
@@ -224,6 +237,7 @@ private:
     float volume_ = 1.0f;
     std::optional<uint32_t> outputDeviceId_;
     std::optional<uint32_t> appliedDeviceId_;
+    std::function<void(const QString&)> failureListener_;
 
     // Published (owning thread).
     bool isPlaying_ = false;
@@ -244,8 +258,9 @@ private:
     // Shared with the render queue.
     std::atomic<bool> stopRequested_{false};
     std::atomic<uint64_t> scheduleGeneration_{0};
-    // The generation whose first buffer is still to be scheduled (-1: none). Kept per
-    // generation so that an old loop winding down cannot consume a new start's flag.
+    // The generation whose output is still to be started (-1: none): it starts once the
+    // queue is full, or with the source's last buffer. Kept per generation so that an old
+    // loop winding down cannot consume a new start's flag.
     std::atomic<int64_t> awaitingFirstBuffer_{-1};
     // Set by pause: a first buffer arriving afterwards does not start the output.
     std::atomic<bool> pauseRequested_{false};

@@ -169,10 +169,9 @@ void PreviewPlayer::renderSsrcPreview(const ConversionJob& job, int64_t fsIn,
         AudioIO::write(path, converted, job.targetFs, AudioFormat::wav, BitDepth::float32);
         storeRender(key, path, std::move(entry));
     } catch (const std::exception& e) {
-        printLine(std::string("SSRC preview conversion error: ") + e.what());
         // Only the job still waiting for this render is stopped, not one chosen since.
-        mailbox_->post([id = job.id](PreviewPlayer& p) {
-            if (p.currentJobId_ == id) p.stopTransport(true);
+        mailbox_->post([id = job.id, why = std::string(e.what())](PreviewPlayer& p) {
+            if (p.currentJobId_ == id) p.fail(why, "SSRC preview conversion error: ");
         });
         return;
     }

@@ -316,7 +316,15 @@ std::vector<RateRange> PulseDevices::availableRates(uint32_t device) {
     }
     std::vector<uint32_t> rates;
     if (isPipeWire()) {
+        // The graph runs at any rate it is allowed, and allowing one is how a rate is set:
+        // the device can run at the rates its formats take (any of the usual ones when they
+        // name none), besides those already allowed.
         rates = allowedRates(false);
+        if (rateIsSettable(device)) {
+            const std::vector<uint32_t> usual{44100,  48000,  88200,  96000,
+                                              176400, 192000, 352800, 384000};
+            rates.insert(rates.end(), usual.begin(), usual.end());
+        }
         if (!takes.empty())
             std::erase_if(rates, [&](uint32_t r) {
                 return std::find(takes.begin(), takes.end(), r) == takes.end();

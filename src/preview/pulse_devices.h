@@ -6,7 +6,8 @@
 // created the object (the main thread), after the copy has been updated.
 //
 // Rates: on PipeWire's pulse server the rates a sink can run at are the `settings`
-// metadata's `clock.allowed-rates` (within the rates the sink's formats name, if any), and
+// metadata's `clock.allowed-rates` plus, where the metadata tool can allow more, the usual
+// mastering rates (all within the rates the sink's formats name, if any), and
 // a rate is set by allowing it there (through the `pw-metadata` tool; without the tool
 // nothing is settable) so that the graph follows the preview stream when it reopens. On
 // PulseAudio they are the server's default and alternate rates and cannot be set.

@@ -1,6 +1,7 @@
 #include "preview/pulse_output.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sonteva {
 
@@ -47,6 +48,7 @@ void PulseOutput::connect(double rate, int channels) {
     const bool changed = wanted.rate != spec_.rate || wanted.channels != spec_.channels;
     spec_ = wanted;
     unwritten_.clear();
+    endPending_ = false;
     if (!stream_) return;
     if (changed) {
         // The stream's format is fixed at creation: a running engine gets a new stream.
@@ -56,6 +58,8 @@ void PulseOutput::connect(double rate, int channels) {
         pending_.clear();
         dropOperation(pa_stream_flush(stream_, nullptr, nullptr));
         indexOffset_.reset();
+        playedTo_ = written_;
+        leadInDue_ = true;
     }
 }
 
@@ -81,25 +85,40 @@ void PulseOutput::stopEngine() {
     PulseContext::Lock lock(pulse_);
     playing_ = false;
     unwritten_.clear();
+    endPending_ = false;
     closeStream();
 }
 
+std::string PulseOutput::errorText() const {
+    PulseContext::Lock lock(pulse_);
+    return error_;
+}
+
 bool PulseOutput::openStream() {
-    if (!pulse_.ensureConnected()) return false;
+    if (!pulse_.ensureConnected()) {
+        error_ = "no sound server answers (is PulseAudio or PipeWire running?)";
+        return false;
+    }
+    error_.clear();
     // A sink index that is gone by now falls back to the server's default sink.
     const std::string sink = device_ ? sinkName(*device_) : std::string();
     pa_channel_map map;
     pa_channel_map_init_extend(&map, spec_.channels, PA_CHANNEL_MAP_DEFAULT);
     stream_ = pa_stream_new(pulse_.context(), "Preview", &spec_, &map);
-    if (!stream_) return false;
+    if (!stream_) {
+        error_ = std::string("the sound server refused the stream: ") +
+                 pa_strerror(pa_context_errno(pulse_.context()));
+        return false;
+    }
     pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
 
     const auto frame = static_cast<uint32_t>(pa_frame_size(&spec_));
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = kBuffersAhead * kChunkFrames * frame;
-    // One buffer starts playback; pa_stream_trigger after each write covers a short tail.
-    attr.prebuf = kChunkFrames * frame;
+    // After an underrun the stream resumes once this much is back; the start itself is
+    // the transport's (play() once the queue is full) and a short tail is drained.
+    attr.prebuf = prebufBytes();
     attr.minreq = kChunkFrames * frame;
     attr.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
@@ -110,6 +129,8 @@ bool PulseOutput::openStream() {
     noteOwnStreamActivity();
     if (pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr,
                                    static_cast<pa_stream_flags_t>(flags), &volume, nullptr) < 0) {
+        error_ = std::string("the sound server refused the stream: ") +
+                 pa_strerror(pa_context_errno(pulse_.context()));
         closeStream();
         return false;
     }
@@ -120,6 +141,8 @@ bool PulseOutput::openStream() {
         },
         std::chrono::seconds(3));
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        error_ = std::string("the sound server did not open the stream: ") +
+                 pa_strerror(pa_context_errno(pulse_.context()));
         closeStream();
         return false;
     }
@@ -130,6 +153,8 @@ bool PulseOutput::openStream() {
     held.swap(unwritten_);
     for (auto& b : held)
         writeInterleaved(std::move(b.data), std::move(b.done));
+    if (std::exchange(endPending_, false))
+        dropOperation(pa_stream_drain(stream_, nullptr, nullptr));
     return true;
 }
 
@@ -148,6 +173,8 @@ void PulseOutput::closeStream() {
     pending_.clear();
     indexOffset_.reset();
     written_ = 0;
+    playedTo_ = 0;
+    leadInDue_ = true;
     running_ = false;
 }
 
@@ -185,10 +212,22 @@ void PulseOutput::scheduleBuffer(std::vector<std::vector<float>> channels, Compl
     writeInterleaved(std::move(data), std::move(onPlayed));
 }
 
+uint32_t PulseOutput::prebufBytes() const {
+    return static_cast<uint32_t>((kBuffersAhead - 1) * kChunkFrames * pa_frame_size(&spec_));
+}
+
 void PulseOutput::writeInterleaved(std::vector<float> data, Completion done) {
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) {
         unwritten_.push_back({std::move(data), std::move(done)});
         return;
+    }
+    if (std::exchange(leadInDue_, false)) {
+        std::vector<float> silence(static_cast<size_t>(kLeadInFrames) * spec_.channels, 0.0f);
+        if (pa_stream_write(stream_, silence.data(), silence.size() * sizeof(float), nullptr, 0,
+                            PA_SEEK_RELATIVE) == 0) {
+            written_ += static_cast<int64_t>(silence.size() * sizeof(float));
+            pending_.push_back({written_, {}, 0});
+        }
     }
     const size_t bytes = data.size() * sizeof(float);
     if (bytes == 0 ||
@@ -196,8 +235,16 @@ void PulseOutput::writeInterleaved(std::vector<float> data, Completion done) {
         return;
     written_ += static_cast<int64_t>(bytes);
     pending_.push_back({written_, std::move(done), 0});
-    if (playing_) dropOperation(pa_stream_trigger(stream_, nullptr, nullptr));
     armPoll();
+}
+
+void PulseOutput::endOfStream() {
+    PulseContext::Lock lock(pulse_);
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        endPending_ = !unwritten_.empty();
+        return;
+    }
+    dropOperation(pa_stream_drain(stream_, nullptr, nullptr));
 }
 
 void PulseOutput::armPoll() {
@@ -252,6 +299,7 @@ void PulseOutput::onTiming() {
         if (now < p.playedBy) break;
         due.push_back(std::move(p.done));
     }
+    if (!due.empty()) playedTo_ = pending_[due.size() - 1].end;
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(due.size()));
     for (auto& done : due)
         if (done) done();
@@ -260,7 +308,11 @@ void PulseOutput::onTiming() {
 void PulseOutput::corkStream(bool cork) {
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     dropOperation(pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr));
-    if (!cork) dropOperation(pa_stream_trigger(stream_, nullptr, nullptr));
+    // A trigger ends the server's wait for its start threshold with a rewind that drops
+    // what the sink has already taken of the stream: only a stream holding less than the
+    // threshold (resumed near its end) needs it.
+    if (!cork && written_ - playedTo_ < static_cast<int64_t>(prebufBytes()))
+        dropOperation(pa_stream_trigger(stream_, nullptr, nullptr));
 }
 
 void PulseOutput::play() {
@@ -281,10 +333,13 @@ void PulseOutput::stop() {
     playing_ = false;
     pending_.clear();
     unwritten_.clear();
+    endPending_ = false;
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     corkStream(true);
     dropOperation(pa_stream_flush(stream_, nullptr, nullptr));
     indexOffset_.reset();
+    playedTo_ = written_;
+    leadInDue_ = true;
 }
 
 } // namespace sonteva

@@ -76,12 +76,34 @@ void VirtualOutput::setMainMixerVolume(float volume) {
 void VirtualOutput::scheduleBuffer(std::vector<std::vector<float>> channels, Completion onPlayed) {
     std::lock_guard lock(mutex_);
     ++scheduled_;
+    ended_ = false;
     queue_.push_back({std::move(channels), 0, std::move(onPlayed)});
+}
+
+std::string VirtualOutput::errorText() const {
+    std::lock_guard lock(mutex_);
+    return engineFails_ ? "the virtual output was told to fail" : "";
+}
+
+void VirtualOutput::endOfStream() {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
 }
 
 void VirtualOutput::play() {
     std::lock_guard lock(mutex_);
+    if (!playing_) queuedAtPlay_ = queue_.size();
     playing_ = true;
+}
+
+size_t VirtualOutput::queuedAtPlay() const {
+    std::lock_guard lock(mutex_);
+    return queuedAtPlay_;
+}
+
+bool VirtualOutput::endedStream() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
 }
 
 void VirtualOutput::pause() {

@@ -41,8 +41,10 @@ public:
     bool startEngine() override;
     void stopEngine() override;
     bool isEngineRunning() const override;
+    std::string errorText() const override;
     void setMainMixerVolume(float volume) override;
     void scheduleBuffer(std::vector<std::vector<float>> channels, Completion onPlayed) override;
+    void endOfStream() override;
     void play() override;
     void pause() override;
     void stop() override;
@@ -65,6 +67,10 @@ public:
     size_t queuedBuffers() const;
     int64_t queuedFrames() const;
     int64_t scheduledBuffers() const; // ever
+    // Buffers queued when play() was last called, and whether endOfStream() followed the
+    // last buffer scheduled.
+    size_t queuedAtPlay() const;
+    bool endedStream() const;
     int connectCount() const;
     std::optional<uint32_t> currentDevice() const;
     float mainMixerVolume() const;
@@ -90,6 +96,8 @@ private:
     double rate_ = 0;
     int connects_ = 0;
     int64_t scheduled_ = 0;
+    size_t queuedAtPlay_ = 0;
+    bool ended_ = false;
     std::optional<uint32_t> device_;
 
     SerialQueue completions_;

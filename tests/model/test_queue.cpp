@@ -223,6 +223,8 @@ struct FakePlayer : PreviewControl {
         calls.push_back("play " + job.inputFile.url.fileName().toStdString());
     }
     void setVolume(double v) override { volume = v; }
+    void setFailureListener(std::function<void(const QString&)> l) override { onFailure = l; }
+    std::function<void(const QString&)> onFailure;
 };
 
 struct FakeDevices : OutputRateControl {
@@ -261,6 +263,10 @@ TEST(Audition, EntryPoints) {
     vm.togglePlayPause();
     EXPECT_EQ(player->calls, (std::vector<std::string>{"play take0.wav", "resume", "pause"}));
     EXPECT_EQ(devices->asked, std::vector<double>{48000});
+    // A preview that cannot go on says so on the status line.
+    ASSERT_TRUE(player->onFailure);
+    player->onFailure("Preview stopped: no sound");
+    EXPECT_EQ(vm.globalStatus(), "Preview stopped: no sound");
 
     // Following the output rate: the device switches first, the preview starts 0.45 s later.
     devices->follow = true;

@@ -8,6 +8,7 @@
 #include "preview/pulse_devices.h"
 #include "preview/pulse_output.h"
 #include "preview_support.h"
+#include "sound_servers.h"
 
 #include <QFile>
 #include <QSettings>
@@ -36,163 +37,7 @@ namespace sonteva {
 namespace {
 
 using Buffers = std::vector<std::vector<float>>;
-using test::waitFor;
-
-bool processGone(pid_t pid) {
-    if (::kill(pid, 0) != 0) return true;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pidText, name, state;
-    stat >> pidText >> name >> state;
-    return state == "Z"; // exited; its new parent has not reaped it yet
-}
-
-// Starts a tool without a shell. posix_spawn rather than QProcess: QProcess runs code of
-// this process in the child, which hides later synchronisation from the thread checker.
-pid_t spawnTool(const QString& program, const QStringList& args,
-                const std::string& out = "/dev/null", const std::string& err = "/dev/null") {
-    std::vector<std::string> words{QStandardPaths::findExecutable(program).toStdString()};
-    for (const QString& a : args)
-        words.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    if (words[0].empty() || ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ))
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// The child's exit status, or -1 when it has not ended in time.
-int waitChild(pid_t pid, int ms) {
-    if (pid <= 0) return -1;
-    int status = 0;
-    for (int waited = 0; waited <= ms; waited += 10) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-}
-
-// A private PulseAudio: runtime folder, home and socket of its own; the environment points
-// libpulse (ours and the tools') at it until it is stopped.
-class PulseServer {
-public:
-    std::string dir;
-    std::string skipReason;
-    pid_t pid = 0;
-
-    bool start() {
-        const QString exe = QStandardPaths::findExecutable("pulseaudio");
-        if (exe.isEmpty()) return fail("pulseaudio is not installed");
-        if (QStandardPaths::findExecutable("parec").isEmpty())
-            return fail("parec (pulseaudio-utils) is not installed");
-        char pattern[] = "/tmp/sonteva-pulse-XXXXXX"; // short: the socket path has a limit
-        if (!::mkdtemp(pattern)) return fail("no temporary folder");
-        dir = pattern;
-        std::filesystem::create_directories(dir + "/runtime");
-        std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
-        std::filesystem::create_directories(dir + "/home");
-        std::ofstream(dir + "/server.pa")
-            << "load-module module-null-sink sink_name=sonteva_test rate=48000 format=float32le "
-               "channels=2 norewinds=1 sink_properties=device.description=Sonteva-Test\n"
-            << "load-module module-null-sink sink_name=sonteva_other rate=44100 format=float32le "
-               "channels=2 sink_properties=device.description=Sonteva-Other\n"
-            << "set-default-sink sonteva_test\n"
-            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir
-            << "/native\n";
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"})
-            if (const char* v = std::getenv(name)) savedEnv_[name] = v;
-        ::setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        ::setenv("HOME", (dir + "/home").c_str(), 1);
-        ::setenv("PULSE_SERVER", ("unix:" + dir + "/native").c_str(), 1);
-
-        const pid_t daemon = spawnTool(exe,
-                                       {"-n", "-F", QString::fromStdString(dir + "/server.pa"),
-                                        "--daemonize", "--exit-idle-time=-1", "--use-pid-file=yes"},
-                                       "/dev/null", dir + "/pulseaudio.log");
-        if (waitChild(daemon, 10000) != 0) {
-            std::ifstream log(dir + "/pulseaudio.log");
-            std::string text((std::istreambuf_iterator<char>(log)), {});
-            return fail("pulseaudio refused to start: " + text);
-        }
-        std::ifstream(dir + "/runtime/pulse/pid") >> pid;
-        if (pid <= 0) return fail("pulseaudio left no pid file");
-        if (!waitFor([&] { return std::filesystem::exists(dir + "/native"); }, 3000))
-            return fail("pulseaudio opened no socket");
-        return true;
-    }
-
-    void stop() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            if (!waitFor([&] { return processGone(pid); }, 3000)) ::kill(pid, SIGKILL);
-        }
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"}) {
-            if (savedEnv_.count(name))
-                ::setenv(name, savedEnv_[name].c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
-
-    bool pactl(const QStringList& args) { return waitChild(spawnTool("pactl", args), 3000) == 0; }
-
-private:
-    bool fail(std::string why) {
-        skipReason = std::move(why);
-        return false;
-    }
-    std::map<std::string, std::string> savedEnv_;
-};
-
-// Records a sink's monitor as interleaved stereo float32 at 48 kHz.
-class MonitorRecorder {
-public:
-    MonitorRecorder(const std::string& dir, const std::string& sink) : path_(dir + "/rec.raw") {
-        pid_ = spawnTool("parec",
-                         {QString::fromStdString("--device=" + sink + ".monitor"),
-                          "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=10",
-                          "--raw"},
-                         path_);
-    }
-    ~MonitorRecorder() { end(); }
-    // The monitor delivers silence while nothing plays: data in the file means it records.
-    bool waitRecording() {
-        return waitFor([&] { return QFile(QString::fromStdString(path_)).size() >= 4096; }, 3000);
-    }
-    std::vector<float> finish() {
-        QThread::msleep(200); // the last played buffer reaches the file
-        end();
-        std::ifstream in(path_, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-        std::vector<float> samples(bytes.size() / sizeof(float));
-        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-        return samples;
-    }
-
-private:
-    void end() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        if (waitChild(pid_, 2000) < 0) {
-            ::kill(pid_, SIGKILL);
-            waitChild(pid_, 2000);
-        }
-        pid_ = -1;
-    }
-    std::string path_;
-    pid_t pid_ = -1;
-};
+using namespace test;
 
 // Keeps at most four buffers in flight, like the transport: each completion frees a slot.
 class Feeder {
@@ -386,6 +231,29 @@ TEST_F(PulseIntegrationTest, DevicesFollowTheServer) {
     EXPECT_EQ(manager.deviceRate(), 44100.0);
     ASSERT_TRUE(server->pactl({"load-module", "module-null-sink", "sink_name=sonteva_third"}));
     ASSERT_TRUE(waitFor([&] { return manager.devices().size() == 3; }, 3000));
+}
+
+// An idle sink that rewinds, as hardware sinks do: the opening of an audition is heard
+// from its first sample, from the start and from a seek, as is a live conversion.
+TEST_F(PulseIntegrationTest, TheOpeningIsHeardOnAnIdleRewindingSink) {
+    ASSERT_TRUE(server->pactl({"load-module", "module-null-sink", "sink_name=sonteva_rewinds",
+                               "rate=48000", "format=float32le", "channels=2"}));
+    ASSERT_TRUE(server->pactl({"set-default-sink", "sonteva_rewinds"}));
+    test::TempDir dir;
+    const Planar x = floatSignal(2, 24000, 48000, 31);
+    const ConversionJob same = previewJob(writeFloatSource(dir, "same.wav", x, 48000), 48000);
+    EXPECT_TRUE(heardWhole(
+        playAndRecord(dir.path(), "sonteva_rewinds", same, StartPosition::start()), x[0]));
+    const auto fromSeek = expectedFrom(x, kSontevaSRC, 48000, 48000, 12000, 0);
+    EXPECT_TRUE(
+        heardWhole(playAndRecord(dir.path(), "sonteva_rewinds", same, StartPosition::time(0.25)),
+                   fromSeek[0]));
+    const Planar y = floatSignal(2, 22050, 44100, 32);
+    const ConversionJob converted = previewJob(writeFloatSource(dir, "c.wav", y, 44100), 48000);
+    EXPECT_TRUE(
+        heardWhole(playAndRecord(dir.path(), "sonteva_rewinds", converted, StartPosition::start()),
+                   expectedFrom(y, kSontevaSRC, 44100, 48000, 0, 0)[0]));
+    ASSERT_TRUE(server->pactl({"set-default-sink", "sonteva_test"}));
 }
 
 TEST(PipeWireSettings, AllowedRatesFromTheMetadataDump) {

@@ -272,6 +272,37 @@ TEST_F(Transport, OpenFailuresAreReportedAndChangeNothing) {
     EXPECT_TRUE(samePlayed(played(), 0, refFrom(0), 0, 1024));
 }
 
+TEST_F(Transport, StartsOnAFullQueueDrainsTheTailAndReportsAnOutputThatCannotStart) {
+    player->play(jobA, StartPosition::start());
+    waitFull();
+    EXPECT_EQ(output->queuedAtPlay(), size_t(PreviewPlayer::kMaxBuffersAhead));
+    EXPECT_FALSE(output->endedStream());
+
+    // A source shorter than the queue starts with its last buffer, and drains.
+    const Planar tiny = floatSignal(2, 1500, 48000, 9);
+    const ConversionJob shortJob =
+        previewJob(writeFloatSource(dir, "tiny.wav", tiny, 48000), 48000);
+    makePlayer();
+    player->play(shortJob, StartPosition::start());
+    ASSERT_TRUE(waitFor([&] { return output->isPlayerPlaying(); }));
+    EXPECT_EQ(output->queuedAtPlay(), 2u);
+    EXPECT_TRUE(output->endedStream());
+
+    // No output: never "playing", and the reason reaches the listener.
+    makePlayer();
+    output->failEngineStart(true);
+    std::vector<QString> told;
+    player->setFailureListener([&](const QString& why) { told.push_back(why); });
+    testing::internal::CaptureStdout();
+    player->play(jobA, StartPosition::start());
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_FALSE(player->currentJobId().has_value());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].contains("could not start")) << told[0].toStdString();
+    EXPECT_EQ(output->scheduledBuffers(), 0);
+}
+
 TEST(TransportRealTime, PlaysToTheEndOnItsOwnClock) {
     TempDir dir;
     const Planar source = floatSignal(2, 8820, 44100, 8);
