@@ -100,9 +100,20 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+// A command that ends itself gracefully on these signals (an audition puts a device's rate
+// back) takes them while it runs.
+std::mutex interceptorLock;
+std::function<bool(int)> interceptor;
+
+bool intercepted(int signal) {
+    std::lock_guard guard(interceptorLock);
+    return interceptor && interceptor(signal);
+}
+
 [[noreturn]] void watch(sigset_t signals, const std::string& message) {
     int signal = 0;
-    while (::sigwait(&signals, &signal) != 0) {
+    for (;;) {
+        if (::sigwait(&signals, &signal) == 0 && !intercepted(signal)) break;
     }
     Registry& r = registry();
     r.lock.lock(); // never released: every later hold waits until the process has ended
@@ -120,6 +131,16 @@ uint64_t add(Item item) {
 }
 
 } // namespace
+
+InterruptCleanup::Interception::Interception(std::function<bool(int)> take) {
+    std::lock_guard guard(interceptorLock);
+    interceptor = std::move(take);
+}
+
+InterruptCleanup::Interception::~Interception() {
+    std::lock_guard guard(interceptorLock);
+    interceptor = nullptr;
+}
 
 CleanupEntry& CleanupEntry::operator=(CleanupEntry&& other) noexcept {
     if (this != &other) {

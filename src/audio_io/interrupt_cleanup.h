@@ -66,6 +66,17 @@ namespace InterruptCleanup {
 // them. `message` goes to standard error on an interrupt.
 void install(const std::string& message);
 
+// While it lives, the signals go to `take` first (on the watching thread; it must only hand
+// them on, e.g. to an event loop), and an interrupt that it takes (returns true for) is
+// left to the program, which ends itself. There is at most one.
+class Interception {
+public:
+    explicit Interception(std::function<bool(int)> take);
+    ~Interception();
+    Interception(const Interception&) = delete;
+    Interception& operator=(const Interception&) = delete;
+};
+
 // At the end of a normal run whatever is still registered is a leftover no one else will
 // remove (a render cached for the process): removes it all and forgets it.
 void removeLeftovers();

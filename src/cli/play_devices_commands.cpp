@@ -119,7 +119,13 @@ void onSignal(int signo) {
 
 class SignalCatcher {
 public:
-    SignalCatcher() {
+    // SIGINT, SIGTERM and SIGHUP are waited for by the interrupt watcher (blocked in every
+    // thread); it hands them on while the audition runs. SIGQUIT arrives as a signal.
+    SignalCatcher()
+        : interception_([](int signo) {
+              onSignal(signo);
+              return signalPipe[1] >= 0;
+          }) {
         if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
         struct sigaction action {};
         action.sa_handler = &onSignal;
@@ -144,6 +150,7 @@ private:
         return size_t(std::find(std::begin(kSignals), std::end(kSignals), signo) -
                       std::begin(kSignals));
     }
+    InterruptCleanup::Interception interception_;
     struct sigaction saved_[std::size(kSignals)]{};
     bool installed_ = false;
 };
