@@ -63,8 +63,8 @@ void appendUtf8(std::string& out, uint32_t c) {
     }
 }
 
-// Lower-cases a UTF-8 name code point by code point; bytes that are not valid UTF-8 stay
-// as they are (such names are compared byte for byte).
+} // namespace
+
 std::string caseFolded(const std::string& name) {
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     std::string out;
@@ -91,8 +91,6 @@ std::string caseFolded(const std::string& name) {
     }
     return out;
 }
-
-} // namespace
 
 bool folderIgnoresCase(const std::string& folder) {
     struct statfs fs {};

@@ -30,4 +30,8 @@ std::optional<FileIdentity> fileIdentity(const std::string& path);
 // exFAT, NTFS, SMB shares, HFS+, or a folder with the case-folding attribute).
 bool folderIgnoresCase(const std::string& folder);
 
+// A name as such a file system compares it: UTF-8 lower-cased code point by code point;
+// bytes that are not valid UTF-8 are kept as they are.
+std::string caseFolded(const std::string& name);
+
 } // namespace sonteva

@@ -55,25 +55,32 @@ bool holdsDepth(const AudioIO& file, BitDepth depth) {
     }
 }
 
-// What the written file says of itself, against what the job claims; empty when they agree.
-std::string outputMismatch(const std::string& output, const ConversionJob& job, const JobPlan& plan,
-                           int64_t frames) {
-    const AudioIO written(output);
+} // namespace
+
+std::string outputMismatch(const std::string& output, int64_t rate, int channels, int64_t frames,
+                           BitDepth stored) {
     std::string wrong;
-    auto add = [&](const std::string& text) { wrong += (wrong.empty() ? "" : "; ") + text; };
-    if (written.sampleRate() != static_cast<double>(job.targetFs))
-        add("it runs at " + std::to_string(written.sampleRate()) + " Hz instead of " +
-            std::to_string(job.targetFs));
-    if (written.channels() != plan.source.channels)
-        add("it has " + std::to_string(written.channels()) + " channels instead of " +
-            std::to_string(plan.source.channels));
-    if (written.totalFrames() != frames)
-        add("it holds " + std::to_string(written.totalFrames()) + " frames instead of " +
-            std::to_string(frames));
-    if (!holdsDepth(written, plan.stored))
-        add("it stores " + storedText(written) + " samples instead of " + rawValue(plan.stored));
+    try {
+        const AudioIO written(output);
+        auto add = [&](const std::string& text) { wrong += (wrong.empty() ? "" : "; ") + text; };
+        if (written.sampleRate() != static_cast<double>(rate))
+            add("it runs at " + std::to_string(static_cast<int64_t>(written.sampleRate())) +
+                " Hz instead of " + std::to_string(rate));
+        if (written.channels() != channels)
+            add("it has " + std::to_string(written.channels()) + " channels instead of " +
+                std::to_string(channels));
+        if (written.totalFrames() != frames)
+            add("it holds " + std::to_string(written.totalFrames()) + " frames instead of " +
+                std::to_string(frames));
+        if (!holdsDepth(written, stored))
+            add("it stores " + storedText(written) + " samples instead of " + rawValue(stored));
+    } catch (const std::exception& e) {
+        wrong = std::string("it cannot be read back (") + e.what() + ")";
+    }
     return wrong;
 }
+
+namespace {
 
 // Reads the finished file's header back. A file that does not hold what the job claims is
 // removed: it must not pass for a deliverable.
@@ -82,12 +89,8 @@ void verifyOutput(const std::string& output, const ConversionJob& job, const Job
     if (job.compensateDelay && frames != plan.exactFrames)
         throw AudioError("The conversion delivered " + std::to_string(frames) + " frames where " +
                          std::to_string(plan.exactFrames) + " are owed");
-    std::string wrong;
-    try {
-        wrong = outputMismatch(output, job, plan, frames);
-    } catch (const std::exception& e) {
-        wrong = std::string("it cannot be read back (") + e.what() + ")";
-    }
+    const std::string wrong =
+        outputMismatch(output, job.targetFs, plan.source.channels, frames, plan.stored);
     if (wrong.empty()) return;
     std::remove(output.c_str());
     throw AudioError("The written file is not what the job claims: " + wrong +

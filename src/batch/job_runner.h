@@ -14,6 +14,11 @@ inline constexpr int64_t kStreamBlockFrames = 262144;
 // Never throws: a failure is reported in the returned record.
 JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress = {});
 
+// What a written file's header says against what a job claims of it ("it holds 9 frames
+// instead of 10; it stores 16-bit integer samples instead of 24"); empty when they agree.
+std::string outputMismatch(const std::string& output, int64_t rate, int channels, int64_t frames,
+                           BitDepth stored);
+
 // Streaming progress after `framesRead` of `totalFrames`: 0.1 + 0.85 x share, at most 0.95.
 double streamProgress(int64_t framesRead, int64_t totalFrames);
 

@@ -136,3 +136,25 @@ TEST(JobFailures, NonFiniteSamplesAreSilencedAndReported) {
     ASSERT_EQ(r.notes.size(), 1);
     EXPECT_TRUE(r.notes[0].startsWith("2 non-finite samples")) << r.notes[0].toStdString();
 }
+
+// The header read back after every job names each way a file differs from what the job
+// claims; a file that cannot be read back is a mismatch too.
+TEST(JobFailures, AWrittenFileIsCheckedAgainstWhatTheJobClaims) {
+    TempDir dir;
+    const std::string file = dir.file("out.wav");
+    writeFile(file, musicLike(2, 1000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(outputMismatch(file, 48000, 2, 1000, BitDepth::int16), "");
+    EXPECT_EQ(outputMismatch(file, 44100, 2, 1000, BitDepth::int16),
+              "it runs at 48000 Hz instead of 44100");
+    EXPECT_EQ(outputMismatch(file, 48000, 1, 999, BitDepth::int24),
+              "it has 2 channels instead of 1; it holds 1000 frames instead of 999; it stores "
+              "16-bit integer samples instead of 24");
+    writeFile(file, musicLike(2, 1000, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(outputMismatch(file, 48000, 2, 1000, BitDepth::float64),
+              "it stores 32-bit float samples instead of 64f");
+    EXPECT_EQ(outputMismatch(file, 48000, 2, 1000, BitDepth::float32), "");
+    writeText(file, "RIFF");
+    EXPECT_EQ(outputMismatch(file, 48000, 2, 1000, BitDepth::float32)
+                  .rfind("it cannot be read back (", 0),
+              0u);
+}
