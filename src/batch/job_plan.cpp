@@ -19,7 +19,9 @@ void JobNotes::substitute(const QString& text) {
 }
 
 void JobNotes::inform(const QString& text) {
-    if (!others_.contains(text)) others_ << text;
+    if (others_.contains(text)) return;
+    others_ << text;
+    systemLog(("Sonteva: " + source_ + ": " + text).toStdString());
 }
 
 void JobNotes::inform(const std::vector<std::string>& texts) {

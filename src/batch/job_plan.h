@@ -21,7 +21,8 @@ public:
 class JobNotes {
 public:
     explicit JobNotes(bool strict) : strict_(strict) {}
-    // Records a substitution (logged to the system log with the source's name); throws
+    // Records a substitution (logged, like every note, to the system log with the source's
+    // name); throws
     // SubstitutionRefused instead when the job is strict. Call it before anything is
     // written, so a refused job leaves nothing behind.
     void substitute(const QString& text);
