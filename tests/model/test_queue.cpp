@@ -104,6 +104,23 @@ TEST(Queue, FinishedRowsCountAgainAndOneFileReadsSingular) {
     EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 1 file written.");
 }
 
+// The summary counts files, not jobs: the same sources queued twice write each file once.
+TEST(Queue, TheSummaryCountsTheFilesWritten) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 3);
+    vm.addAllToQueue();
+    vm.addAllToQueue();
+    vm.runBatch();
+    for (size_t i = 0; i < 6; ++i) {
+        ASSERT_EQ(f.executor->started.size(), i + 1);
+        f.executor->started[i].finished(ok());
+        f.settle();
+    }
+    EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 3 files written.");
+    EXPECT_EQ(vm.filesWritten(), 3);
+}
+
 TEST(Queue, ElapsedTimeTicksWhileProcessingAndStatusIsAddressedById) {
     ModelFixture f;
     AppViewModel& vm = f.start();
