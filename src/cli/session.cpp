@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include "batch/queue_executor.h"
+#include "engines/engine_table.h"
 
 #include <cstdio>
 
@@ -24,6 +25,14 @@ void applyRecipe(AppViewModel& vm, const RecipeOptions& recipe) {
                                  .arg(*recipe.preset, names.join(QStringLiteral(", ")))
                                  .toStdString());
         vm.applyPreset(*id);
+        // A stored preset may name an engine this build does not know: said here, where it
+        // enters, instead of rendering with some other filter.
+        if (!findEngine(vm.selectedQuality().toStdString()))
+            throw UsageError(QStringLiteral("preset \"%1\" asks for an engine this build does not "
+                                            "know: %2")
+                                 .arg(*recipe.preset, QString::fromStdString(unknownEngineText(
+                                                          vm.selectedQuality().toStdString())))
+                                 .toStdString());
     }
     if (recipe.rate) vm.setTargetFsSelection(*recipe.rate);
     if (recipe.bits) vm.setSelectedBitDepth(*recipe.bits);
