@@ -2,8 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
-# Extra CMake options for a first configure and for `make package`, e.g.
-# CMAKE_ARGS=-DSONTEVA_R8BRAIN_DIR=/path/to/r8brain-free-src
+# Extra CMake options for $(BUILD) and for `make package`; the build keeps them, e.g.
+# make demo CMAKE_ARGS=-DSONTEVA_R8BRAIN_DIR=/path/to/r8brain-free-src
 CMAKE_ARGS ?=
 
 .PHONY: all deps build demo gui screenshots test test-asan test-tsan package bench fuzz format clean
@@ -17,6 +17,9 @@ $(BUILD)/build.ninja:
 	$(CMAKE) -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
+ifneq ($(strip $(CMAKE_ARGS)),)
+	$(CMAKE) -S . -B $(BUILD) $(CMAKE_ARGS)
+endif
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 demo: build
