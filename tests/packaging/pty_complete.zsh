@@ -16,7 +16,7 @@ for line in "$@"; do
     zpty -w sh $'\x01printf "<%s>" \x05; echo; echo __DONE__'
     out=""
     integer idle=0
-    while (( idle < 50 )); do
+    while (( idle < 300 )); do  # up to 30 s of silence: a loaded machine
         if zpty -r -t sh chunk; then
             out+=$chunk
             idle=0
