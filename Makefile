@@ -2,8 +2,11 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
+# Extra CMake options for $(BUILD) and for `make package`; the build keeps them, e.g.
+# make demo CMAKE_ARGS=-DSONTEVA_R8BRAIN_DIR=/path/to/r8brain-free-src
+CMAKE_ARGS ?=
 
-.PHONY: all deps build demo gui screenshots test test-asan test-tsan bench fuzz format clean
+.PHONY: all deps build demo gui screenshots test test-asan test-tsan package bench fuzz format clean
 
 all: build
 
@@ -11,9 +14,12 @@ deps:
 	@scripts/install-deps
 
 $(BUILD)/build.ninja:
-	$(CMAKE) -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
+ifneq ($(strip $(CMAKE_ARGS)),)
+	$(CMAKE) -S . -B $(BUILD) $(CMAKE_ARGS)
+endif
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -41,6 +47,17 @@ test-tsan: deps
 	$(CMAKE) -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_TSAN=ON -DSONTEVA_TEST_LAYERS="model;batch;preview"
 	$(CMAKE) --build build-tsan -j $(JOBS) --target test_batch test_model test_preview
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
+
+# A Debian package (build-package/sonteva_<version>_<arch>.deb) of the programs, manuals,
+# completions, desktop entry and metainfo under /usr; its dependencies are worked out from
+# the linked libraries. Built apart from $(BUILD), without the tests. Install it with
+# `sudo apt-get install ./build-package/sonteva_*.deb`; scripts/check-package tries it out.
+package: deps
+	$(CMAKE) -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSONTEVA_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	$(CMAKE) --build build-package -j $(JOBS)
+	rm -f build-package/sonteva_*.deb
+	cd build-package && cpack -G DEB
+	@ls build-package/sonteva_*.deb
 
 # Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
 # job against SoX's command line.
@@ -76,4 +93,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz build-package
