@@ -178,7 +178,8 @@ ProbePlan planProbes(int64_t fsIn, int64_t fsOut, bool withSweep) {
     p.referenceBin = usableNear(binOf(std::min(1000.0, 0.25 * nL), p), p);
     std::set<int64_t> toneBins = {p.passbandLowBin, p.passbandTopBin, p.bin099, p.referenceBin};
     for (double hz : probeFrequencies(p))
-        if (const int64_t bin = usableNear(binOf(hz, p), p)) toneBins.insert(bin);
+        if (const int64_t bin = usableNear(binOf(hz, p), p); bin >= p.passbandLowBin)
+            toneBins.insert(bin);
     toneBins.erase(0);
     assignChannels(p, toneBins);
     setPhasesAndLevels(p);
