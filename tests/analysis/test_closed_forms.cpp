@@ -125,11 +125,12 @@ TEST(ClosedForms, BrokenConvertersAreReportedWithTheReason) {
     ConverterUnderTest fewer{"fewer", {}, {}, [](const Channels& in, const std::atomic<bool>*) {
                                  return Channels(in.begin(), in.end() - 1);
                              }};
-    ConverterUnderTest throws{"throws", {}, {}, [](const Channels&, const std::atomic<bool>*) -> Channels {
-                                  throw std::runtime_error("disk on fire");
-                              }};
-    for (const auto& [c, text] : {std::pair{shortOne, "100 frames"}, {fewer, "channels"},
-                                  {throws, "disk on fire"}}) {
+    ConverterUnderTest throws{
+        "throws", {}, {}, [](const Channels&, const std::atomic<bool>*) -> Channels {
+            throw std::runtime_error("disk on fire");
+        }};
+    for (const auto& [c, text] :
+         {std::pair{shortOne, "100 frames"}, {fewer, "channels"}, {throws, "disk on fire"}}) {
         const EngineReport r = measureConverter(c, probes);
         EXPECT_FALSE(r.measured);
         EXPECT_NE(r.error.find(text), std::string::npos) << r.error;
@@ -138,13 +139,11 @@ TEST(ClosedForms, BrokenConvertersAreReportedWithTheReason) {
     std::atomic<bool> cancel{true};
     MeasureOptions options;
     options.cancel = &cancel;
-    EXPECT_THROW(measureConverter(streamingConverter("pass",
-                                                     [] {
-                                                         return std::make_unique<
-                                                             PassthroughResampler>();
-                                                     }),
-                                  probes, options),
-                 Cancelled);
+    EXPECT_THROW(
+        measureConverter(
+            streamingConverter("pass", [] { return std::make_unique<PassthroughResampler>(); }),
+            probes, options),
+        Cancelled);
 }
 
 } // namespace

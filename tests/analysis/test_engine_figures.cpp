@@ -29,10 +29,10 @@ struct Expected {
 };
 
 TEST(EngineFigures, InHouseEnginesMatchTheirMeasuredFigures) {
-    for (const Expected& e : {Expected{"Sonteva SRC", 96000, 44100, 0.024, 0.003, -48, 5, 29.4},
-                              Expected{"Sonteva SRC", 192000, 48000, 0.72, 0.05, -46, 4, 15.875},
-                              Expected{"Zavir Iravizeza", 96000, 44100, 0.0008, 0.0002, -102, 3,
-                                       33.8}}) {
+    for (const Expected& e :
+         {Expected{"Sonteva SRC", 96000, 44100, 0.024, 0.003, -48, 5, 29.4},
+          Expected{"Sonteva SRC", 192000, 48000, 0.72, 0.05, -46, 4, 15.875},
+          Expected{"Zavir Iravizeza", 96000, 44100, 0.0008, 0.0002, -102, 3, 33.8}}) {
         const EngineReport r = engine(e.name, e.in, e.out);
         const Figures& f = r.figures;
         SCOPED_TRACE(std::string(e.name) + " " + std::to_string(e.in));
@@ -56,8 +56,8 @@ TEST(EngineFigures, InHouseEnginesMatchTheirMeasuredFigures) {
 // the 0 dB point at 0.913 of Nyquist with a roll-off of at most 0.01 dB, the stop band from
 // Nyquist on, linear phase, and the delay removed.
 TEST(EngineFigures, SoxVhqKeepsItsDocumentedBands) {
-    for (auto [in, out] : {std::pair<int64_t, int64_t>{96000, 44100}, {44100, 96000},
-                           {48000, 44100}}) {
+    for (auto [in, out] :
+         {std::pair<int64_t, int64_t>{96000, 44100}, {44100, 96000}, {48000, 44100}}) {
         SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out));
         const EngineReport r = engine("SoX VHQ", in, out);
         const Figures& f = r.figures;

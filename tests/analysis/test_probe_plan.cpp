@@ -12,7 +12,7 @@ namespace sonteva::analysis {
 namespace {
 
 const std::vector<std::pair<int64_t, int64_t>> kPairs = {
-    {96000, 44100}, {192000, 48000}, {44100, 48000}, {48000, 44100},
+    {96000, 44100},  {192000, 48000}, {44100, 48000}, {48000, 44100},
     {44100, 384000}, {384000, 44100}, {8000, 352800}, {44100, 44100}};
 
 TEST(ProbePlan, TonesOfAChannelNeverShareAResidue) {
