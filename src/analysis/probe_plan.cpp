@@ -14,14 +14,15 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 // Fewer bins per gcd than this leave too few residues to keep tones apart.
-constexpr int64_t kFewestBins = 32;
+constexpr int64_t kFewestBins = 16;
 
-// Bins per gcd: about 16384 bins below the lower rate, fewer when a period would grow
-// beyond half a million frames (extreme ratios).
-int64_t binsPerGcd(int64_t g, int64_t a, int64_t b) {
-    const int64_t low = std::min(a, b) * g;
-    int64_t k = (g * 16384 + low - 1) / low;
-    while (k > 64 && k * std::max(a, b) > (int64_t{1} << 19))
+// Bins per gcd: a period of at least 32768 frames at the higher rate and at least 4096 bins
+// below the lower rate, and fewer where a period would grow beyond half a million frames
+// (extreme ratios).
+int64_t binsPerGcd(int64_t a, int64_t b) {
+    const int64_t high = std::max(a, b), low = std::min(a, b);
+    int64_t k = std::max((32768 + high - 1) / high, (4096 + low - 1) / low);
+    while (k > 64 && k * high > (int64_t{1} << 19))
         k = (k + 1) / 2;
     return k;
 }
@@ -150,7 +151,7 @@ bool measurable(int64_t fsIn, int64_t fsOut, std::string* why) {
         reason = "rates must be positive";
     } else {
         const int64_t g = std::gcd(fsIn, fsOut);
-        if (binsPerGcd(g, fsIn / g, fsOut / g) < kFewestBins)
+        if (binsPerGcd(fsIn / g, fsOut / g) < kFewestBins)
             reason = std::to_string(fsIn) + " and " + std::to_string(fsOut) +
                      " Hz cannot be measured: their greatest common divisor (" + std::to_string(g) +
                      " Hz) is too small for the test signals";
@@ -166,7 +167,7 @@ ProbePlan planProbes(int64_t fsIn, int64_t fsOut, bool withSweep) {
     p.fsIn = fsIn;
     p.fsOut = fsOut;
     const int64_t g = std::gcd(fsIn, fsOut), a = fsIn / g, b = fsOut / g;
-    p.bins = binsPerGcd(g, a, b);
+    p.bins = binsPerGcd(a, b);
     p.periodIn = p.bins * a;
     p.periodOut = p.bins * b;
     p.binHz = static_cast<double>(g) / static_cast<double>(p.bins);

@@ -106,6 +106,8 @@ void EngineReportDialog::buildLayout() {
     notes_->setObjectName(QStringLiteral("engineReportNotes"));
     notes_->setWordWrap(true);
     notes_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notes_->setMinimumHeight(notes_->fontMetrics().lineSpacing() * 5);
+    notes_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(notes_);
     plots_ = new QLabel(this);
     plots_->setObjectName(QStringLiteral("engineReportPlots"));
