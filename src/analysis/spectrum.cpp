@@ -16,7 +16,8 @@ namespace {
 // Forward (real to complex) or inverse (complex to real) plans of length n.
 fftw_plan planFor(int n, bool inverse) {
     static std::mutex lock;
-    static std::map<std::pair<int, bool>, fftw_plan> plans;
+    // Kept for the life of the process (never destroyed: a plan may be in use until exit).
+    static auto& plans = *new std::map<std::pair<int, bool>, fftw_plan>;
     std::lock_guard guard(lock);
     auto found = plans.find({n, inverse});
     if (found != plans.end()) return found->second;
