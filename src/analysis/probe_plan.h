@@ -44,8 +44,10 @@ struct ProbePlan {
     int64_t passbandLowBin = 0; // 20 Hz
     int64_t passbandTopBin = 0; // 0.9 x the lower Nyquist frequency
 
-    static constexpr int kPeriods = 4;
-    static constexpr int kWindowPeriod = 2; // the steady period the spectra are read from
+    static constexpr int kPeriods = 3;
+    // The steady period the spectra are read from: a whole period after the start (at least
+    // 85 ms, far beyond any engine's filter) and a whole period before the end.
+    static constexpr int kWindowPeriod = 1;
     // Frames beyond the whole periods, so that round(n * out / in) is not a whole period.
     static constexpr int64_t kExtraFrames = 997;
     static constexpr double kTonePeak = 0.5;
