@@ -3,6 +3,7 @@
 #include "app/about_box.h"
 #include "model/app_view_model.h"
 #include "preview/audio_device_manager.h"
+#include "ui/engine_report_dialog.h"
 #include "ui/help_window.h"
 
 #include <QActionGroup>
@@ -96,6 +97,9 @@ void AppMenus::buildConvert(QMenu* menu) {
     option("failInsteadOfSubstituting", QStringLiteral("Fail Instead of Substituting"),
            &AppViewModel::failInsteadOfSubstituting, &AppViewModel::setFailInsteadOfSubstituting,
            &AppViewModel::failInsteadOfSubstitutingChanged);
+    menu->addSeparator();
+    connect(add(menu, QStringLiteral("engineReport"), QStringLiteral("Engine Report\u2026")),
+            &QAction::triggered, this, [this] { EngineReportDialog::showFor(&window_, vm_); });
     menu->addSeparator();
     presets_ = menu->addMenu(QStringLiteral("Apply Preset"));
     presets_->setObjectName(QStringLiteral("applyPreset"));

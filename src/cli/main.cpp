@@ -1,6 +1,7 @@
 // sonteva: the command-line front end. Renders queued jobs exactly as the application
 // does, prints one line per job and the batch summary.
 #include "audio_io/interrupt_cleanup.h"
+#include "cli/cli_application.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "engines/system_log.h"
@@ -24,6 +25,7 @@ int dispatch(const QString& command, const QStringList& args) {
         if (command == QLatin1String("engines")) return cli::runEngines(args);
         if (command == QLatin1String("devices")) return cli::runDevices(args);
         if (command == QLatin1String("play")) return cli::runPlay(args);
+        if (command == QLatin1String("measure")) return cli::runMeasure(args);
         throw cli::UsageError("unknown command \"" + command.toStdString() + "\"");
     } catch (const cli::UsageError& e) {
         std::fprintf(stderr, "sonteva: %s\n\n%s", e.what(),
@@ -41,7 +43,7 @@ int main(int argc, char** argv) {
     // Before any thread exists. On a terminal the message first clears a progress line.
     InterruptCleanup::install(std::string(::isatty(STDERR_FILENO) ? "\r\033[K" : "") +
                               "sonteva: Interrupted\n");
-    QCoreApplication app(argc, argv);
+    const auto app = cli::makeApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Sonteva"));
     QCoreApplication::setApplicationName(QStringLiteral("Sonteva"));
     // Diagnostics (engine fallbacks, dither substitution) also reach the terminal.

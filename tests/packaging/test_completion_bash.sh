@@ -41,7 +41,7 @@ while IFS= read -r line; do
     eval "args=(${line%% => *})"
     expect "${line%% => *}" "${line#* => }" "$(complete "${args[@]}")"
 done <<'CASES'
-sonteva '' => convert|info|presets|engines|devices|play|demo
+sonteva '' => convert|info|presets|engines|devices|play|demo|measure
 sonteva con => convert
 sonteva presets '' => list|save|delete
 sonteva presets s => save
