@@ -73,7 +73,7 @@ void BM_PlayToFirstBuffer_Cold_Swiss96to44(benchmark::State& state) {
     PreviewPlayer player(out);
     double total = 0;
     for (auto _ : state) {
-        const double ms = playToFirstBuffer(player, *out, job(path, 96000, 44100, kZavirIravizeza));
+        const double ms = playToFirstBuffer(player, *out, job(path, 96000, 44100, QStringLiteral("Zavir Iravizeza")));
         state.SetIterationTime(ms / 1000.0);
         total += ms;
     }
@@ -86,7 +86,7 @@ void BM_PlayToFirstBuffer_Prewarmed(benchmark::State& state) {
     PreviewPlayer player(out);
     double total = 0;
     for (auto _ : state) {
-        const ConversionJob j = job(path, 96000, 44100, kZavirIravizeza);
+        const ConversionJob j = job(path, 96000, 44100, QStringLiteral("Zavir Iravizeza"));
         bool built = false;
         auto c = QObject::connect(&player, &PreviewPlayer::prewarmFinished, [&] { built = true; });
         player.prewarm(j);
