@@ -4,18 +4,16 @@
 #include "audio_io/audio_io.h"
 #include "batch/stream_convert.h"
 #include "batch/whole_file_route.h"
+#include "model/file_names.h"
+#include "model/output_check.h"
 
-#include <QFile>
-
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace sonteva {
 
 namespace {
-
-std::string localPath(const QUrl& url) {
-    return QFile::encodeName(url.toLocalFile()).toStdString();
-}
 
 // Below this a sample rate is a damaged header rather than audio; converting it would
 // blow a few kilobytes up into gigabytes of output (48000 times over for "1 Hz").
@@ -28,7 +26,6 @@ SourceFacts checkSource(const AudioIO& source) {
     if (fsIn < kLowestSourceRate)
         throw AudioError("The source's sample rate (" + std::to_string(fsIn) +
                          " Hz) cannot be converted");
-    if (source.totalFrames() < 1) throw AudioError("The source holds no audio (0 frames)");
     return {fsIn, source.channels(), source.totalFrames(), source.integerBits()};
 }
 
@@ -101,7 +98,27 @@ struct RouteOutcome {
     RouteReport report;
 };
 
+// A source without audio delivers a file without audio, in the recipe's format and with
+// the source's metadata: it owes round(0 * out / in) = 0 frames, and an engine's tail
+// would be nothing but its own silence. The note says so wherever the job is shown.
+RouteOutcome emptyRoute(const JobContext& ctx) {
+    RouteOutcome r;
+    r.report.engine = "None";
+    r.report.dither = QStringLiteral("None");
+    r.report.levels.integratedLoudness = -std::numeric_limits<double>::infinity();
+    const int channels = ctx.plan.source.channels;
+    const CarriedMetadata carried = carryForJob(ctx, channels, r.report.engine, "None", 0);
+    r.report.notes = carried.notes;
+    AudioStreamWriter writer(ctx.outputPath, static_cast<double>(ctx.job.targetFs), channels,
+                             ctx.job.format, ctx.plan.stored, 0, &carried.metadata);
+    writer.close();
+    ctx.notes.inform(QStringLiteral("The source holds no audio (0 frames): the output holds "
+                                    "none either"));
+    return r;
+}
+
 RouteOutcome runRoute(const JobContext& ctx) {
+    if (ctx.plan.source.frames == 0) return emptyRoute(ctx);
     if (ctx.plan.wholeFile) {
         auto r = wholeFileConvert(ctx);
         return {r.framesWritten, r.peak, r.nonFiniteSamples, std::move(r.report)};
@@ -115,7 +132,17 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
     if (job.targetFs < 1) throw AudioError("The target sample rate must be a positive number");
     const std::string source = localPath(job.inputFile.url);
     const std::string output = localPath(job.outputUrl());
-    outcome.outputPath = job.outputUrl().toLocalFile();
+    outcome.outputPath = displayPath(job.outputUrl());
+    // Checked before anything is read: a name the folder cannot hold would otherwise fail
+    // only when the finished render is renamed into place.
+    if (const QString problem = outputNameProblem(job.outputUrl()); !problem.isEmpty())
+        throw AudioError(problem.toStdString());
+    const bool existed = outputExists(job.outputUrl());
+    if (existed && job.noClobber) {
+        outcome.skipped = skipReason(job.outputUrl());
+        return;
+    }
+    outcome.replaced = existed;
     SourceFacts facts;
     {
         const AudioIO probe(source);
@@ -144,12 +171,13 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
 JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
     JobOutcome outcome;
     JobNotes notes(job.strict);
-    notes.setSource(job.inputFile.url.fileName());
+    notes.setSource(displayName(job.inputFile.url));
     try {
         render(job, progress, notes, outcome);
-        outcome.succeeded = true;
+        outcome.succeeded = outcome.skipped.isEmpty();
     } catch (const std::exception& e) {
-        outcome.error = QString::fromUtf8(e.what());
+        // Messages may quote paths, whose bytes need not be UTF-8.
+        outcome.error = printableText(pathFromBytes(QByteArray(e.what())));
     }
     outcome.notes = notes.all();
     outcome.substituted = notes.substituted();

@@ -4,6 +4,7 @@
 #include "cli/demo_signal.h"
 #include "cli/session.h"
 #include "engines/engine_table.h"
+#include "model/file_names.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,20 +63,24 @@ int runInfo(const QStringList& args) {
 }
 
 int runDemo(const QStringList& args) {
-    const QString dir = args.isEmpty() ? QStringLiteral("sonteva-demo") : args.first();
+    QStringList rest;
+    walkOptions(args, rest, [](const QString&, const std::function<QString()>&) { return false; });
+    if (rest.size() > 1) throw UsageError("demo takes at most one DIR");
+    const QString dir = rest.isEmpty() ? QStringLiteral("sonteva-demo") : rest.first();
+    if (dir.isEmpty()) throw UsageError("demo needs a folder name");
     if (!QDir().mkpath(dir)) {
-        printLine(stderr, QStringLiteral("sonteva demo: cannot create %1").arg(dir));
+        printLine(stderr, QStringLiteral("sonteva: cannot create the folder %1").arg(printablePath(dir)));
         return 1;
     }
     const QString master = QDir(dir).absoluteFilePath(QStringLiteral("demo-master.wav"));
-    AudioIO::write(QFile::encodeName(master).toStdString(), makeDemoMaster(), kDemoRate,
+    AudioIO::write(bytesOfPath(master).toStdString(), makeDemoMaster(), kDemoRate,
                    AudioFormat::wav, BitDepth::int24);
     auto vm = makeViewModel();
     vm->addInputFile(QUrl::fromLocalFile(master));
     if (vm->inputFiles().empty()) return 1;
     printLine(
         stdout,
-        QStringLiteral("Demo master: %1  %2").arg(master, sourceCaption(vm->inputFiles().front())));
+        QStringLiteral("Demo master: %1  %2").arg(printablePath(master), sourceCaption(vm->inputFiles().front())));
     printLine(stdout, QStringLiteral("Recipe: 44.1 kHz, 16-bit, TPDF, WAV, one job per engine\n"));
     // An engine that cannot run here is not a failure of the demo: one that another engine
     // stands in for renders through it, one that nothing can replace is left out; both are
@@ -106,6 +111,7 @@ int runDemo(const QStringList& args) {
             failed = true;
             continue;
         }
+        if (!std::holds_alternative<JobDone>(job.status)) continue;
         const JobOutcome* r = vm->outcomeOf(job.id);
         printLine(stdout, QStringLiteral("%1 %2 %3 %4 %5 s")
                               .arg(job.quality, -16)
@@ -118,7 +124,7 @@ int runDemo(const QStringList& args) {
     for (const QString& remark : remarks)
         printLine(stdout, remark);
     printLine(stdout, vm->globalStatus());
-    printLine(stdout, QStringLiteral("Outputs are in %1").arg(QDir(dir).absolutePath()));
+    printLine(stdout, QStringLiteral("Outputs are in %1").arg(printablePath(QDir(dir).absolutePath())));
     return failed ? 1 : 0;
 }
 

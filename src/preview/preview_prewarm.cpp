@@ -2,6 +2,7 @@
 // "SSRC Shibata", whose converter cannot stream: the source is rendered completely on the
 // prewarm queue into a temporary file that is cached for the process and played as is.
 #include "preview/preview_player.h"
+#include "model/file_names.h"
 
 #include "audio_io/audio_io.h"
 #include "audio_io/interrupt_cleanup.h"
@@ -64,7 +65,7 @@ std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& jo
     PreparedSource source;
     try {
         source.file =
-            std::make_unique<SeekableReader>(job.inputFile.url.toLocalFile().toStdString());
+            std::make_unique<SeekableReader>(localPath(job.inputFile.url));
     } catch (const std::exception&) {
         return std::nullopt; // play opens the file itself and reports its own error
     }
@@ -135,7 +136,7 @@ std::vector<QUuid> PreviewPlayer::preparedJobIds() const {
 // nothing; play is called again when it is ready.
 std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openSsrcRoute(const ConversionJob& job,
                                                                         StartPosition at) {
-    const std::string path = job.inputFile.url.toLocalFile().toStdString();
+    const std::string path = localPath(job.inputFile.url);
     OpenedSource source;
     source.file = openReader(path);
     if (!source.file) return std::nullopt;
@@ -161,7 +162,7 @@ std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openSsrcRoute(const Co
 void PreviewPlayer::renderSsrcPreview(const ConversionJob& job, int64_t fsIn,
                                       const std::string& key, StartPosition at) {
     try {
-        AudioIO source(job.inputFile.url.toLocalFile().toStdString());
+        AudioIO source(localPath(job.inputFile.url));
         const SignalChannels converted =
             SSRCRunner::convert(source.readAllDouble(), fsIn, job.targetFs);
         const std::string path = newRenderPath();

@@ -1,0 +1,21 @@
+#pragma once
+// What can be known of a job's output before anything runs, so that a job that cannot
+// deliver fails at once instead of after its render: the folder exists, is a folder and
+// can be written in, and the file name fits the folder's file system.
+#include <QString>
+#include <QUrl>
+
+namespace sonteva {
+
+// Why nothing can be written in `folder` (a local path), or empty.
+QString outputFolderProblem(const QString& folder);
+// Why no file of that name can be created in its folder (a name longer than the file
+// system allows), or empty.
+QString outputNameProblem(const QUrl& output);
+
+// Whether anything (a file, a link, a folder) has the output's name.
+bool outputExists(const QUrl& output);
+// Why a no-clobber job whose output exists was skipped: "exists: /path/out.wav".
+QString skipReason(const QUrl& output);
+
+} // namespace sonteva
