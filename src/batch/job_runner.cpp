@@ -7,9 +7,7 @@
 #include "model/file_names.h"
 #include "model/output_check.h"
 
-#include <cmath>
 #include <cstdio>
-#include <limits>
 
 namespace sonteva {
 
@@ -26,6 +24,7 @@ SourceFacts checkSource(const AudioIO& source) {
     if (fsIn < kLowestSourceRate)
         throw AudioError("The source's sample rate (" + std::to_string(fsIn) +
                          " Hz) cannot be converted");
+    if (source.totalFrames() < 1) throw AudioError(kNoAudioText.toStdString());
     return {fsIn, source.channels(), source.totalFrames(), source.integerBits()};
 }
 
@@ -98,27 +97,7 @@ struct RouteOutcome {
     RouteReport report;
 };
 
-// A source without audio delivers a file without audio, in the recipe's format and with
-// the source's metadata: it owes round(0 * out / in) = 0 frames, and an engine's tail
-// would be nothing but its own silence. The note says so wherever the job is shown.
-RouteOutcome emptyRoute(const JobContext& ctx) {
-    RouteOutcome r;
-    r.report.engine = "None";
-    r.report.dither = QStringLiteral("None");
-    r.report.levels.integratedLoudness = -std::numeric_limits<double>::infinity();
-    const int channels = ctx.plan.source.channels;
-    const CarriedMetadata carried = carryForJob(ctx, channels, r.report.engine, "None", 0);
-    r.report.notes = carried.notes;
-    AudioStreamWriter writer(ctx.outputPath, static_cast<double>(ctx.job.targetFs), channels,
-                             ctx.job.format, ctx.plan.stored, 0, &carried.metadata);
-    writer.close();
-    ctx.notes.inform(QStringLiteral("The source holds no audio (0 frames): the output holds "
-                                    "none either"));
-    return r;
-}
-
 RouteOutcome runRoute(const JobContext& ctx) {
-    if (ctx.plan.source.frames == 0) return emptyRoute(ctx);
     if (ctx.plan.wholeFile) {
         auto r = wholeFileConvert(ctx);
         return {r.framesWritten, r.peak, r.nonFiniteSamples, std::move(r.report)};

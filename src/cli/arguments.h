@@ -23,8 +23,7 @@ struct HelpRequested {};
 // Handles one option: `name` as given ("-r" or "--rate", without any "=value"); `value`
 // fetches its value (glued to it or the next argument) and throws UsageError when there is
 // none. Returns false for an option it does not know.
-using OptionTaker =
-    std::function<bool(const QString& name, const std::function<QString()>& value)>;
+using OptionTaker = std::function<bool(const QString& name, const std::function<QString()>& value)>;
 
 // Walks `args` in order: options go to `take`, everything else is appended to
 // `positional`. Throws HelpRequested for "--help"/"-h" before "--", and UsageError for an

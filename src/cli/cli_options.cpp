@@ -32,7 +32,8 @@ QString folded(const QString& text) {
 
 // The rate `text` names in Hz, or 0: an integer in Hz, or a decimal in kHz with a "k".
 int64_t rateIn(const QString& text) {
-    QString t = folded(text);
+    QString t = text.toLower();
+    t.remove(QLatin1Char(' '));
     if (t.endsWith(QLatin1String("hz"))) t.chop(2);
     const bool kilo = t.endsWith(QLatin1Char('k'));
     if (kilo) t.chop(1);
@@ -59,7 +60,8 @@ int parseRate(const QString& text) {
         if (r == rate) return r;
     }
     reject(QStringLiteral("rate"), text,
-           accepted.join(QStringLiteral(", ")) + QStringLiteral("; in Hz or as 44.1k, 48k, 96 kHz"));
+           accepted.join(QStringLiteral(", ")) +
+               QStringLiteral("; in Hz or as 44.1k, 48k, 96 kHz"));
 }
 
 BitDepth parseBits(const QString& text) {

@@ -11,7 +11,6 @@
 #include "model/file_names.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -26,7 +25,7 @@ const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
 }
 
 QUrl urlOf(const QString& path) {
-    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    return QUrl::fromLocalFile(absoluteLocalPath(path));
 }
 
 // Where each kind of line goes.
@@ -57,8 +56,9 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
     const QMetaObject::Connection said = QObject::connect(
         &vm, &AppViewModel::sourceFailedToLoad, [&](const QUrl& url, const QString& reason) {
             ++failed;
-            printLine(stderr,
-                      QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
+            printLine(
+                stderr,
+                QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
             if (o.json) printLine(stdout, QString::fromUtf8(loadFailureJson(url, reason)));
         });
     for (const QString& path : o.files)

@@ -45,14 +45,17 @@ int usageError(const QString& problem, const QString& command) {
 }
 
 int showHelp(const QStringList& args) {
+    if (cli::asksForHelp(args)) {
+        write(stdout, cli::findCommandHelp(QStringLiteral("help"))->text());
+        return 0;
+    }
     if (args.size() > 1) return usageError(QStringLiteral("help takes one COMMAND"), "help");
     if (args.isEmpty()) {
         write(stdout, cli::overviewText());
         return 0;
     }
     const cli::CommandHelp* help = cli::findCommandHelp(args.first());
-    if (!help)
-        return usageError(QStringLiteral("unknown command \"%1\"").arg(args.first()), {});
+    if (!help) return usageError(QStringLiteral("unknown command \"%1\"").arg(args.first()), {});
     write(stdout, help->text());
     return 0;
 }

@@ -12,7 +12,6 @@
 #include "preview/virtual_output.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -172,20 +171,21 @@ struct PlayOptions {
 
 PlayOptions parsePlayOptions(const QStringList& args) {
     PlayOptions options;
-    walkOptions(args, options.files, [&](const QString& name, const std::function<QString()>& value) {
-        if (isOption(name, nullptr, "--start")) {
-            bool ok = false;
-            const double start = value().toDouble(&ok);
-            if (!ok || !std::isfinite(start) || start < 0)
-                throw UsageError("--start needs a number of seconds (0 or more)");
-            options.start = start;
-        } else if (isOption(name, nullptr, "--match-rate")) {
-            options.matchRate = true;
-        } else {
-            return takeRecipeOption(options.recipe, name, value);
-        }
-        return true;
-    });
+    walkOptions(args, options.files,
+                [&](const QString& name, const std::function<QString()>& value) {
+                    if (isOption(name, nullptr, "--start")) {
+                        bool ok = false;
+                        const double start = value().toDouble(&ok);
+                        if (!ok || !std::isfinite(start) || start < 0)
+                            throw UsageError("--start needs a number of seconds (0 or more)");
+                        options.start = start;
+                    } else if (isOption(name, nullptr, "--match-rate")) {
+                        options.matchRate = true;
+                    } else {
+                        return takeRecipeOption(options.recipe, name, value);
+                    }
+                    return true;
+                });
     if (options.files.size() != 1) throw UsageError("play takes one FILE");
     return options;
 }
@@ -198,12 +198,13 @@ int runPlay(const QStringList& args) {
     const PlayOptions options = parsePlayOptions(args);
     auto vm = makeViewModel();
     applyRecipe(*vm, options.recipe);
-    QObject::connect(vm.get(), &AppViewModel::sourceFailedToLoad,
-                     [](const QUrl& url, const QString& reason) {
-                         printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
-                                               .arg(displayPath(url), reason));
-                     });
-    vm->addInputFile(QUrl::fromLocalFile(QFileInfo(options.files.first()).absoluteFilePath()));
+    QObject::connect(
+        vm.get(), &AppViewModel::sourceFailedToLoad, [](const QUrl& url, const QString& reason) {
+            printLine(
+                stderr,
+                QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
+        });
+    vm->addInputFile(QUrl::fromLocalFile(absoluteLocalPath(options.files.first())));
     if (vm->inputFiles().empty()) return 1;
     const InputFile& source = vm->inputFiles().front();
     const double length =

@@ -74,7 +74,8 @@ int savePreset(const QStringList& args) {
     if (rest.size() != 1) throw UsageError("presets save takes one NAME");
     const QString name = rest.first();
     if (name.trimmed().isEmpty()) return refuse(QStringLiteral("a preset needs a name"));
-    if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+    if (std::any_of(name.begin(), name.end(),
+                    [](QChar c) { return c.category() == QChar::Other_Control; }))
         return refuse(QStringLiteral("a preset name cannot hold control characters"));
     auto vm = makeViewModel();
     if (const GlobalPreset* builtIn = builtInNamed(*vm, name))
@@ -89,9 +90,10 @@ int savePreset(const QStringList& args) {
     for (const QUuid& id : existing)
         vm->deleteUserPreset(id);
     vm->saveCustomPreset(name);
-    printLine(stdout, QStringLiteral("%1 user preset \"%2\" (%3)")
-                          .arg(existing.empty() ? QStringLiteral("Saved") : QStringLiteral("Replaced"),
-                               name, describe(vm->userPresets().back())));
+    printLine(stdout,
+              QStringLiteral("%1 user preset \"%2\" (%3)")
+                  .arg(existing.empty() ? QStringLiteral("Saved") : QStringLiteral("Replaced"),
+                       name, describe(vm->userPresets().back())));
     return 0;
 }
 
@@ -104,8 +106,8 @@ int deletePreset(const QStringList& args) {
     const std::vector<QUuid> ids = userPresetsNamed(*vm, name);
     if (ids.empty()) {
         if (const GlobalPreset* builtIn = builtInNamed(*vm, name))
-            return refuse(
-                QStringLiteral("\"%1\" is a built-in preset and cannot be deleted").arg(builtIn->name));
+            return refuse(QStringLiteral("\"%1\" is a built-in preset and cannot be deleted")
+                              .arg(builtIn->name));
         return refuse(QStringLiteral("no user preset named \"%1\"").arg(name));
     }
     for (const QUuid& id : ids)

@@ -84,8 +84,8 @@ public:
     const std::vector<ConversionJob>& batchJobs() const { return batchJobs_; }
     // Add to Queue: one frozen job per source. What can be checked before anything runs is
     // checked here: a folder no output can be written in refuses the whole step (said once
-    // in the status line; false is returned), an output name its file system cannot hold
-    // fails that job at once.
+    // in the status line; false is returned); a source without audio, or an output name its
+    // file system cannot hold, fails that job at once.
     bool addAllToQueue();
     QString queueSummary() const;
     int pendingJobCount() const;

@@ -8,9 +8,6 @@
 #include "model/output_check.h"
 #include "model/report_mailbox.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace sonteva {
 
 void AppViewModel::drainReports() {
@@ -98,7 +95,9 @@ bool AppViewModel::addAllToQueue() {
     // others' renders: it is said once, and nothing is queued.
     QStringList folders;
     for (const ConversionJob& job : jobs) {
-        const QString folder = QFileInfo(job.outputUrl().toLocalFile()).absolutePath();
+        const QString path = job.outputUrl().toLocalFile();
+        const QString folder =
+            path.left(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 1));
         if (folders.contains(folder)) continue;
         folders << folder;
         if (const QString problem = outputFolderProblem(folder); !problem.isEmpty()) {
@@ -107,7 +106,9 @@ bool AppViewModel::addAllToQueue() {
         }
     }
     for (ConversionJob& job : jobs) {
-        if (const QString problem = outputNameProblem(job.outputUrl()); !problem.isEmpty())
+        if (job.inputFile.totalFrames < 1)
+            job.status = JobError{kNoAudioText};
+        else if (const QString problem = outputNameProblem(job.outputUrl()); !problem.isEmpty())
             job.status = JobError{problem};
         batchJobs_.push_back(job);
     }

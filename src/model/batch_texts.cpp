@@ -39,8 +39,7 @@ QString deliverableText(const JobOutcome& o) {
 
 QString batchSummary(int done, int failed, int skipped) {
     // Skipped jobs are named only when there are any: the texts stay as designed otherwise.
-    const QString skips =
-        skipped > 0 ? QStringLiteral(", %1 skipped").arg(skipped) : QString();
+    const QString skips = skipped > 0 ? QStringLiteral(", %1 skipped").arg(skipped) : QString();
     if (failed > 0)
         return QStringLiteral("Batch finished \u2014 %1 done, %2 failed%3.")
             .arg(done)

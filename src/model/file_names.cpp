@@ -1,5 +1,11 @@
 #include "model/file_names.h"
 
+#include <QDir>
+
+#include <unistd.h>
+
+#include <climits>
+
 namespace sonteva {
 
 namespace {
@@ -122,12 +128,22 @@ QByteArray bytesOfPath(const QString& path) {
     return out;
 }
 
+QString absoluteLocalPath(const QString& path) {
+    if (path.startsWith(QLatin1Char('/'))) return QDir::cleanPath(path);
+    char buffer[PATH_MAX];
+    const QString here =
+        ::getcwd(buffer, sizeof buffer) ? pathFromBytes(QByteArray(buffer)) : QDir::currentPath();
+    return QDir::cleanPath(here + QLatin1Char('/') + path);
+}
+
 std::string localPath(const QUrl& url) {
     return bytesOfPath(url.toLocalFile()).toStdString();
 }
 
 QUrl withLocalBytes(const QUrl& url) {
-    if (!url.isLocalFile()) return url;
+    // Qt decodes a percent-encoded byte that is no UTF-8 to U+FFFD; the encoded form still
+    // holds the byte.
+    if (!url.isLocalFile() || !url.toLocalFile().contains(QChar::ReplacementCharacter)) return url;
     const QByteArray bytes =
         QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
     return QUrl::fromLocalFile(pathFromBytes(bytes));

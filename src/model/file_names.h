@@ -19,6 +19,9 @@ namespace sonteva {
 QString pathFromBytes(const QByteArray& bytes);
 // The exact bytes `pathFromBytes` came from.
 QByteArray bytesOfPath(const QString& path);
+// `path` made absolute against the working folder, cleaned ("a/../b" is "b"), with its
+// bytes kept (QFileInfo would pass a relative name through Qt's own, lossy, decoding).
+QString absoluteLocalPath(const QString& path);
 // The bytes of a local file URL's path, for open() and friends.
 std::string localPath(const QUrl& url);
 // A local file URL from elsewhere (a drop, a file panel) whose percent-encoded path is

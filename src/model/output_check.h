@@ -1,11 +1,17 @@
 #pragma once
-// What can be known of a job's output before anything runs, so that a job that cannot
-// deliver fails at once instead of after its render: the folder exists, is a folder and
-// can be written in, and the file name fits the folder's file system.
+// What can be known of a job before anything runs, so that a job that cannot deliver fails
+// at once instead of after its render: the output's folder exists, is a folder and can be
+// written in, the file name fits the folder's file system, and the source holds audio.
 #include <QString>
 #include <QUrl>
 
 namespace sonteva {
+
+// A source of 0 frames is refused, in the window and on the command line alike: an empty
+// master is nearly always a failed export, and an empty file marked done would pass it on
+// to the client unnoticed.
+inline const QString kNoAudioText =
+    QStringLiteral("The source holds no audio (0 frames): there is nothing to deliver");
 
 // Why nothing can be written in `folder` (a local path), or empty.
 QString outputFolderProblem(const QString& folder);

@@ -1,8 +1,8 @@
 // Sources opened ahead of play (the prepared cache), and the whole-file route for
 // "SSRC Shibata", whose converter cannot stream: the source is rendered completely on the
 // prewarm queue into a temporary file that is cached for the process and played as is.
-#include "preview/preview_player.h"
 #include "model/file_names.h"
+#include "preview/preview_player.h"
 
 #include "audio_io/audio_io.h"
 #include "audio_io/interrupt_cleanup.h"
@@ -64,8 +64,7 @@ std::string newRenderPath() {
 std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& job) {
     PreparedSource source;
     try {
-        source.file =
-            std::make_unique<SeekableReader>(localPath(job.inputFile.url));
+        source.file = std::make_unique<SeekableReader>(localPath(job.inputFile.url));
     } catch (const std::exception&) {
         return std::nullopt; // play opens the file itself and reports its own error
     }
@@ -80,7 +79,7 @@ std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& jo
 
 void PreviewPlayer::prewarm(const ConversionJob& job) {
     if (!engineStreams(job.quality.toStdString())) return; // rendered whole on play, never prepared
-    prewarmWork_.cancel();                   // one already running completes
+    prewarmWork_.cancel();                                 // one already running completes
     prewarmWork_ = prewarmQueue_->postAfter(std::chrono::milliseconds(kPrewarmDelayMs),
                                             [this, job] { runPrewarm(job); });
 }
