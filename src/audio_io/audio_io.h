@@ -7,6 +7,7 @@
 // reads as q / 8388608) with no 32-bit float stage in between.
 #include "audio_io/audio_format.h"
 #include "audio_io/metadata.h"
+#include "audio_io/source_kind.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,8 @@ public:
     // The stored word length, exactly (a 24-bit FLAC says 24): see DecodedSource.
     int integerBits() const { return integerBits_; }
     int floatBits() const { return floatBits_; }
+    // Container, codec and speaker layout, for a description of the file.
+    const SourceKind& kind() const { return kind_; }
 
     std::vector<std::vector<float>> readAllFloat();
     // The whole file as 64-bit floats; falls back to readAllFloat() widened.
@@ -73,6 +76,7 @@ private:
     int64_t nonFinite_ = 0;
     int integerBits_ = 0;
     int floatBits_ = 0;
+    SourceKind kind_;
     bool readAsFloat_ = false;
 };
 

@@ -44,6 +44,7 @@ AudioIO::AudioIO(const std::string& path) : path_(path), source_(openDecodedSour
     totalFrames_ = source_->frames();
     integerBits_ = source_->integerBits();
     floatBits_ = source_->floatBits();
+    kind_ = source_->kind();
 }
 
 AudioIO::~AudioIO() = default;

@@ -2,6 +2,8 @@
 // The decoder behind the readers. libsndfile takes everything it opens; FFmpeg takes
 // what libsndfile refuses. Both hand out interleaved 64-bit floats at full scale ±1.0,
 // integer samples scaled exactly by a power of two.
+#include "audio_io/source_kind.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +27,8 @@ public:
     // decoder does not say (lossy or transcoded sources).
     virtual int integerBits() const { return 0; }
     virtual int floatBits() const { return 0; }
+    // Container, codec and speaker layout as the decoder names them.
+    virtual SourceKind kind() const { return {}; }
 
     // Reads up to `count` frames, interleaved, into dest. Fewer frames than asked means
     // the stream has ended; errorText() then gives the decoder's reason, if it had one.

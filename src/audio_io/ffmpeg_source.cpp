@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
     const AVFormatContext& format() const { return *format_; }
     int sampleRate() const { return codec_->sample_rate; }
     int channels() const { return codec_->ch_layout.nb_channels; }
+    const AVCodecContext& codec() const { return *codec_; }
 
 private:
     AVFormatContext* format_ = nullptr;
@@ -213,6 +215,7 @@ public:
     int channels() const override { return channels_; }
     int64_t frames() const override { return frames_; }
     std::string bitDepthLabel() const override { return "unknown"; }
+    SourceKind kind() const override;
     // Decoders may change their sample format mid-stream: always checked.
     bool integerSamples() const override { return false; }
     std::string errorText() const override { return error_; }
@@ -244,6 +247,25 @@ private:
     bool ended_ = false;
     std::string error_;
 };
+
+SourceKind FfmpegSource::kind() const {
+    // FFmpeg's speaker bits, in the order of its native layouts (those of WAVE files too).
+    static const char* const bits[] = {"FL", "FR", "FC", "LFE", "BL",  "BR",  "FLC", "FRC", "BC",
+                                       "SL", "SR", "TC", "TFL", "TFC", "TFR", "TBL", "TBC", "TBR"};
+    const AVFormatContext& format = decoder_->format();
+    const AVCodecContext& codec = decoder_->codec();
+    SourceKind kind;
+    const AVInputFormat* input = format.iformat;
+    kind.container = input ? (input->long_name ? input->long_name : input->name) : "unknown";
+    kind.codec = codec.codec && codec.codec->long_name ? codec.codec->long_name : "unknown";
+    if (codec.ch_layout.order == AV_CHANNEL_ORDER_NATIVE) {
+        const uint64_t mask = codec.ch_layout.u.mask;
+        for (size_t bit = 0; bit < std::size(bits); ++bit)
+            if (mask & (uint64_t{1} << bit)) kind.speakers.push_back(bits[bit]);
+        if (static_cast<int>(kind.speakers.size()) != channels_) kind.speakers.clear();
+    }
+    return kind;
+}
 
 bool FfmpegSource::refill() {
     pending_.clear();

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -111,6 +112,27 @@ private:
     std::vector<double> scratch_;
 };
 
+// libsndfile's name of a major format or a subtype ("WAV", "Signed 24 bit PCM").
+std::string formatName(int format) {
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || !info.name)
+        return "unknown";
+    // "WAV (Microsoft)" says WAV.
+    const std::string name = info.name;
+    if (name == "WAVEX") return "WAV (extensible)";
+    return name.substr(0, name.find(" ("));
+}
+
+// The speaker names the window's and FFmpeg's layouts use.
+std::string speakerName(int position) {
+    static const char* const names[] = {"?",  "FC",  "FL",  "FR",  "FC",  "FL",  "FR", "FC",
+                                        "BC", "BL",  "BR",  "LFE", "FLC", "FRC", "SL", "SR",
+                                        "TC", "TFL", "TFR", "TFC", "TBL", "TBR", "TBC"};
+    if (position > 0 && position < static_cast<int>(std::size(names))) return names[position];
+    return "?";
+}
+
 class SndfileSource final : public DecodedSource {
 public:
     SndfileSource(std::string path, std::unique_ptr<SndfileFileIo> io, SNDFILE* file,
@@ -168,6 +190,20 @@ public:
         default:
             return 0;
         }
+    }
+
+    SourceKind kind() const override {
+        SourceKind kind{formatName(info_.format & SF_FORMAT_TYPEMASK),
+                        (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC
+                            ? std::string("FLAC")
+                            : formatName(info_.format & SF_FORMAT_SUBMASK),
+                        {}};
+        std::vector<int> map(static_cast<size_t>(std::max(info_.channels, 0)));
+        if (!map.empty() && sf_command(file_, SFC_GET_CHANNEL_MAP_INFO, map.data(),
+                                       static_cast<int>(map.size() * sizeof(int))) == SF_TRUE)
+            for (int position : map)
+                kind.speakers.push_back(speakerName(position));
+        return kind;
     }
 
     int64_t read(double* dest, int64_t count) override {

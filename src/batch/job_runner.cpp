@@ -4,18 +4,14 @@
 #include "audio_io/audio_io.h"
 #include "batch/stream_convert.h"
 #include "batch/whole_file_route.h"
-
-#include <QFile>
+#include "model/file_names.h"
+#include "model/output_check.h"
 
 #include <cstdio>
 
 namespace sonteva {
 
 namespace {
-
-std::string localPath(const QUrl& url) {
-    return QFile::encodeName(url.toLocalFile()).toStdString();
-}
 
 // Below this a sample rate is a damaged header rather than audio; converting it would
 // blow a few kilobytes up into gigabytes of output (48000 times over for "1 Hz").
@@ -28,7 +24,7 @@ SourceFacts checkSource(const AudioIO& source) {
     if (fsIn < kLowestSourceRate)
         throw AudioError("The source's sample rate (" + std::to_string(fsIn) +
                          " Hz) cannot be converted");
-    if (source.totalFrames() < 1) throw AudioError("The source holds no audio (0 frames)");
+    if (source.totalFrames() < 1) throw AudioError(kNoAudioText.toStdString());
     return {fsIn, source.channels(), source.totalFrames(), source.integerBits()};
 }
 
@@ -118,7 +114,17 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
     if (job.targetFs < 1) throw AudioError("The target sample rate must be a positive number");
     const std::string source = localPath(job.inputFile.url);
     const std::string output = localPath(job.outputUrl());
-    outcome.outputPath = job.outputUrl().toLocalFile();
+    outcome.outputPath = displayPath(job.outputUrl());
+    // Checked before anything is read: a name the folder cannot hold would otherwise fail
+    // only when the finished render is renamed into place.
+    if (const QString problem = outputNameProblem(job.outputUrl()); !problem.isEmpty())
+        throw AudioError(problem.toStdString());
+    const bool existed = outputExists(job.outputUrl());
+    if (existed && job.noClobber) {
+        outcome.skipped = skipReason(job.outputUrl());
+        return;
+    }
+    outcome.replaced = existed;
     SourceFacts facts;
     {
         const AudioIO probe(source);
@@ -147,12 +153,13 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
 JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
     JobOutcome outcome;
     JobNotes notes(job.strict);
-    notes.setSource(job.inputFile.url.fileName());
+    notes.setSource(displayName(job.inputFile.url));
     try {
         render(job, progress, notes, outcome);
-        outcome.succeeded = true;
+        outcome.succeeded = outcome.skipped.isEmpty();
     } catch (const std::exception& e) {
-        outcome.error = QString::fromUtf8(e.what());
+        // Messages may quote paths, whose bytes need not be UTF-8.
+        outcome.error = printableText(pathFromBytes(QByteArray(e.what())));
     }
     outcome.notes = notes.all();
     outcome.substituted = notes.substituted();

@@ -1,8 +1,9 @@
 #include "cli/cli_options.h"
 
+#include "engines/engine_table.h"
 #include "model/recipe.h"
 
-#include <functional>
+#include <cmath>
 
 namespace sonteva::cli {
 
@@ -21,107 +22,117 @@ QString quotedList(const QStringList& values) {
                          .toStdString());
 }
 
-// Walks "--name value", "--name=value" and "-n value" options; `take` handles one option
-// (returning false when it does not know it), everything else is positional.
-void walkOptions(const QStringList& args, QStringList& positional,
-                 const std::function<bool(const QString&, const std::function<QString()>&)>& take) {
-    bool onlyPositional = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (onlyPositional || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            positional << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            onlyPositional = true;
-            continue;
-        }
-        const qsizetype eq =
-            arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
-        const QString name = eq > 0 ? arg.left(eq) : arg;
-        bool usedValue = false;
-        auto value = [&]() -> QString {
-            usedValue = true;
-            if (eq > 0) return arg.mid(eq + 1);
-            if (i + 1 >= args.size())
-                throw UsageError(QStringLiteral("option %1 needs a value").arg(name).toStdString());
-            return args[++i];
-        };
-        if (!take(name, value) || (eq > 0 && !usedValue))
-            throw UsageError(QStringLiteral("unknown option %1").arg(arg).toStdString());
-    }
+// Lower case without spaces, hyphens or underscores: how names are compared loosely.
+QString folded(const QString& text) {
+    QString out;
+    for (const QChar c : text)
+        if (!c.isSpace() && c != QLatin1Char('-') && c != QLatin1Char('_')) out += c.toLower();
+    return out;
 }
 
-bool takeRecipe(RecipeOptions& r, const QString& name, const std::function<QString()>& value) {
-    auto is = [&](const char* s, const char* l) {
-        return name == QLatin1String(s) || name == QLatin1String(l);
-    };
-    if (is("-p", "--preset"))
+// The rate `text` names in Hz, or 0: an integer in Hz, or a decimal in kHz with a "k".
+int64_t rateIn(const QString& text) {
+    QString t = text.toLower();
+    t.remove(QLatin1Char(' '));
+    if (t.endsWith(QLatin1String("hz"))) t.chop(2);
+    const bool kilo = t.endsWith(QLatin1Char('k'));
+    if (kilo) t.chop(1);
+    if (t.isEmpty() || !(t[0].isDigit())) return 0;
+    bool ok = false;
+    if (!kilo) {
+        const qlonglong hz = t.toLongLong(&ok);
+        return ok ? hz : 0;
+    }
+    const double khz = t.toDouble(&ok);
+    if (!ok || !std::isfinite(khz) || khz <= 0 || khz > 1e6) return 0;
+    // 44.1k is 44100 exactly; 44.12k names no rate.
+    const double hz = khz * 1000.0;
+    return std::abs(hz - std::round(hz)) < 1e-6 ? static_cast<int64_t>(std::round(hz)) : 0;
+}
+
+} // namespace
+
+int parseRate(const QString& text) {
+    const int64_t rate = rateIn(text);
+    QStringList accepted;
+    for (int r : targetFsOptions()) {
+        accepted << QString::number(r);
+        if (r == rate) return r;
+    }
+    reject(QStringLiteral("rate"), text,
+           accepted.join(QStringLiteral(", ")) +
+               QStringLiteral("; in Hz or as 44.1k, 48k, 96 kHz"));
+}
+
+BitDepth parseBits(const QString& text) {
+    const QString t = folded(text);
+    for (BitDepth d : bitDepthOptions()) {
+        const QString raw = QString::fromStdString(rawValue(d));
+        if (t == raw || t == folded(menuLabel(d)) ||
+            (t == raw + QLatin1String("bit") && isInteger(d)) ||
+            (!isInteger(d) && t == raw.chopped(1) + QLatin1String("fp")))
+            return d;
+    }
+    reject(QStringLiteral("bit depth"), text, QStringLiteral("16, 24, 32, 32f, 64f"));
+}
+
+QString parseAlgorithm(const QString& text) {
+    if (const EngineInfo* engine = findEngineLoosely(text.toStdString()))
+        return toQString(engine->name);
+    reject(QStringLiteral("algorithm"), text, quotedList(qualityOptions()));
+}
+
+QString parseDither(const QString& text) {
+    for (const QString& dither : ditherOptions())
+        if (folded(dither) == folded(text)) return dither;
+    reject(QStringLiteral("dither"), text, quotedList(ditherOptions()));
+}
+
+AudioFormat parseFormat(const QString& text) {
+    QString t = folded(text);
+    if (t.startsWith(QLatin1Char('.'))) t.remove(0, 1);
+    if (t == QLatin1String("aif")) t = QStringLiteral("aiff");
+    if (auto format = audioFormatFromRaw(t.toStdString())) return *format;
+    reject(QStringLiteral("format"), text, QStringLiteral("wav, aiff, flac"));
+}
+
+bool takeRecipeOption(RecipeOptions& r, const QString& name,
+                      const std::function<QString()>& value) {
+    if (isOption(name, "-p", "--preset"))
         r.preset = value();
-    else if (is("-r", "--rate"))
+    else if (isOption(name, "-r", "--rate"))
         r.rate = parseRate(value());
-    else if (is("-b", "--bits"))
+    else if (isOption(name, "-b", "--bits"))
         r.bits = parseBits(value());
-    else if (is("-a", "--algorithm"))
+    else if (isOption(name, "-a", "--algorithm"))
         r.algorithm = parseAlgorithm(value());
-    else if (is("-d", "--dither"))
+    else if (isOption(name, "-d", "--dither"))
         r.dither = parseDither(value());
-    else if (is("-f", "--format"))
+    else if (isOption(name, "-f", "--format"))
         r.format = parseFormat(value());
     else
         return false;
     return true;
 }
 
-} // namespace
-
-int parseRate(const QString& text) {
-    bool ok = false;
-    const int rate = text.toInt(&ok);
-    QStringList accepted;
-    for (int r : targetFsOptions()) {
-        accepted << QString::number(r);
-        if (ok && r == rate) return rate;
-    }
-    reject(QStringLiteral("rate"), text, accepted.join(QStringLiteral(", ")));
-}
-
-BitDepth parseBits(const QString& text) {
-    if (auto depth = bitDepthFromRaw(text.toStdString())) return *depth;
-    reject(QStringLiteral("bit depth"), text, QStringLiteral("16, 24, 32, 32f, 64f"));
-}
-
-QString parseAlgorithm(const QString& text) {
-    if (qualityOptions().contains(text)) return text;
-    reject(QStringLiteral("algorithm"), text, quotedList(qualityOptions()));
-}
-
-QString parseDither(const QString& text) {
-    if (ditherOptions().contains(text)) return text;
-    reject(QStringLiteral("dither"), text, quotedList(ditherOptions()));
-}
-
-AudioFormat parseFormat(const QString& text) {
-    if (auto format = audioFormatFromRaw(text.toStdString())) return *format;
-    reject(QStringLiteral("format"), text, QStringLiteral("wav, aiff, flac"));
-}
-
 ConvertOptions parseConvert(const QStringList& args) {
     ConvertOptions o;
     walkOptions(args, o.files, [&](const QString& name, const std::function<QString()>& value) {
-        if (takeRecipe(o.recipe, name, value)) return true;
-        if (name == QLatin1String("--postfix"))
+        if (takeRecipeOption(o.recipe, name, value)) return true;
+        if (isOption(name, nullptr, "--postfix"))
             o.postfix = value();
-        else if (name == QLatin1String("-o") || name == QLatin1String("--output-dir"))
+        else if (isOption(name, "-o", "--output-dir"))
             o.outputDir = value();
-        else if (name == QLatin1String("--json"))
+        else if (isOption(name, nullptr, "--json"))
             o.json = true;
-        else if (name == QLatin1String("-q") || name == QLatin1String("--quiet"))
+        else if (isOption(name, "-q", "--quiet"))
             o.quiet = true;
-        else if (name == QLatin1String("--strict"))
+        else if (isOption(name, nullptr, "--strict"))
             o.strict = true;
-        else if (name == QLatin1String("--compensate-delay"))
+        else if (isOption(name, nullptr, "--compensate-delay"))
             o.compensateDelay = true;
+        else if (isOption(name, "-n", "--no-clobber"))
+            o.noClobber = true;
         else
             return false;
         return true;
@@ -133,51 +144,9 @@ ConvertOptions parseConvert(const QStringList& args) {
 RecipeOptions parseRecipe(const QStringList& args, QStringList& rest) {
     RecipeOptions r;
     walkOptions(args, rest, [&](const QString& name, const std::function<QString()>& value) {
-        return takeRecipe(r, name, value);
+        return takeRecipeOption(r, name, value);
     });
     return r;
-}
-
-QString usageText() {
-    return QStringLiteral(
-        "Usage:\n"
-        "  sonteva convert [options] FILE...   render one job per file, in order\n"
-        "  sonteva info FILE...                rate / word length / channels / duration\n"
-        "  sonteva presets list [recipe]       built-in and user presets; * marks the match\n"
-        "  sonteva presets save NAME [recipe]  store a recipe as a user preset\n"
-        "  sonteva presets delete NAME         remove user presets of that name\n"
-        "  sonteva engines                     which engines run, and what stands in\n"
-        "  sonteva devices                     output devices, their rates, switchability\n"
-        "  sonteva play [recipe] [--start S] [--match-rate] FILE\n"
-        "                                      audition one job (space pauses, arrows seek\n"
-        "                                      5 s, q or Ctrl-C quits); --match-rate runs\n"
-        "                                      the device at the job's rate where it can\n"
-        "  sonteva demo [DIR]                  write a demo master and render it\n"
-        "  sonteva measure (-a ENGINE | --all) --from HZ -r HZ [--json] [--plot FILE.png]\n"
-        "                                      what engines do to a rate pair, measured\n"
-        "                                      here (sonteva measure --help)\n"
-        "\n"
-        "Recipe (defaults: 44.1 kHz, 16-bit, \"Sonteva SRC\", \"TPDF\", WAV):\n"
-        "  -p, --preset NAME        start from a built-in or user preset\n"
-        "  -r, --rate HZ            44100 48000 88200 96000 176400 192000 352800 384000\n"
-        "  -b, --bits DEPTH         16 24 32 32f 64f\n"
-        "  -a, --algorithm NAME     \"Sonteva SRC\" \"Zavir Iravizeza\" \"SoX VHQ\"\n"
-        "                           \"r8brain Free\" \"SSRC Shibata\"\n"
-        "  -d, --dither NAME        \"None\" \"TPDF\" \"Noise Shaping Low\"\n"
-        "                           \"Noise Shaping Medium\" \"Noise Shaping High\"\n"
-        "  -f, --format FORMAT      wav aiff flac\n"
-        "Convert only:\n"
-        "      --postfix TEXT       name postfix (default: generated from the recipe,\n"
-        "                           e.g. _44k_16b_Sonteva_TPDF)\n"
-        "  -o, --output-dir DIR     write outputs there (default: next to each source)\n"
-        "      --json               one JSON object per finished job on standard output\n"
-        "  -q, --quiet              print failures only\n"
-        "      --strict             fail a job rather than substitute anything (an engine,\n"
-        "                           a dither, a word length) for what the recipe asks\n"
-        "      --compensate-delay   trim the engines' filter delay: every output holds\n"
-        "                           round(n * out / in) frames, the sound where it was\n"
-        "\n"
-        "Exit status: 0 when every job is done, 1 when any failed, 2 on a usage error.\n");
 }
 
 } // namespace sonteva::cli

@@ -6,6 +6,7 @@
 #include "analysis/engine_measurement.h"
 #include "analysis/report_table.h"
 #include "batch/job_runner.h"
+#include "cli/arguments.h"
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "cli/session.h"
@@ -44,29 +45,6 @@ int parseSourceRate(const QString& text) {
     return rate;
 }
 
-// Walks "--name value", "--name=value" and "-n value"; everything here is an option.
-template <typename Take> void walk(const QStringList& args, Take take) {
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        const qsizetype eq =
-            arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
-        const QString name = eq > 0 ? arg.left(eq) : arg;
-        bool usedValue = false;
-        auto value = [&]() -> QString {
-            usedValue = true;
-            if (eq > 0) return arg.mid(eq + 1);
-            if (i + 1 >= args.size())
-                throw UsageError(QStringLiteral("option %1 needs a value").arg(name).toStdString());
-            return args[++i];
-        };
-        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-"))
-            throw UsageError(
-                QStringLiteral("measure takes no file (given \"%1\")").arg(arg).toStdString());
-        if (!take(name, value) || (eq > 0 && !usedValue))
-            throw UsageError(QStringLiteral("unknown option %1").arg(arg).toStdString());
-    }
-}
-
 int runReports(const MeasureRequest& r, const std::vector<analysis::EngineReport>& reports,
                double seconds);
 
@@ -74,7 +52,8 @@ int runReports(const MeasureRequest& r, const std::vector<analysis::EngineReport
 
 MeasureRequest parseMeasure(const QStringList& args) {
     MeasureRequest r;
-    walk(args, [&](const QString& name, const auto& value) {
+    QStringList files;
+    walkOptions(args, files, [&](const QString& name, const std::function<QString()>& value) {
         if (name == QLatin1String("-a") || name == QLatin1String("--algorithm"))
             r.engine = parseAlgorithm(value());
         else if (name == QLatin1String("--all"))
@@ -87,13 +66,13 @@ MeasureRequest parseMeasure(const QStringList& args) {
             r.json = true;
         else if (name == QLatin1String("--plot"))
             r.plot = value();
-        else if (name == QLatin1String("-h") || name == QLatin1String("--help"))
-            r.help = true;
         else
             return false;
         return true;
     });
-    if (r.help) return r;
+    if (!files.isEmpty())
+        throw UsageError(
+            QStringLiteral("measure takes no file (given \"%1\")").arg(files.first()).toStdString());
     if (r.all == r.engine.has_value()) throw UsageError("measure needs either -a ENGINE or --all");
     if (!r.from) throw UsageError("measure needs --from RATE (the source rate)");
     if (!r.to) throw UsageError("measure needs -r RATE (the target rate)");
@@ -110,42 +89,8 @@ bool measureDraws(const QStringList& args) {
                        [](const QString& a) { return a.startsWith(QLatin1String("--plot")); });
 }
 
-QString measureUsage() {
-    return QStringLiteral(
-        "Usage:\n"
-        "  sonteva measure -a ENGINE --from HZ -r HZ [--json] [--plot FILE.png]\n"
-        "  sonteva measure --all --from HZ -r HZ [--json]\n"
-        "\n"
-        "Runs engines exactly as a job would, on generated test signals, and reports:\n"
-        "passband ripple (20 Hz to 0.9 x the lower Nyquist frequency), the -3 dB point, the\n"
-        "response at 0.99 x Nyquist, the worst alias or image (below 0.9 x the output\n"
-        "Nyquist frequency, in the whole band, in 20 Hz - 20 kHz), THD+N at -0.1 dBFS, the\n"
-        "latency in output frames as measured, the output length against round(n x out / in)\n"
-        "and whether the phase is linear. Each figure is printed beside the measurement's\n"
-        "own floor; a figure at the floor means \"at least this good\".\n"
-        "\n"
-        "  -a, --algorithm NAME     one engine: \"Sonteva SRC\" \"Zavir Iravizeza\" \"SoX VHQ\"\n"
-        "                           \"r8brain Free\" \"SSRC Shibata\"\n"
-        "      --all                every engine side by side, * marking each column's best;\n"
-        "                           engines that cannot run here are named with the reason\n"
-        "      --from HZ            the source rate (8000 to 768000)\n"
-        "  -r, --rate HZ            the target rate: 44100 48000 88200 96000 176400 192000\n"
-        "                           352800 384000\n"
-        "      --json               every figure as one JSON object on standard output\n"
-        "      --plot FILE.png      draw the magnitude response (whole band and passband),\n"
-        "                           a swept-sine spectrogram and the impulse response\n"
-        "  -h, --help               this text\n"
-        "\n"
-        "Exit status: 0 when every engine asked for was measured, 1 when one could not run\n"
-        "or its measurement failed, 2 on a usage error.\n");
-}
-
 int runMeasure(const QStringList& args) {
     const MeasureRequest r = parseMeasure(args);
-    if (r.help) {
-        std::fputs(measureUsage().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
     const auto started = std::chrono::steady_clock::now();
     // A stand-in is reported in the figures' own notes, once, not once per test channel.
     setLogEcho(false);

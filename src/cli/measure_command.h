@@ -18,12 +18,10 @@ struct MeasureRequest {
     std::optional<int> to;         // -r HZ
     bool json = false;
     std::optional<QString> plot; // --plot FILE.png
-    bool help = false;
 };
 
-// Parses the arguments after "measure". Throws UsageError.
+// Parses the arguments after "measure". Throws UsageError (or HelpRequested).
 MeasureRequest parseMeasure(const QStringList& args);
-QString measureUsage();
 
 // Whether the arguments ask for a drawing, which needs a GUI application object (fonts).
 bool measureDraws(const QStringList& args);

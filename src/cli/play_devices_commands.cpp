@@ -3,6 +3,7 @@
 #include "audio_io/interrupt_cleanup.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "model/file_names.h"
 #include "preview/audio_device_manager.h"
 #include "preview/preview_player.h"
 #include "preview/pulse_devices.h"
@@ -11,7 +12,6 @@
 #include "preview/virtual_output.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -77,7 +77,9 @@ QString clock(double seconds) {
 } // namespace
 
 int runDevices(const QStringList& args) {
-    if (!args.isEmpty()) throw UsageError("devices takes no arguments");
+    QStringList rest;
+    walkOptions(args, rest, [](const QString&, const std::function<QString()>&) { return false; });
+    if (!rest.isEmpty()) throw UsageError("devices takes no arguments");
     PulseDevices backend;
     const auto devices = backend.outputDevices();
     if (devices.empty()) {
@@ -163,23 +165,28 @@ int exitStatusFor(int signo) {
 struct PlayOptions {
     std::optional<double> start;
     bool matchRate = false;
-    QStringList recipeArgs;
+    RecipeOptions recipe;
+    QStringList files;
 };
 
 PlayOptions parsePlayOptions(const QStringList& args) {
     PlayOptions options;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--start")) {
-            bool ok = false;
-            if (i + 1 < args.size()) options.start = args[++i].toDouble(&ok);
-            if (!ok || !std::isfinite(*options.start) || *options.start < 0)
-                throw UsageError("--start needs a number of seconds (0 or more)");
-        } else if (args[i] == QLatin1String("--match-rate")) {
-            options.matchRate = true;
-        } else {
-            options.recipeArgs << args[i];
-        }
-    }
+    walkOptions(args, options.files,
+                [&](const QString& name, const std::function<QString()>& value) {
+                    if (isOption(name, nullptr, "--start")) {
+                        bool ok = false;
+                        const double start = value().toDouble(&ok);
+                        if (!ok || !std::isfinite(start) || start < 0)
+                            throw UsageError("--start needs a number of seconds (0 or more)");
+                        options.start = start;
+                    } else if (isOption(name, nullptr, "--match-rate")) {
+                        options.matchRate = true;
+                    } else {
+                        return takeRecipeOption(options.recipe, name, value);
+                    }
+                    return true;
+                });
+    if (options.files.size() != 1) throw UsageError("play takes one FILE");
     return options;
 }
 
@@ -189,12 +196,15 @@ constexpr double kSeekStepSeconds = 5.0;
 
 int runPlay(const QStringList& args) {
     const PlayOptions options = parsePlayOptions(args);
-    QStringList rest;
-    const RecipeOptions recipe = parseRecipe(options.recipeArgs, rest);
-    if (rest.size() != 1) throw UsageError("play takes one FILE");
     auto vm = makeViewModel();
-    applyRecipe(*vm, recipe);
-    vm->addInputFile(QUrl::fromLocalFile(QFileInfo(rest.first()).absoluteFilePath()));
+    applyRecipe(*vm, options.recipe);
+    QObject::connect(
+        vm.get(), &AppViewModel::sourceFailedToLoad, [](const QUrl& url, const QString& reason) {
+            printLine(
+                stderr,
+                QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
+        });
+    vm->addInputFile(QUrl::fromLocalFile(absoluteLocalPath(options.files.first())));
     if (vm->inputFiles().empty()) return 1;
     const InputFile& source = vm->inputFiles().front();
     const double length =
@@ -202,7 +212,7 @@ int runPlay(const QStringList& args) {
     if (options.start && *options.start >= length) {
         printLine(stderr, QStringLiteral("sonteva: --start %1 s is past the end of %2 (%3 s)")
                               .arg(*options.start)
-                              .arg(source.url.fileName())
+                              .arg(displayName(source.url))
                               .arg(length, 0, 'f', 3));
         return 2;
     }
@@ -232,7 +242,7 @@ int runPlay(const QStringList& args) {
 
     const QString title =
         QStringLiteral("%1 \u2192 %2, %3, %4")
-            .arg(job.inputFile.url.fileName(), rateLabel(job.targetFs), job.quality, job.dither);
+            .arg(displayName(job.inputFile.url), rateLabel(job.targetFs), job.quality, job.dither);
     auto status = [&] {
         const QString state =
             player->isPlaying() ? QStringLiteral("playing") : QStringLiteral("paused ");

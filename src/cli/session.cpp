@@ -2,6 +2,7 @@
 
 #include "batch/queue_executor.h"
 #include "engines/engine_table.h"
+#include "model/file_names.h"
 
 #include <cstdio>
 
@@ -11,20 +12,40 @@ std::unique_ptr<AppViewModel> makeViewModel() {
     return std::make_unique<AppViewModel>(std::make_shared<QueueExecutor>());
 }
 
+namespace {
+
+// The preset a name means: a built-in first, then the user's; the exact name first, then
+// one that differs only in case or surrounding spaces. Two user presets of one name (saved
+// before names were guarded) are refused rather than one taken silently.
+QUuid presetNamed(const AppViewModel& vm, const QString& name) {
+    QStringList names;
+    for (bool exact : {true, false})
+        for (const auto* list : {&vm.builtInPresets(), &vm.userPresets()}) {
+            std::vector<QUuid> found;
+            for (const GlobalPreset& p : *list) {
+                if (exact) names << QStringLiteral("\"%1\"").arg(p.name);
+                if (exact ? p.name == name
+                          : p.name.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                    found.push_back(p.id);
+            }
+            if (found.size() > 1)
+                throw UsageError(QStringLiteral("%1 user presets are named \"%2\"; keep one with "
+                                                "'sonteva presets save --replace'")
+                                     .arg(found.size())
+                                     .arg(name)
+                                     .toStdString());
+            if (!found.empty()) return found.front();
+        }
+    throw UsageError(QStringLiteral("unknown preset \"%1\" (accepted: %2)")
+                         .arg(name, names.join(QStringLiteral(", ")))
+                         .toStdString());
+}
+
+} // namespace
+
 void applyRecipe(AppViewModel& vm, const RecipeOptions& recipe) {
     if (recipe.preset) {
-        std::optional<QUuid> id;
-        QStringList names;
-        for (const auto* list : {&vm.builtInPresets(), &vm.userPresets()})
-            for (const GlobalPreset& p : *list) {
-                names << QStringLiteral("\"%1\"").arg(p.name);
-                if (!id && p.name == *recipe.preset) id = p.id;
-            }
-        if (!id)
-            throw UsageError(QStringLiteral("unknown preset \"%1\" (accepted: %2)")
-                                 .arg(*recipe.preset, names.join(QStringLiteral(", ")))
-                                 .toStdString());
-        vm.applyPreset(*id);
+        vm.applyPreset(presetNamed(vm, *recipe.preset));
         // A stored preset may name an engine this build does not know: said here, where it
         // enters, instead of rendering with some other filter.
         if (!findEngine(vm.selectedQuality().toStdString()))
@@ -50,7 +71,7 @@ QString activePresetName(const AppViewModel& vm) {
 }
 
 void printLine(FILE* stream, const QString& line) {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fprintf(stream, "%s\n", printableText(line).toUtf8().constData());
     std::fflush(stream);
 }
 

@@ -31,7 +31,12 @@ void systemLog(const std::string& line) {
     }();
     (void)opened;
     syslog(LOG_NOTICE, "%s", line.c_str());
-    if (echo.load()) std::fprintf(stderr, "%s\n", line.c_str());
+    // On a terminal every message of the command line begins "sonteva: "; the log keeps
+    // the designed text.
+    if (echo.load()) {
+        const bool designed = line.rfind("Sonteva: ", 0) == 0;
+        std::fprintf(stderr, "sonteva: %s\n", line.c_str() + (designed ? 9 : 0));
+    }
 }
 
 void setLogEcho(bool echoToStderr) {

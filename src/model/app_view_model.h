@@ -82,7 +82,11 @@ public:
 
     // --- the queue ---
     const std::vector<ConversionJob>& batchJobs() const { return batchJobs_; }
-    void addAllToQueue();
+    // Add to Queue: one frozen job per source. What can be checked before anything runs is
+    // checked here: a folder no output can be written in refuses the whole step (said once
+    // in the status line; false is returned); a source without audio, or an output name its
+    // file system cannot hold, fails that job at once.
+    bool addAllToQueue();
     QString queueSummary() const;
     int pendingJobCount() const;
     void runBatch(); // Run Batch: starts processNextJob() unless a batch is running
@@ -103,6 +107,12 @@ public:
     void setFailInsteadOfSubstituting(bool strict);
     bool compensateDelay() const { return compensateDelay_; }
     void setCompensateDelay(bool compensate);
+    // Keep an output that exists when its job starts (the job ends skipped) instead of
+    // replacing it.
+    bool noClobber() const { return noClobber_; }
+    void setNoClobber(bool keep);
+    // Jobs of the queue that ended skipped.
+    int skippedCount() const;
     // The window's choice: both options are read from the user's settings now and stored
     // there whenever they change.
     void rememberJobOptions();
@@ -161,7 +171,8 @@ Q_SIGNALS:
     void monitorVolumeChanged();
     void failInsteadOfSubstitutingChanged();
     void compensateDelayChanged();
-    // A job left `processing` for `done` or `error`.
+    void noClobberChanged();
+    // A job left `processing` for `done`, `error` or `skipped`.
     void jobFinished(const QUuid& id);
 
 private Q_SLOTS:
@@ -206,6 +217,7 @@ private:
     OutputGuard outputGuard_;
     bool strict_ = false;
     bool compensateDelay_ = false;
+    bool noClobber_ = false;
     bool isBatchProcessing_ = false;
     QString globalStatus_;
     std::optional<QUuid> selectedBatchJobId_;

@@ -4,6 +4,8 @@
 #include "engines/engine_table.h"
 #include "model/app_view_model.h"
 #include "model/batch_texts.h"
+#include "model/file_names.h"
+#include "model/output_check.h"
 #include "model/report_mailbox.h"
 
 namespace sonteva {
@@ -41,6 +43,18 @@ void AppViewModel::setCompensateDelay(bool compensate) {
     Q_EMIT compensateDelayChanged();
 }
 
+void AppViewModel::setNoClobber(bool keep) {
+    if (noClobber_ == keep) return;
+    noClobber_ = keep;
+    Q_EMIT noClobberChanged();
+}
+
+int AppViewModel::skippedCount() const {
+    return static_cast<int>(std::count_if(batchJobs_.begin(), batchJobs_.end(), [](const auto& j) {
+        return std::holds_alternative<JobSkipped>(j.status);
+    }));
+}
+
 void AppViewModel::rememberJobOptions() {
     static const QString strictKey = QStringLiteral("sonteva.failInsteadOfSubstituting");
     static const QString compensateKey = QStringLiteral("sonteva.compensateEngineDelay");
@@ -52,14 +66,15 @@ void AppViewModel::rememberJobOptions() {
             [this] { settings_->setValue(compensateKey, compensateDelay_); });
 }
 
-void AppViewModel::addAllToQueue() {
+bool AppViewModel::addAllToQueue() {
     // A stored preset may name an engine this build does not know; it is refused here,
     // where it enters the queue, rather than rendered with some other filter.
     if (!findEngine(quality_.toStdString())) {
         setGlobalStatus(QString::fromStdString(unknownEngineText(quality_.toStdString())) +
                         QStringLiteral(": nothing was added to the queue."));
-        return;
+        return false;
     }
+    std::vector<ConversionJob> jobs;
     for (const InputFile& file : inputFiles_) {
         ConversionJob job;
         job.id = QUuid::createUuid();
@@ -73,14 +88,37 @@ void AppViewModel::addAllToQueue() {
         job.postfix = customPostfix_;
         job.strict = strict_;
         job.compensateDelay = compensateDelay_;
+        job.noClobber = noClobber_;
+        jobs.push_back(job);
+    }
+    // A folder that takes no file would fail every job in it, one by one, after the
+    // others' renders: it is said once, and nothing is queued.
+    QStringList folders;
+    for (const ConversionJob& job : jobs) {
+        const QString path = job.outputUrl().toLocalFile();
+        const QString folder =
+            path.left(std::max<qsizetype>(path.lastIndexOf(QLatin1Char('/')), 1));
+        if (folders.contains(folder)) continue;
+        folders << folder;
+        if (const QString problem = outputFolderProblem(folder); !problem.isEmpty()) {
+            setGlobalStatus(problem + QStringLiteral(": nothing was added to the queue."));
+            return false;
+        }
+    }
+    for (ConversionJob& job : jobs) {
+        if (job.inputFile.totalFrames < 1)
+            job.status = JobError{kNoAudioText};
+        else if (const QString problem = outputNameProblem(job.outputUrl()); !problem.isEmpty())
+            job.status = JobError{problem};
         batchJobs_.push_back(job);
     }
     Q_EMIT batchJobsChanged();
-    const auto n = inputFiles_.size();
+    const auto n = jobs.size();
     setGlobalStatus(
         QStringLiteral("Added %1 %2 \u2014 %3.")
             .arg(n)
             .arg(n == 1 ? QStringLiteral("job") : QStringLiteral("jobs"), queueSummary()));
+    return true;
 }
 
 QString AppViewModel::queueSummary() const {
@@ -109,9 +147,19 @@ void AppViewModel::processNextJob() {
         for (const ConversionJob& j : batchJobs_)
             failed += std::holds_alternative<JobError>(j.status);
         // Files, not jobs: the same conversion queued twice writes one file.
-        setGlobalStatus(batchSummary(outputGuard_.distinctWritten(batchJobs_), failed));
+        setGlobalStatus(
+            batchSummary(outputGuard_.distinctWritten(batchJobs_), failed, skippedCount()));
         if (timer_) timer_->stop();
         runningJob_ = QUuid();
+        return;
+    }
+    // A job told to keep an existing output ends here, before the guard: it replaces
+    // nothing, so no clash with another job's file can come of it.
+    if (next->noClobber && outputExists(next->outputUrl())) {
+        JobOutcome kept;
+        kept.skipped = skipReason(next->outputUrl());
+        next->status = JobProcessing{0.0, 0.0};
+        onFinished(next->id, kept);
         return;
     }
     if (const QString refusal = outputGuard_.refusal(*next, batchJobs_); !refusal.isEmpty()) {
@@ -121,7 +169,7 @@ void AppViewModel::processNextJob() {
         onFinished(next->id, refused); // and on to the next job
         return;
     }
-    setGlobalStatus(processingText(next->inputFile.url.fileName()));
+    setGlobalStatus(processingText(displayName(next->inputFile.url)));
     next->status = JobProcessing{0.0, 0.0};
     Q_EMIT batchJobsChanged();
     runningJob_ = next->id;
@@ -164,11 +212,14 @@ void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
     const double elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
     if (ConversionJob* job = jobById(id);
         job && std::holds_alternative<JobProcessing>(job->status)) {
-        if (outcome.succeeded) {
+        if (!outcome.skipped.isEmpty()) {
+            job->status = JobSkipped{outcome.skipped};
+        } else if (outcome.succeeded) {
             job->status = JobDone{elapsed};
             outputGuard_.written(*job);
-        } else
+        } else {
             job->status = JobError{outcome.error};
+        }
         outcomes_.emplace_back(id, outcome);
         Q_EMIT batchJobsChanged();
         Q_EMIT jobFinished(id);

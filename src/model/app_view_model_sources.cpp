@@ -1,8 +1,8 @@
 // Source intake: probing files into the source list, once each.
 #include "audio_io/audio_io.h"
 #include "model/app_view_model.h"
+#include "model/file_names.h"
 
-#include <QFile>
 #include <QMetaObject>
 
 namespace sonteva {
@@ -17,17 +17,18 @@ bool AppViewModel::handleDrop(const QList<QUrl>& urls) {
     return true;
 }
 
-void AppViewModel::addInputFile(const QUrl& url) {
+void AppViewModel::addInputFile(const QUrl& given) {
+    const QUrl url = withLocalBytes(given);
     InputFile entry;
     try {
-        const AudioIO probe(QFile::encodeName(url.toLocalFile()).toStdString());
+        const AudioIO probe(localPath(url));
         entry = InputFile{QUuid::createUuid(), url,
                           probe.sampleRate(),  probe.channels(),
                           probe.totalFrames(), QString::fromStdString(probe.getBitDepth())};
     } catch (const std::exception& e) {
         // The front ends say it: the window in its status line, the command line on its
         // error stream.
-        loadFailures_.push_back({url, QString::fromUtf8(e.what())});
+        loadFailures_.push_back({url, printableText(pathFromBytes(QByteArray(e.what())))});
         Q_EMIT sourceFailedToLoad(url, loadFailures_.back().reason);
         return;
     }
@@ -35,7 +36,7 @@ void AppViewModel::addInputFile(const QUrl& url) {
         if (f.url == url) return;
     inputFiles_.push_back(entry);
     Q_EMIT inputFilesChanged();
-    setGlobalStatus(QStringLiteral("Added ") + url.fileName());
+    setGlobalStatus(QStringLiteral("Added ") + displayName(url));
 }
 
 void AppViewModel::clearLoadFailures() {

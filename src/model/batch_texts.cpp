@@ -37,12 +37,17 @@ QString deliverableText(const JobOutcome& o) {
     return lines.join(QLatin1Char('\n'));
 }
 
-QString batchSummary(int done, int failed) {
+QString batchSummary(int done, int failed, int skipped) {
+    // Skipped jobs are named only when there are any: the texts stay as designed otherwise.
+    const QString skips = skipped > 0 ? QStringLiteral(", %1 skipped").arg(skipped) : QString();
     if (failed > 0)
-        return QStringLiteral("Batch finished \u2014 %1 done, %2 failed.").arg(done).arg(failed);
-    return QStringLiteral("Batch completed successfully \u2014 %1 %2 written.")
+        return QStringLiteral("Batch finished \u2014 %1 done, %2 failed%3.")
+            .arg(done)
+            .arg(failed)
+            .arg(skips);
+    return QStringLiteral("Batch completed successfully \u2014 %1 %2 written%3.")
         .arg(done)
-        .arg(done == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+        .arg(done == 1 ? QStringLiteral("file") : QStringLiteral("files"), skips);
 }
 
 QString processingText(const QString& fileName) {

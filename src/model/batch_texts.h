@@ -11,8 +11,9 @@ QString levelsText(const JobLevels& levels);
 // A finished job's deliverable in a few lines: where it is, what ran, its levels, its notes.
 QString deliverableText(const JobOutcome& outcome);
 
-// "Batch completed successfully — 3 files written." / "Batch finished — 2 done, 1 failed."
-QString batchSummary(int done, int failed);
+// "Batch completed successfully — 3 files written." / "Batch finished — 2 done, 1 failed.";
+// with jobs skipped for an existing output: "… — 2 files written, 1 skipped."
+QString batchSummary(int done, int failed, int skipped = 0);
 // "Processing take.wav..."
 QString processingText(const QString& fileName);
 

@@ -39,6 +39,11 @@ struct JobOutcome {
     QString dither;
     std::optional<BitDepth> storedDepth;
     double latencyFrames = 0; // the filter delay left in the output
+    // A file of the output's name existed when the job started (and was replaced when it
+    // succeeded).
+    bool replaced = false;
+    // Not empty: the job did not run, and why (a no-clobber job whose output exists).
+    QString skipped;
 };
 
 class JobExecutor {

@@ -1,6 +1,6 @@
 #include "model/output_guard.h"
 
-#include <QFile>
+#include "model/file_names.h"
 
 #include <set>
 #include <tuple>
@@ -8,10 +8,6 @@
 namespace sonteva {
 
 namespace {
-
-std::string localPath(const QUrl& url) {
-    return QFile::encodeName(url.toLocalFile()).toStdString();
-}
 
 bool sameRecipe(const ConversionJob& a, const ConversionJob& b) {
     return a.targetFs == b.targetFs && a.bitDepth == b.bitDepth && a.quality == b.quality &&
@@ -30,7 +26,7 @@ std::optional<FileIdentity> OutputGuard::sourceOf(const ConversionJob& job) {
 QString OutputGuard::refusal(const ConversionJob& job, const std::vector<ConversionJob>& queue) {
     const std::optional<FileIdentity> output = fileIdentity(localPath(job.outputUrl()));
     if (!output) return {}; // no folder to write in: the job fails on its own, with the reason
-    const QString path = job.outputUrl().toLocalFile();
+    const QString path = displayPath(job.outputUrl());
     for (const ConversionJob& other : queue) {
         const auto source = sourceOf(other);
         if (!source || !output->sameAs(*source)) continue;
@@ -38,7 +34,7 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
             return QStringLiteral("The output would replace its own source file: %1").arg(path);
         return QStringLiteral("The output %1 would replace %2, the source of another job in "
                               "the queue")
-            .arg(path, other.inputFile.url.toLocalFile());
+            .arg(path, displayPath(other.inputFile.url));
     }
     // Running the same conversion of the same file again (under any of its names) is a
     // re-render, not a loss.
@@ -50,7 +46,7 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
         const auto written = outputs_.value(other.id);
         if (written && output->sameAs(*written))
             return QStringLiteral("%1 was already written by another job in the queue (from %2)")
-                .arg(path, other.inputFile.url.toLocalFile());
+                .arg(path, displayPath(other.inputFile.url));
     }
     return {};
 }
@@ -66,7 +62,7 @@ int OutputGuard::distinctWritten(const std::vector<ConversionJob>& queue) const 
         if (const auto id = outputs_.value(job.id))
             files.emplace(id->folderDevice, id->folderInode, id->name);
         else
-            files.emplace(0, 0, job.outputUrl().toLocalFile().toStdString());
+            files.emplace(0, 0, localPath(job.outputUrl()));
     }
     return static_cast<int>(files.size());
 }

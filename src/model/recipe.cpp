@@ -2,9 +2,6 @@
 
 #include "engines/engine_table.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace sonteva {
 
 QStringList qualityOptions() {
@@ -85,16 +82,20 @@ QString sourceCaption(const InputFile& file) {
 }
 
 QUrl ConversionJob::outputUrl() const {
-    const QFileInfo source(inputFile.url.toLocalFile());
+    // On the path's text alone: a name whose bytes are not UTF-8 keeps them (see
+    // file_names.h), which QFileInfo's own decoding would not.
+    const QString source = inputFile.url.toLocalFile();
+    const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
     const QString folder =
-        outputFolder ? outputFolder->toLocalFile() : source.absoluteDir().absolutePath();
+        outputFolder ? outputFolder->toLocalFile() : source.left(std::max<qsizetype>(slash, 1));
     // Only the last extension goes: mix.final.wav contributes mix.final.
-    const QString name = source.fileName();
+    const QString name = source.mid(slash + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString file =
         stem + postfix + QLatin1Char('.') + QString::fromStdString(rawValue(format));
-    return QUrl::fromLocalFile(QDir(folder).filePath(file));
+    return QUrl::fromLocalFile(
+        folder.endsWith(QLatin1Char('/')) ? folder + file : folder + QLatin1Char('/') + file);
 }
 
 } // namespace sonteva

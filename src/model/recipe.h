@@ -68,7 +68,12 @@ struct JobError {
     QString description;
     bool operator==(const JobError&) const = default;
 };
-using JobStatus = std::variant<JobPending, JobProcessing, JobDone, JobError>;
+// Not rendered on purpose: its output existed and the job was told not to replace it.
+struct JobSkipped {
+    QString reason; // "exists: /path/to/output.wav"
+    bool operator==(const JobSkipped&) const = default;
+};
+using JobStatus = std::variant<JobPending, JobProcessing, JobDone, JobError, JobSkipped>;
 
 // A complete copy of the recipe taken when the job was queued; only status changes.
 struct ConversionJob {
@@ -86,6 +91,8 @@ struct ConversionJob {
     // engines' filter delay so the output holds exactly round(n * out / in) frames.
     bool strict = false;
     bool compensateDelay = false;
+    // Frozen too: an output that exists when the job starts is kept and the job skipped.
+    bool noClobber = false;
 
     // Folder + source name without its last extension + postfix + "." + format.
     QUrl outputUrl() const;

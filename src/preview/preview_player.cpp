@@ -2,6 +2,8 @@
 // output routing and the published values.
 #include "preview/preview_player.h"
 
+#include "model/file_names.h"
+
 #include "engines/engine_factory.h"
 
 #include <QMetaObject>
@@ -17,7 +19,7 @@ namespace sonteva {
 namespace {
 
 std::string localPath(const ConversionJob& job) {
-    return job.inputFile.url.toLocalFile().toStdString();
+    return sonteva::localPath(job.inputFile.url); // the file system's bytes
 }
 
 } // namespace

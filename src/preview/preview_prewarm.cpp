@@ -1,6 +1,7 @@
 // Sources opened ahead of play (the prepared cache), and the whole-file route for
 // "SSRC Shibata", whose converter cannot stream: the source is rendered completely on the
 // prewarm queue into a temporary file that is cached for the process and played as is.
+#include "model/file_names.h"
 #include "preview/preview_player.h"
 
 #include "audio_io/audio_io.h"
@@ -63,8 +64,7 @@ std::string newRenderPath() {
 std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& job) {
     PreparedSource source;
     try {
-        source.file =
-            std::make_unique<SeekableReader>(job.inputFile.url.toLocalFile().toStdString());
+        source.file = std::make_unique<SeekableReader>(localPath(job.inputFile.url));
     } catch (const std::exception&) {
         return std::nullopt; // play opens the file itself and reports its own error
     }
@@ -79,7 +79,7 @@ std::optional<PreparedSource> PreviewPlayer::buildSource(const ConversionJob& jo
 
 void PreviewPlayer::prewarm(const ConversionJob& job) {
     if (!engineStreams(job.quality.toStdString())) return; // rendered whole on play, never prepared
-    prewarmWork_.cancel();                   // one already running completes
+    prewarmWork_.cancel();                                 // one already running completes
     prewarmWork_ = prewarmQueue_->postAfter(std::chrono::milliseconds(kPrewarmDelayMs),
                                             [this, job] { runPrewarm(job); });
 }
@@ -135,7 +135,7 @@ std::vector<QUuid> PreviewPlayer::preparedJobIds() const {
 // nothing; play is called again when it is ready.
 std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openSsrcRoute(const ConversionJob& job,
                                                                         StartPosition at) {
-    const std::string path = job.inputFile.url.toLocalFile().toStdString();
+    const std::string path = localPath(job.inputFile.url);
     OpenedSource source;
     source.file = openReader(path);
     if (!source.file) return std::nullopt;
@@ -161,7 +161,7 @@ std::optional<PreviewPlayer::OpenedSource> PreviewPlayer::openSsrcRoute(const Co
 void PreviewPlayer::renderSsrcPreview(const ConversionJob& job, int64_t fsIn,
                                       const std::string& key, StartPosition at) {
     try {
-        AudioIO source(job.inputFile.url.toLocalFile().toStdString());
+        AudioIO source(localPath(job.inputFile.url));
         const SignalChannels converted =
             SSRCRunner::convert(source.readAllDouble(), fsIn, job.targetFs);
         const std::string path = newRenderPath();

@@ -79,6 +79,7 @@ void QueueRow::setStatus(const JobStatus& status, const JobOutcome* outcome) {
             if constexpr (std::is_same_v<S, JobProcessing>) showProcessing(s);
             if constexpr (std::is_same_v<S, JobDone>) showDone(s, outcome);
             if constexpr (std::is_same_v<S, JobError>) showError(s);
+            if constexpr (std::is_same_v<S, JobSkipped>) showSkipped(s);
         },
         status);
     applyColours();
@@ -129,6 +130,15 @@ void QueueRow::showError(const JobError& error) {
     glyph_->setPixmap(
         style::symbolIcon(style::Symbol::xmarkCircle, kGlyph, style::red()).pixmap(kGlyph));
     detail_->setText(error.description);
+    time_->setText({});
+}
+
+// Kept on purpose (no-clobber): neither a success nor a failure, so neutral grey.
+void QueueRow::showSkipped(const JobSkipped& skipped) {
+    glyph_->setPixmap(style::symbolIcon(style::Symbol::minusCircle, kGlyph, style::secondaryText())
+                          .pixmap(kGlyph));
+    detail_->setText(QStringLiteral("skipped: exists"));
+    setToolTip(QStringLiteral("Skipped: ") + skipped.reason);
     time_->setText({});
 }
 

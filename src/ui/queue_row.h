@@ -38,6 +38,7 @@ private:
     void showProcessing(const JobProcessing& processing);
     void showDone(const JobDone& done, const JobOutcome* outcome);
     void showError(const JobError& error);
+    void showSkipped(const JobSkipped& skipped);
     void applyColours();
 
     QUuid id_;
@@ -45,7 +46,7 @@ private:
     std::function<void()> onSelect_;
     bool selected_ = false;
     // The status kinds, in the order of JobStatus.
-    enum class Tone { pending, processing, done, failed };
+    enum class Tone { pending, processing, done, failed, skipped };
     Tone tone_ = Tone::pending;
     QLabel* glyph_;
     QLabel* name_;

@@ -1,6 +1,7 @@
 // Every bad input and fault ends the job with a readable reason, writes nothing partial
 // and leaves existing files alone.
 #include "batch_support.h"
+#include "model/output_check.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,41 @@ JobOutcome failing(const ConversionJob& job) {
 
 } // namespace
 
+// A source with no audio fails with the reason, whatever the engine (the external
+// converter, which needs a whole signal, never sees it), and writes nothing.
+TEST(JobRunner, AnEmptySourceIsRefused) {
+    TempDir dir;
+    writeFile(dir.file("silent.wav"), Planar(2), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    for (const QString& engine : qualityOptions()) {
+        const JobOutcome r = failing(jobFor(dir.file("silent.wav"), 44100, BitDepth::int16,
+                                            "Noise Shaping High", AudioFormat::flac, engine));
+        EXPECT_EQ(r.error, kNoAudioText) << engine.toStdString();
+    }
+    EXPECT_EQ(filesIn(dir.path()), 1u);
+}
+
+// The runner's own checks when a job starts: an existing output is kept for a no-clobber
+// job (and said replaced otherwise); a name too long for the folder fails before any read.
+TEST(JobRunner, ExistingOutputsAndOverlongNames) {
+    TempDir dir;
+    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    ConversionJob job = jobFor(dir.file("a.wav"), 44100, BitDepth::int16, "TPDF");
+    EXPECT_FALSE(runJob(job).replaced);
+    EXPECT_TRUE(runJob(job).replaced);
+    writeText(dir.file("a_out.wav"), "keep me");
+    job.noClobber = true;
+    const JobOutcome kept = runJob(job);
+    EXPECT_FALSE(kept.succeeded);
+    EXPECT_TRUE(kept.error.isEmpty());
+    EXPECT_EQ(kept.skipped, "exists: " + QString::fromStdString(dir.file("a_out.wav")));
+    EXPECT_EQ(slurp(dir.file("a_out.wav")), "keep me");
+    job.postfix = QString(260, 'x');
+    const JobOutcome tooLong = failing(job);
+    EXPECT_TRUE(tooLong.error.contains("allows 255")) << tooLong.error.toStdString();
+    EXPECT_EQ(filesIn(dir.path()), 2u);
+}
+
 TEST(JobFailures, UnusableSources) {
     TempDir dir;
     const auto missing = failing(jobFor(dir.file("nowhere.wav"), 44100, BitDepth::int16, "TPDF"));
@@ -49,10 +85,6 @@ TEST(JobFailures, UnusableSources) {
     writeText(dir.file("empty.wav"), "");
     failing(jobFor(dir.file("empty.wav"), 44100, BitDepth::int16, "TPDF"));
 
-    writeFile(dir.file("silent.wav"), Planar(2), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    const auto zero = failing(jobFor(dir.file("silent.wav"), 44100, BitDepth::int16, "TPDF"));
-    EXPECT_TRUE(zero.error.contains("no audio")) << zero.error.toStdString();
-
     writeFile(dir.file("whole.wav"), musicLike(2, 48000, 48000), 48000,
               SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     const std::string bytes = slurp(dir.file("whole.wav"));
@@ -60,7 +92,7 @@ TEST(JobFailures, UnusableSources) {
     failing(jobFor(dir.file("cut.wav"), 44100, BitDepth::int16, "TPDF"));
 
     // Nothing but the inputs is left in the folder.
-    EXPECT_EQ(filesIn(dir.path()), 5u);
+    EXPECT_EQ(filesIn(dir.path()), 4u);
 }
 
 TEST(JobFailures, OutputFolderProblems) {

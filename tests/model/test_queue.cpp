@@ -121,6 +121,49 @@ TEST(Queue, TheSummaryCountsTheFilesWritten) {
     EXPECT_EQ(vm.filesWritten(), 3);
 }
 
+// What can be known before any render is said at Add to Queue: a folder that takes no
+// file refuses the step once; a name its file system cannot hold fails its job at once.
+TEST(Queue, OutputsThatCannotBeWrittenAreSaidWhenQueued) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 2);
+    vm.setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(f.dir.file("gone"))));
+    EXPECT_FALSE(vm.addAllToQueue());
+    EXPECT_TRUE(vm.batchJobs().empty());
+    EXPECT_EQ(vm.globalStatus(), "The output folder " + QString::fromStdString(f.dir.file("gone")) +
+                                     " does not exist: nothing was added to the queue.");
+    vm.resetOutputFolder();
+    vm.setCustomPostfix(QString(250, 'p'));
+    EXPECT_TRUE(vm.addAllToQueue());
+    ASSERT_EQ(vm.batchJobs().size(), 2u);
+    for (const ConversionJob& job : vm.batchJobs())
+        EXPECT_TRUE(std::get<JobError>(job.status).description.contains("bytes long"));
+    vm.runBatch();
+    EXPECT_TRUE(f.executor->started.empty());
+    EXPECT_EQ(vm.globalStatus(), "Batch finished \u2014 0 done, 2 failed.");
+}
+
+// A no-clobber job whose output exists ends skipped without rendering; the summary counts
+// it only when there is one.
+TEST(Queue, NoClobberJobsSkipExistingOutputs) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 2);
+    vm.setNoClobber(true);
+    vm.addAllToQueue();
+    writeFile(vm.batchJobs()[0].outputUrl().toLocalFile().toStdString(), musicLike(1, 10, 44100),
+              44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    vm.runBatch();
+    EXPECT_EQ(std::get<JobSkipped>(vm.batchJobs()[0].status).reason,
+              "exists: " + vm.batchJobs()[0].outputUrl().toLocalFile());
+    ASSERT_EQ(f.executor->started.size(), 1u);
+    EXPECT_TRUE(f.executor->started[0].job.noClobber);
+    f.executor->started[0].finished(ok());
+    f.settle();
+    EXPECT_EQ(vm.skippedCount(), 1);
+    EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 1 file written, 1 skipped.");
+}
+
 TEST(Queue, ElapsedTimeTicksWhileProcessingAndStatusIsAddressedById) {
     ModelFixture f;
     AppViewModel& vm = f.start();
@@ -211,11 +254,12 @@ TEST(Sources, PanelsAndTheOutputFolder) {
     EXPECT_EQ(vm.inputFiles().size(), 1u);
     vm.selectOutputFolder(); // cancelled: unchanged
     EXPECT_FALSE(vm.outputFolder().has_value());
-    panels->folder = QUrl::fromLocalFile("/deliveries");
+    const QUrl deliveries = QUrl::fromLocalFile(QString::fromStdString(f.dir.path()));
+    panels->folder = deliveries;
     vm.selectOutputFolder();
     vm.addAllToQueue();
     vm.resetOutputFolder(); // jobs keep the folder they were queued with
-    EXPECT_EQ(vm.batchJobs()[0].outputFolder, QUrl::fromLocalFile("/deliveries"));
+    EXPECT_EQ(vm.batchJobs()[0].outputFolder, deliveries);
     EXPECT_FALSE(vm.outputFolder().has_value());
 }
 

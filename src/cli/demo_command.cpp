@@ -1,9 +1,10 @@
-// `sonteva info` and `sonteva demo`.
+// `sonteva demo`: a demo master rendered through every engine.
 #include "audio_io/audio_io.h"
 #include "cli/commands.h"
 #include "cli/demo_signal.h"
 #include "cli/session.h"
 #include "engines/engine_table.h"
+#include "model/file_names.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,46 +37,25 @@ void runQueue(AppViewModel& vm) {
 
 } // namespace
 
-// Every file named is described, once per mention; a file that cannot be read is said on
-// the error stream with the reason.
-int runInfo(const QStringList& args) {
-    if (args.isEmpty()) throw UsageError("info needs at least one FILE");
-    int failed = 0;
-    for (const QString& path : args) {
-        try {
-            const AudioIO probe(QFile::encodeName(path).toStdString());
-            const InputFile file{QUuid(),
-                                 QUrl::fromLocalFile(path),
-                                 probe.sampleRate(),
-                                 probe.channels(),
-                                 probe.totalFrames(),
-                                 QString::fromStdString(probe.getBitDepth())};
-            printLine(stdout, QStringLiteral("%1  %2").arg(QFileInfo(path).fileName(),
-                                                           sourceCaption(file)));
-        } catch (const std::exception& e) {
-            ++failed;
-            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
-                                  .arg(path, QString::fromUtf8(e.what())));
-        }
-    }
-    return failed > 0 ? 1 : 0;
-}
-
 int runDemo(const QStringList& args) {
-    const QString dir = args.isEmpty() ? QStringLiteral("sonteva-demo") : args.first();
+    QStringList rest;
+    walkOptions(args, rest, [](const QString&, const std::function<QString()>&) { return false; });
+    if (rest.size() > 1) throw UsageError("demo takes at most one DIR");
+    const QString dir = rest.isEmpty() ? QStringLiteral("sonteva-demo") : rest.first();
+    if (dir.isEmpty()) throw UsageError("demo needs a folder name");
     if (!QDir().mkpath(dir)) {
-        printLine(stderr, QStringLiteral("sonteva demo: cannot create %1").arg(dir));
+        printLine(stderr,
+                  QStringLiteral("sonteva: cannot create the folder %1").arg(printablePath(dir)));
         return 1;
     }
     const QString master = QDir(dir).absoluteFilePath(QStringLiteral("demo-master.wav"));
-    AudioIO::write(QFile::encodeName(master).toStdString(), makeDemoMaster(), kDemoRate,
-                   AudioFormat::wav, BitDepth::int24);
+    AudioIO::write(bytesOfPath(master).toStdString(), makeDemoMaster(), kDemoRate, AudioFormat::wav,
+                   BitDepth::int24);
     auto vm = makeViewModel();
     vm->addInputFile(QUrl::fromLocalFile(master));
     if (vm->inputFiles().empty()) return 1;
-    printLine(
-        stdout,
-        QStringLiteral("Demo master: %1  %2").arg(master, sourceCaption(vm->inputFiles().front())));
+    printLine(stdout, QStringLiteral("Demo master: %1  %2")
+                          .arg(printablePath(master), sourceCaption(vm->inputFiles().front())));
     printLine(stdout, QStringLiteral("Recipe: 44.1 kHz, 16-bit, TPDF, WAV, one job per engine\n"));
     // An engine that cannot run here is not a failure of the demo: one that another engine
     // stands in for renders through it, one that nothing can replace is left out; both are
@@ -106,6 +86,7 @@ int runDemo(const QStringList& args) {
             failed = true;
             continue;
         }
+        if (!std::holds_alternative<JobDone>(job.status)) continue;
         const JobOutcome* r = vm->outcomeOf(job.id);
         printLine(stdout, QStringLiteral("%1 %2 %3 %4 %5 s")
                               .arg(job.quality, -16)
@@ -118,7 +99,8 @@ int runDemo(const QStringList& args) {
     for (const QString& remark : remarks)
         printLine(stdout, remark);
     printLine(stdout, vm->globalStatus());
-    printLine(stdout, QStringLiteral("Outputs are in %1").arg(QDir(dir).absolutePath()));
+    printLine(stdout,
+              QStringLiteral("Outputs are in %1").arg(printablePath(QDir(dir).absolutePath())));
     return failed ? 1 : 0;
 }
 
