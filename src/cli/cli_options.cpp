@@ -110,6 +110,8 @@ ConvertOptions parseConvert(const QStringList& args) {
     ConvertOptions o;
     walkOptions(args, o.files, [&](const QString& name, const std::function<QString()>& value) {
         if (takeRecipe(o.recipe, name, value)) return true;
+        // Catalogue runs.
+        if (takeCatalogueOption(o.catalogue, name, value)) return true;
         if (name == QLatin1String("--postfix"))
             o.postfix = value();
         else if (name == QLatin1String("-o") || name == QLatin1String("--output-dir"))
@@ -126,7 +128,10 @@ ConvertOptions parseConvert(const QStringList& args) {
             return false;
         return true;
     });
-    if (o.files.isEmpty()) throw UsageError("no input files given");
+    // Catalogue runs: the manifest lists the files.
+    if (o.catalogue.manifest && !o.files.isEmpty())
+        throw UsageError("give either files or --manifest, not both");
+    if (o.files.isEmpty() && !o.catalogue.manifest) throw UsageError("no input files given");
     return o;
 }
 
@@ -153,6 +158,7 @@ QString usageText() {
         "                                      5 s, q or Ctrl-C quits); --match-rate runs\n"
         "                                      the device at the job's rate where it can\n"
         "  sonteva demo [DIR]                  write a demo master and render it\n"
+        "  sonteva report [--json] FILE...     merge catalogue reports into one summary\n"
         "\n"
         "Recipe (defaults: 44.1 kHz, 16-bit, \"Sonteva SRC\", \"TPDF\", WAV):\n"
         "  -p, --preset NAME        start from a built-in or user preset\n"
@@ -173,6 +179,15 @@ QString usageText() {
         "                           a dither, a word length) for what the recipe asks\n"
         "      --compensate-delay   trim the engines' filter delay: every output holds\n"
         "                           round(n * out / in) frames, the sound where it was\n"
+        "Catalogue runs (convert; see doc/catalogue.md):\n"
+        "      --manifest FILE      one job per line: a source path, then optionally a tab\n"
+        "                           and settings (rate=48000 bits=24 preset=\"Hi Res\"\n"
+        "                           out=DIR ...); paths relative to the manifest's folder\n"
+        "      --shard K/N          only the jobs of task K of N (K from 0): N tasks\n"
+        "                           cover every job exactly once, on any machines\n"
+        "      --skip-done          skip jobs whose deliverable this recipe already wrote\n"
+        "                           from this source (recorded in <output>.sonteva.json)\n"
+        "      --report FILE        append one JSON line per job (safe to share)\n"
         "\n"
         "Exit status: 0 when every job is done, 1 when any failed, 2 on a usage error.\n");
 }

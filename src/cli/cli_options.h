@@ -2,6 +2,7 @@
 // Command-line parsing of the sonteva front end. Anything it does not accept is a usage
 // error whose message lists the accepted values.
 #include "audio_io/audio_format.h"
+#include "cli/catalogue_options.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,8 @@ struct ConvertOptions {
     bool strict = false;          // fail a job instead of substituting anything
     bool compensateDelay = false; // trim the engines' filter delay
     QStringList files;
+    // Catalogue runs: --manifest, --shard, --skip-done, --report (catalogue_options.h).
+    CatalogueOptions catalogue;
 };
 
 // Parses the arguments after "convert". Throws UsageError.

@@ -11,5 +11,6 @@ int runPresets(const QStringList& args);
 int runEngines(const QStringList& args);
 int runDevices(const QStringList& args);
 int runPlay(const QStringList& args);
+int runReport(const QStringList& args);
 
 } // namespace sonteva::cli

@@ -1,6 +1,7 @@
 // `sonteva convert`: the same state object as the window, driven from the command line.
 // Sources are added, queued with the recipe and rendered by Run Batch; the lines printed
 // are the state object's own texts.
+#include "cli/catalogue_run.h"
 #include "cli/commands.h"
 #include "cli/progress_bar.h"
 #include "cli/session.h"
@@ -110,7 +111,7 @@ const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
 
 // Adds every file. Those that cannot be loaded are said on the error stream (and in JSON)
 // and count as failures of the run.
-int addSources(AppViewModel& vm, const ConvertOptions& o) {
+int addSources(AppViewModel& vm, const ConvertOptions& o, CatalogueRun& catalogue) {
     int failed = 0;
     const QMetaObject::Connection said = QObject::connect(
         &vm, &AppViewModel::sourceFailedToLoad, [&](const QUrl& url, const QString& reason) {
@@ -124,9 +125,13 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
                               QJsonDocument(jsonRecord(url.toLocalFile(), {}, false, 0,
                                                        QStringLiteral("Failed to load: ") + reason))
                                   .toJson(QJsonDocument::Compact)));
+            catalogue.loadFailed(url, reason);
         });
-    for (const QString& path : o.files)
-        vm.addInputFile(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    if (catalogue.active())
+        catalogue.queue(vm); // one recipe per job
+    else
+        for (const QString& path : o.files)
+            vm.addInputFile(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
     QObject::disconnect(said);
     return failed;
 }
@@ -136,6 +141,7 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
 int runConvert(const QStringList& args) {
     const ConvertOptions o = parseConvert(args);
     auto vm = makeViewModel();
+    CatalogueRun catalogue(o, *vm); // catalogue runs: reads and checks the manifest
     applyRecipe(*vm, o.recipe);
     vm->setFailInsteadOfSubstituting(o.strict);
     vm->setCompensateDelay(o.compensateDelay);
@@ -143,9 +149,10 @@ int runConvert(const QStringList& args) {
     if (o.outputDir)
         vm->setOutputFolder(QUrl::fromLocalFile(QFileInfo(*o.outputDir).absoluteFilePath()));
     FILE* human = o.json ? stderr : stdout; // with --json, standard output carries only JSON
-    const int loadFailures = addSources(*vm, o);
-    vm->addAllToQueue();
-    if (!o.quiet) printLine(human, vm->globalStatus());
+    const int loadFailures = addSources(*vm, o, catalogue);
+    if (!catalogue.active()) vm->addAllToQueue();
+    if (!o.quiet)
+        printLine(human, catalogue.active() ? catalogue.queuedText(*vm) : vm->globalStatus());
 
     ProgressBar bar(!o.quiet);
     int failed = loadFailures;
@@ -171,14 +178,17 @@ int runConvert(const QStringList& args) {
     QObject::connect(vm.get(), &AppViewModel::globalStatusChanged, [&] {
         if (vm->isBatchProcessing()) return;
         bar.clear();
-        const QString summary =
+        QString summary =
             loadFailures > 0 ? batchSummary(vm->filesWritten(), failed) : vm->globalStatus();
+        if (const QString counted = catalogue.summary(vm->filesWritten(), failed);
+            !counted.isEmpty())
+            summary = counted; // with the jobs skipped as already delivered
         if (!o.quiet) printLine(human, summary);
         QCoreApplication::quit();
     });
     vm->runBatch();
     if (vm->isBatchProcessing()) QCoreApplication::exec();
-    return failed > 0 ? 1 : 0;
+    return failed > 0 || catalogue.recordingFailed() ? 1 : 0;
 }
 
 } // namespace sonteva::cli

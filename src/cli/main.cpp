@@ -24,6 +24,7 @@ int dispatch(const QString& command, const QStringList& args) {
         if (command == QLatin1String("engines")) return cli::runEngines(args);
         if (command == QLatin1String("devices")) return cli::runDevices(args);
         if (command == QLatin1String("play")) return cli::runPlay(args);
+        if (command == QLatin1String("report")) return cli::runReport(args);
         throw cli::UsageError("unknown command \"" + command.toStdString() + "\"");
     } catch (const cli::UsageError& e) {
         std::fprintf(stderr, "sonteva: %s\n\n%s", e.what(),
