@@ -184,7 +184,7 @@ std::optional<Shard> parseShard(const QString& text, QString& why) {
     return shard;
 }
 
-std::vector<size_t> shardOf(const std::vector<CatalogueEntry>& entries, Shard shard) {
+std::vector<size_t> jobOrder(const std::vector<CatalogueEntry>& entries) {
     std::vector<QByteArray> keys;
     keys.reserve(entries.size());
     for (const CatalogueEntry& e : entries)
@@ -195,6 +195,14 @@ std::vector<size_t> shardOf(const std::vector<CatalogueEntry>& entries, Shard sh
         const int c = keys[a].compare(keys[b]); // bytewise, not by locale
         return c != 0 ? c < 0 : entries[a].line < entries[b].line;
     });
+    order.erase(std::unique(order.begin(), order.end(),
+                            [&](size_t a, size_t b) { return keys[a] == keys[b]; }),
+                order.end());
+    return order;
+}
+
+std::vector<size_t> shardOf(const std::vector<CatalogueEntry>& entries, Shard shard) {
+    const std::vector<size_t> order = jobOrder(entries);
     std::vector<size_t> mine;
     for (size_t i = static_cast<size_t>(shard.index); i < order.size();
          i += static_cast<size_t>(shard.count))

@@ -55,12 +55,17 @@ struct Shard {
 // "K/N" with 0 <= K < N. Nothing, and the reason in `why`, for anything else.
 std::optional<Shard> parseShard(const QString& text, QString& why);
 
-// The positions in `entries` of the jobs of shard K/N, in the order they run. All entries are
-// ordered by their source as written (UTF-8 bytes), then by their settings (sorted by key), then by
-// their line; entry i of that order belongs to shard i mod N. The order does not depend on the
-// order of the lines (nor on the order a file system lists a folder in), nor on the machine or its
-// locale, so N tasks with K = 0 ... N-1 cover every job exactly once and shards differ in
-// size by one job at most.
+// The positions in `entries` of the distinct jobs, in the order shards deal them out: by
+// their source as written (UTF-8 bytes), then by their settings (sorted by key), then by
+// their line. A line that repeats another's source and settings is the same job and is
+// left out (the first line stands for it). The order does not depend on the order of the
+// lines (nor on the order a file system lists a folder in), nor on the machine or its
+// locale.
+std::vector<size_t> jobOrder(const std::vector<CatalogueEntry>& entries);
+
+// The positions of the jobs of shard K/N, in the order they run: job i of jobOrder()
+// belongs to shard i mod N, so N tasks with K = 0 ... N-1 cover every job exactly once and
+// shards differ in size by one job at most.
 std::vector<size_t> shardOf(const std::vector<CatalogueEntry>& entries, Shard shard);
 
 } // namespace sonteva

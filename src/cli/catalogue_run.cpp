@@ -216,11 +216,18 @@ void CatalogueRun::queue(AppViewModel& vm) {
     // record and its report line are written.
     QObject::connect(&vm, &AppViewModel::jobFinished,
                      [this, &vm](const QUuid& id) { finished(vm, id); });
+    const size_t jobs = jobOrder(entries_).size();
     if (options_.catalogue.shard)
-        say(QStringLiteral("Shard %1: %2 of %3 jobs.")
+        say(QStringLiteral("Shard %1: %2 of %3 %4.")
                 .arg(shard_.text())
                 .arg(planned_.size())
-                .arg(entries_.size()));
+                .arg(jobs)
+                .arg(jobs == 1 ? QStringLiteral("job") : QStringLiteral("jobs")));
+    if (jobs < entries_.size())
+        say(QStringLiteral("%1 %2 the same job as an earlier line: each job runs once.")
+                .arg(entries_.size() - jobs)
+                .arg(entries_.size() - jobs == 1 ? QStringLiteral("line repeats")
+                                                 : QStringLiteral("lines repeat")));
     for (const Planned& p : planned_) {
         applyTo(vm, p);
         current_ = &p;

@@ -133,33 +133,39 @@ TEST(Shards, ParseOnlyKOfN) {
     EXPECT_TRUE(why.contains("0 to 3")) << why.toStdString();
 }
 
-// N tasks cover every job exactly once for any N, shards differ by one job at most, and a
-// shard holds the same jobs however the lines were ordered (a manifest written by `find`
-// on another machine lists the same files in another order).
+// N tasks cover every job exactly once for any N (a repeated line is the same job), shards
+// differ by one job at most, and a shard holds the same jobs however the lines were
+// ordered (a manifest written by `find` on another machine lists the same files in
+// another order).
 TEST(Shards, PartitionTheJobsWhateverTheOrderOfTheLines) {
     std::vector<CatalogueEntry> entries;
     for (int i = 0; i < 23; ++i)
         entries.push_back({i + 1, QStringLiteral("m/%1.wav").arg(i % 17, 2, 10, QChar('0')),
                            i < 17 ? Settings{} : Settings{{"rate", "48000"}, {"bits", "24"}}});
-    entries.push_back({24, "m/00.wav", {{"bits", "24"}, {"rate", "48000"}}}); // same job, reordered
-    entries.push_back({25, "M/00.wav", {}});
-    auto identity = [](const CatalogueEntry& e) {
+    entries.push_back({24, "M/00.wav", {}});
+    // The same jobs again, settings in another order: each job runs once.
+    const size_t distinct = entries.size();
+    entries.push_back({25, "m/00.wav", {}});
+    entries.push_back({26, "m/01.wav", {{"bits", "24"}, {"rate", "48000"}}});
+    entries.push_back({27, "m/01.wav", {{"rate", "48000"}, {"bits", "24"}}});
+    ASSERT_EQ(entries[17].source, "m/00.wav");
+    auto job = [](const CatalogueEntry& e) {
         QString s = e.source;
         auto settings = e.settings;
         std::sort(settings.begin(), settings.end());
         for (const auto& [k, v] : settings)
             s += "|" + k + "=" + v;
-        return s.toStdString() + "#" + std::to_string(e.line);
+        return s.toStdString();
     };
+    std::set<std::string> all;
+    for (const auto& e : entries)
+        all.insert(job(e));
+    ASSERT_EQ(all.size(), distinct);
+    // The lines in another order and numbered anew, as in a manifest written again.
     std::vector<CatalogueEntry> shuffled = entries;
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(11));
-    // Lines numbered in the new order, as in a rewritten manifest; identical jobs (the same
-    // source and settings) are interchangeable.
     for (size_t i = 0; i < shuffled.size(); ++i)
         shuffled[i].line = static_cast<int>(i + 1);
-    auto job = [&](const CatalogueEntry& e) {
-        return identity(e).substr(0, identity(e).find('#'));
-    };
     for (int n = 1; n <= static_cast<int>(entries.size()) + 3; ++n) {
         std::multiset<std::string> covered;
         size_t smallest = entries.size(), largest = 0;
@@ -168,18 +174,18 @@ TEST(Shards, PartitionTheJobsWhateverTheOrderOfTheLines) {
             const auto theirs = shardOf(shuffled, {k, n});
             ASSERT_EQ(mine.size(), theirs.size());
             for (size_t i = 0; i < mine.size(); ++i) {
-                covered.insert(identity(entries[mine[i]]));
+                covered.insert(job(entries[mine[i]]));
                 EXPECT_EQ(job(entries[mine[i]]), job(shuffled[theirs[i]])) << n << " " << k;
             }
             smallest = std::min(smallest, mine.size());
             largest = std::max(largest, mine.size());
         }
-        std::multiset<std::string> all;
-        for (const auto& e : entries)
-            all.insert(identity(e));
-        EXPECT_EQ(covered, all) << "N = " << n;
+        EXPECT_EQ(covered, std::multiset<std::string>(all.begin(), all.end())) << "N = " << n;
         EXPECT_LE(largest - smallest, 1u) << "N = " << n;
     }
+    // The first line stands for a repeated job.
+    for (size_t i : jobOrder(entries))
+        EXPECT_LE(entries[i].line, static_cast<int>(distinct)) << i;
 }
 
 namespace {
