@@ -59,14 +59,16 @@ package: deps
 	cd build-package && cpack -G DEB
 	@ls build-package/sonteva_*.deb
 
-# Speed figures: engine throughput against libsoxr VHQ and the plain loop, and a whole
-# job against SoX's command line.
+# Speed figures: engine throughput against libsoxr VHQ and the plain loop, a whole job
+# against SoX's command line, and a catalogue through a private Slurm array against one
+# process.
 bench: deps
 	$(CMAKE) -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONTEVA_BUILD_BENCH=ON -DSONTEVA_BUILD_TESTS=OFF
 	$(CMAKE) --build build-bench -j $(JOBS)
 	build-bench/bin/bench_engines
 	build-bench/bin/bench_job
 	build-bench/bin/bench_preview
+	build-bench/bin/bench_catalogue
 
 # libFuzzer over the parsers that face outside files, FUZZ_SECONDS each, one after the
 # other. What a run finds lands in build-fuzz/findings/<target>/; once fixed, it is kept

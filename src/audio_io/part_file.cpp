@@ -3,6 +3,7 @@
 #include "audio_io/audio_error.h"
 #include "audio_io/interrupt_cleanup.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,22 +44,48 @@ void syncFolder(const std::string& target) {
     ::close(fd);
 }
 
-// Creates ".<name>.XXXXXX.part" (random letters) in the folder `dir` refers to, known to an
-// interrupt's cleanup from the moment it exists.
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr size_t kRandomLetters = 6;
+
+// The temporary names of `name` in its folder start with this and end in ".part".
+std::string partPrefix(const std::string& name) {
+    std::string prefix(1, '.');
+    prefix.append(name, 0, kMaxNamePart);
+    prefix += '.';
+    return prefix;
+}
+
+enum class Lock { taken, held, unsupported };
+
+// A writer holds a lock on its temporary file for as long as it writes: a file nobody holds
+// is one whose writer was killed outright and could not remove it. The lock belongs to the
+// open file (not the process), so it also tells threads apart and survives other handles on
+// the file being closed; network file systems pass it to their server.
+Lock lockFile(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return Lock::taken;
+    return errno == EAGAIN || errno == EACCES ? Lock::held : Lock::unsupported;
+}
+
+// Creates ".<name>.XXXXXX.part" (random letters) in the folder `dir` refers to, locked, and
+// known to an interrupt's cleanup from the moment it exists.
 int createTemporary(int dir, const std::string& name, std::string& created, CleanupEntry& entry) {
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device device;
     for (int attempt = 0; attempt < 128; ++attempt) {
-        std::string candidate = ".";
-        candidate += name;
-        candidate += '.';
-        for (int i = 0; i < 6; ++i)
+        std::string candidate = partPrefix(name);
+        for (size_t i = 0; i < kRandomLetters; ++i)
             candidate += kLetters[device() % (sizeof kLetters - 1)];
         candidate += ".part";
         CleanupHold hold;
         const int fd =
             ::openat(dir, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 && lockFile(fd) == Lock::held) {
+            // Taken for abandoned between its creation and the lock: its remover has it.
+            ::close(fd);
+            continue;
+        }
         if (fd >= 0) {
             entry = hold.file(dir, candidate);
             created = candidate;
@@ -70,7 +97,38 @@ int createTemporary(int dir, const std::string& name, std::string& created, Clea
     return -1;
 }
 
+bool isPartOf(const std::string& entry, const std::string& prefix) {
+    if (entry.size() != prefix.size() + kRandomLetters + 5 || !entry.starts_with(prefix) ||
+        !entry.ends_with(".part"))
+        return false;
+    for (size_t i = prefix.size(); i < prefix.size() + kRandomLetters; ++i)
+        if (!std::strchr(kLetters, entry[i]) || entry[i] == '\0') return false;
+    return true;
+}
+
 } // namespace
+
+int removeAbandonedParts(const std::string& target) {
+    const auto [folder, name] = splitPath(target);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    const std::string prefix = partPrefix(name);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isPartOf(entry->d_name, prefix)) continue;
+        const int fd =
+            ::openat(::dirfd(dir), entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        // Unlinked while the lock is ours: no writer can have taken the name meanwhile.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lockFile(fd) == Lock::taken &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
+}
 
 unsigned newFileMode() {
     // umask() can only be read by changing it, which races with other threads creating
@@ -155,9 +213,22 @@ void PartFile::writeAt(uint64_t offset, const void* data, size_t size) {
 void PartFile::commit() {
     if (fd_ < 0) fail(EBADF);
     if (::fsync(fd_) != 0) fail(errno);
+    // The lock stays with this second handle until the rename: closed before it, the
+    // finished file would look abandoned for a moment.
+    const int lockHolder = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        if (lockHolder >= 0) ::close(lockHolder);
+        fail(error);
+    }
+    struct CloseLater {
+        int fd;
+        ~CloseLater() {
+            if (fd >= 0) ::close(fd);
+        }
+    } keep{lockHolder};
     {
         // An interrupt removes the temporary file before the rename or finds it renamed.
         CleanupHold hold;

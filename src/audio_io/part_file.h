@@ -2,7 +2,7 @@
 // A hidden temporary file in the destination folder (".<name>.XXXXXX.part"), renamed
 // over the target once the output is complete, so that an output appears whole or not
 // at all and an existing file of the target's name survives any failure. An interrupt
-// removes the temporary file too.
+// removes the temporary file too; one left by a killed process is found by its lock.
 #include "audio_io/interrupt_cleanup.h"
 
 #include <cstddef>
@@ -46,6 +46,14 @@ private:
     bool committed_ = false;
     CleanupEntry cleanup_; // the temporary file, for an interrupt
 };
+
+// Removes the temporary files of `target` that no writer holds any more: those of a process
+// killed outright (SIGKILL, a lost machine), which had no chance to remove them. A writer
+// holds a lock on its temporary file until it is renamed or removed, so one whose lock can
+// be taken is abandoned. Where the file system has no locks, nothing is removed; a lost
+// machine's locks on a network file system last until its server lets them go. Returns how
+// many were removed.
+int removeAbandonedParts(const std::string& target);
 
 // The mode a newly created file gets: 0666 without the process's umask.
 unsigned newFileMode();

@@ -119,6 +119,8 @@ ConvertOptions parseConvert(const QStringList& args) {
     ConvertOptions o;
     walkOptions(args, o.files, [&](const QString& name, const std::function<QString()>& value) {
         if (takeRecipeOption(o.recipe, name, value)) return true;
+        // Catalogue runs.
+        if (takeCatalogueOption(o.catalogue, name, value)) return true;
         if (isOption(name, nullptr, "--postfix"))
             o.postfix = value();
         else if (isOption(name, "-o", "--output-dir"))
@@ -137,7 +139,10 @@ ConvertOptions parseConvert(const QStringList& args) {
             return false;
         return true;
     });
-    if (o.files.isEmpty()) throw UsageError("no input files given");
+    // Catalogue runs: the manifest lists the files.
+    if (o.catalogue.manifest && !o.files.isEmpty())
+        throw UsageError("give either files or --manifest, not both");
+    if (o.files.isEmpty() && !o.catalogue.manifest) throw UsageError("no input files given");
     return o;
 }
 

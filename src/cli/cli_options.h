@@ -4,6 +4,7 @@
 // case. Anything else is a usage error whose message lists the accepted values.
 #include "audio_io/audio_format.h"
 #include "cli/arguments.h"
+#include "cli/catalogue_options.h"
 
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,8 @@ struct ConvertOptions {
     bool compensateDelay = false; // trim the engines' filter delay
     bool noClobber = false;       // skip a job whose output exists
     QStringList files;
+    // Catalogue runs: --manifest, --shard, --skip-done, --report (catalogue_options.h).
+    CatalogueOptions catalogue;
 };
 
 // Takes one recipe option (-p -r -b -a -d -f and their long forms) for walkOptions;

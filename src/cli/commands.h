@@ -12,5 +12,6 @@ int runEngines(const QStringList& args);
 int runDevices(const QStringList& args);
 int runPlay(const QStringList& args);
 int runMeasure(const QStringList& args);
+int runReport(const QStringList& args);
 
 } // namespace sonteva::cli

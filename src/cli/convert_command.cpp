@@ -3,6 +3,7 @@
 // are the state object's own texts. Standard output carries the results (a line per job
 // and the summary, or with --json one object per line and nothing else); load failures,
 // diagnostics and progress go to standard error.
+#include "cli/catalogue_run.h"
 #include "cli/commands.h"
 #include "cli/job_records.h"
 #include "cli/progress_bar.h"
@@ -51,7 +52,7 @@ struct Printer {
 
 // Adds every file. Those that cannot be loaded are said on the error stream (and in JSON)
 // and count as failures of the run.
-int addSources(AppViewModel& vm, const ConvertOptions& o) {
+int addSources(AppViewModel& vm, const ConvertOptions& o, CatalogueRun& catalogue) {
     int failed = 0;
     const QMetaObject::Connection said = QObject::connect(
         &vm, &AppViewModel::sourceFailedToLoad, [&](const QUrl& url, const QString& reason) {
@@ -60,9 +61,13 @@ int addSources(AppViewModel& vm, const ConvertOptions& o) {
                 stderr,
                 QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
             if (o.json) printLine(stdout, QString::fromUtf8(loadFailureJson(url, reason)));
+            catalogue.loadFailed(url, reason);
         });
-    for (const QString& path : o.files)
-        vm.addInputFile(urlOf(path));
+    if (catalogue.active())
+        catalogue.queue(vm); // one recipe per job
+    else
+        for (const QString& path : o.files)
+            vm.addInputFile(urlOf(path));
     QObject::disconnect(said);
     return failed;
 }
@@ -84,14 +89,16 @@ void applyJobOptions(AppViewModel& vm, const ConvertOptions& o) {
 int runConvert(const QStringList& args) {
     const ConvertOptions o = parseConvert(args);
     auto vm = makeViewModel();
+    CatalogueRun catalogue(o, *vm); // catalogue runs: reads and checks the manifest
     applyJobOptions(*vm, o);
-    const int loadFailures = addSources(*vm, o);
+    const int loadFailures = addSources(*vm, o, catalogue);
     // Checked before anything runs: a folder no output can be written in is said once.
-    if (!vm->addAllToQueue()) {
+    if (!catalogue.active() && !vm->addAllToQueue()) {
         printLine(stderr, QStringLiteral("sonteva: ") + vm->globalStatus());
         return 1;
     }
-    if (!o.quiet) printLine(stderr, vm->globalStatus());
+    if (!o.quiet)
+        printLine(stderr, catalogue.active() ? catalogue.queuedText(*vm) : vm->globalStatus());
 
     Printer print{o, loadFailures};
     // Jobs whose output name cannot be created failed as they were queued.
@@ -114,14 +121,19 @@ int runConvert(const QStringList& args) {
     QObject::connect(vm.get(), &AppViewModel::globalStatusChanged, [&] {
         if (vm->isBatchProcessing()) return;
         bar.clear();
-        print.summary(loadFailures > 0
-                          ? batchSummary(vm->filesWritten(), print.failed, vm->skippedCount())
-                          : vm->globalStatus());
+        QString summary = loadFailures > 0
+                              ? batchSummary(vm->filesWritten(), print.failed, vm->skippedCount())
+                              : vm->globalStatus();
+        // A catalogue run counts the jobs skipped as already delivered.
+        if (const QString counted = catalogue.summary(vm->filesWritten(), print.failed);
+            !counted.isEmpty())
+            summary = counted;
+        print.summary(summary);
         QCoreApplication::quit();
     });
     vm->runBatch();
     if (vm->isBatchProcessing()) QCoreApplication::exec();
-    return print.failed > 0 ? 1 : 0;
+    return print.failed > 0 || catalogue.recordingFailed() ? 1 : 0;
 }
 
 } // namespace sonteva::cli

@@ -44,6 +44,8 @@ QString recipeOptions() {
 QString convertHelp() {
     return QStringLiteral(
                "Usage: sonteva convert [OPTIONS] FILE...\n"
+               "       sonteva convert [OPTIONS] --manifest FILE [--shard K/N] [--skip-done]\n"
+               "                       [--report FILE]\n"
                "\n"
                "Queues one job per FILE with one recipe and renders them in order. Each output\n"
                "is named after its source: the source's name without its extension, the\n"
@@ -69,6 +71,17 @@ QString convertHelp() {
                "  -q, --quiet              print failures only\n"
                "  -h, --help               show this help\n"
                "\n"
+               "Catalogue runs (see doc/catalogue.md):\n"
+               "      --manifest FILE      one job per line: a source path, then optionally a tab\n"
+               "                           and settings (rate=48000 bits=24 preset=\"Hi Res\"\n"
+               "                           out=DIR ...); paths relative to the manifest's folder;\n"
+               "                           every line is checked before anything runs\n"
+               "      --shard K/N          only the jobs of task K of N (K from 0): N tasks\n"
+               "                           cover every job exactly once, on any machines\n"
+               "      --skip-done          skip jobs whose deliverable this recipe already wrote\n"
+               "                           from this source (recorded in <output>.sonteva.json)\n"
+               "      --report FILE        append one JSON line per job (safe to share)\n"
+               "\n"
                "Standard output carries the results (job lines and the summary, or JSON);\n"
                "load failures, diagnostics and progress go to standard error.\n"
                "\n"
@@ -77,6 +90,8 @@ QString convertHelp() {
                "  sonteva convert -p \"CD Master\" -o delivery/ *.wav\n"
                "  sonteva convert -r44.1k -a \"sox vhq\" -f flac --no-clobber masters/*.wav\n"
                "  sonteva convert --json -r 96k take.wav | jq .\n"
+               "  sonteva convert --manifest catalogue.tsv --shard 0/4 --skip-done \\\n"
+               "      --report reports/task0.ndjson\n"
                "\n"
                "Exit status: 0 when every job is done or skipped, 1 when a job or a source\n"
                "failed (or nothing could be queued), 2 on a usage error.\n");
@@ -236,6 +251,26 @@ QString measureHelp() {
         "or its measurement failed, 2 on a usage error.\n");
 }
 
+QString reportHelp() {
+    return QStringLiteral(
+        "Usage: sonteva report [--json] FILE...\n"
+        "\n"
+        "Merges the NDJSON reports that catalogue runs (convert --report) appended, from\n"
+        "any number of tasks and reruns, into one summary: jobs done, skipped and failed\n"
+        "(with their reasons), the hours of audio delivered and the wall time. A job counts\n"
+        "once, by its last record; a line cut short by a killed task is named and left out.\n"
+        "\n"
+        "Options:\n"
+        "      --json               the summary as one JSON object\n"
+        "  -h, --help               show this help\n"
+        "\n"
+        "Example:\n"
+        "  sonteva report reports/*.ndjson\n"
+        "\n"
+        "Exit status: 0 when no job failed, 1 when one did or a report cannot be read, 2 on\n"
+        "a usage error.\n");
+}
+
 QString helpHelp() {
     return QStringLiteral("Usage: sonteva help [COMMAND]\n"
                           "\n"
@@ -259,6 +294,7 @@ const std::vector<CommandHelp>& commandHelps() {
         {"demo", "[DIR]", "write a demo master and render it", &demoHelp},
         {"measure", "(-a ENGINE | --all) --from HZ -r HZ", "what the engines do to a rate pair",
          &measureHelp},
+        {"report", "[--json] FILE...", "merge catalogue reports into one summary", &reportHelp},
         {"help", "[COMMAND]", "show this overview, or a command's help", &helpHelp},
     };
     return table;

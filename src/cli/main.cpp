@@ -25,7 +25,7 @@ Command commandNamed(const QString& name) {
     static const std::pair<const char*, Command> commands[] = {
         {"convert", &cli::runConvert}, {"info", &cli::runInfo},       {"demo", &cli::runDemo},
         {"presets", &cli::runPresets}, {"engines", &cli::runEngines}, {"devices", &cli::runDevices},
-        {"play", &cli::runPlay},       {"measure", &cli::runMeasure},
+        {"play", &cli::runPlay},       {"measure", &cli::runMeasure}, {"report", &cli::runReport},
     };
     for (const auto& [commandName, run] : commands)
         if (name == QLatin1String(commandName)) return run;

@@ -71,8 +71,9 @@ MeasureRequest parseMeasure(const QStringList& args) {
         return true;
     });
     if (!files.isEmpty())
-        throw UsageError(
-            QStringLiteral("measure takes no file (given \"%1\")").arg(files.first()).toStdString());
+        throw UsageError(QStringLiteral("measure takes no file (given \"%1\")")
+                             .arg(files.first())
+                             .toStdString());
     if (r.all == r.engine.has_value()) throw UsageError("measure needs either -a ENGINE or --all");
     if (!r.from) throw UsageError("measure needs --from RATE (the source rate)");
     if (!r.to) throw UsageError("measure needs -r RATE (the target rate)");

@@ -44,7 +44,7 @@ TEST(Measure, UsageErrorsSayWhatIsWrong) {
     const CliRun help = runCli({"measure", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains("sonteva measure -a ENGINE --from HZ -r HZ"));
-    EXPECT_TRUE(runCli({"--help"}).out.contains("sonteva measure"));
+    EXPECT_TRUE(runCli({"--help"}).out.contains("\n  measure "));
 }
 
 TEST(Measure, AllPutsEnginesSideBySideAndNamesWhatCannotRun) {

@@ -50,7 +50,8 @@ for engine in "Sonteva SRC" "SSRC Shibata"; do
         "$scratch/master.wav" >"$scratch/convert.log" 2>&1
     expect "the installed program converts with $engine: $(cat "$scratch/convert.log")" 0 $?
     info=$("$usr/bin/sonteva" info "$scratch/out/master_$engine.wav" 2>&1)
-    expect_match "the output is 44.1 kHz / 16-bit" "44k / 16 / St / 0:01" "$info"
+    expect_match "the output is 44.1 kHz" "Sample rate: +44.1 kHz \(44100 Hz\)" "$info"
+    expect_match "the output is 16-bit stereo" "16-bit integer.*2 channels \(stereo\)" "$info"
 done
 gui=$(QT_QPA_PLATFORM=offscreen "$usr/bin/sonteva-gui" --version 2>/dev/null)
 expect_match "sonteva-gui --version" "$version" "$gui"

@@ -1,0 +1,333 @@
+// Catalogue runs through the real command line: manifests refused line by line before
+// anything runs, shards that together render every job once, resumption after a task is
+// killed outright, deliverables redone exactly when their record no longer vouches for
+// them, merged reports, and the GNU parallel recipe run on this machine.
+#include "catalogue_support.h"
+#include "cli_support.h"
+#include "support/test_files.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace sonteva::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+QJsonObject reportJson(const QStringList& files, int* status = nullptr) {
+    const CliRun r = runCli(QStringList{"report", "--json"} + files);
+    if (status) *status = r.status;
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+std::vector<QJsonObject> reportLines(const std::string& path) {
+    std::vector<QJsonObject> lines;
+    for (const QString& line : q(slurp(path)).split('\n', Qt::SkipEmptyParts))
+        lines.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+    return lines;
+}
+
+} // namespace
+
+TEST(Catalogue, ABadManifestStopsEverythingAndNamesEachLine) {
+    TempDir dir;
+    writeMaster(dir.file("a.wav"), 48000, 2, 0.2, SF_FORMAT_PCM_24, 1);
+    put(dir.file("m.tsv"), "# ok\n"
+                           "a.wav\trate=48000\n"
+                           "a.wav\trate=12345\n"
+                           "a.wav\tpreset=\"No Such Preset\"\n"
+                           "a.wav\tbits=24 strict=perhaps\n"
+                           "a.wav\talgorithm=\"Best Engine\"\n"
+                           "a.wav\tformat=mp3 dither=TPDF\n");
+    const CliRun r = runCli({"convert", "--manifest", q(dir.file("m.tsv"))});
+    EXPECT_EQ(r.status, 2);
+    for (int line : {3, 4, 5, 6, 7})
+        EXPECT_TRUE(r.err.contains(q(dir.file("m.tsv")) + ":" + QString::number(line) + ": "))
+            << line << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(":2: "));
+    EXPECT_TRUE(r.err.contains("\"No Such Preset\"")) << r.err.toStdString();
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"a.wav", "m.tsv"}));
+
+    struct Case {
+        QStringList args;
+        const char* said;
+    };
+    const std::vector<Case> refused = {
+        {{"convert", "--manifest", q(dir.file("missing.tsv"))}, "cannot read the manifest"},
+        {{"convert", "--manifest", q(dir.file("m.tsv")), q(dir.file("a.wav"))}, "not both"},
+        {{"convert", "--shard", "4/4", q(dir.file("a.wav"))}, "0 to 3"},
+        {{"convert", "--shard", "1", q(dir.file("a.wav"))}, "K/N"},
+        {{"convert", "--shard", "-1/4", q(dir.file("a.wav"))}, "K/N"},
+        {{"convert", "--report", q(dir.file("no/folder/r.ndjson")), q(dir.file("a.wav"))},
+         "cannot write the report"},
+        {{"report"}, "no report files"},
+        {{"report", "--html", "x"}, "unknown option"},
+    };
+    for (const Case& c : refused) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(c.said)) << run.err.toStdString();
+    }
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"a.wav", "m.tsv"}));
+}
+
+// Paths in a manifest are the manifest's own, wherever sonteva runs from; a preset on a
+// line stands for its whole recipe, other settings override the command line's.
+TEST(Catalogue, LinesCarryTheirOwnRecipes) {
+    TempDir dir, elsewhere;
+    fs::create_directories(dir.file("masters"));
+    fs::create_directories(dir.file("out"));
+    writeMaster(dir.file("masters/a.wav"), 96000, 2, 0.3, SF_FORMAT_PCM_24, 1);
+    put(dir.file("m.tsv"), "masters/a.wav\n"
+                           "masters/a.wav\tpreset=\"Streaming\" out=out\n"
+                           "masters/a.wav\tbits=16 postfix=\"_for \\\"radio\\\"\" out=out\n");
+    QProcess p;
+    p.setWorkingDirectory(q(elsewhere.path()));
+    p.start(SONTEVA_CLI,
+            {"convert", "-r", "88200", "-b", "24", "--json", "--manifest", q(dir.file("m.tsv"))});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(readFile(dir.file("masters/a_88k_24b_Sonteva_TPDF.wav")).info.samplerate, 88200);
+    const auto streaming = readFile(dir.file("out/a_48k_24b_Sonteva.wav")).info;
+    EXPECT_EQ(streaming.samplerate, 48000);
+    EXPECT_EQ(streaming.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_24);
+    const auto radio = readFile(dir.file("out/a_for \"radio\".wav")).info;
+    EXPECT_EQ(radio.samplerate, 88200);
+    EXPECT_EQ(radio.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+    EXPECT_TRUE(elsewhere.entries().empty());
+}
+
+// However many tasks, together they write every deliverable exactly once; a task with
+// nothing to do succeeds.
+TEST(Catalogue, ShardsTogetherDeliverEveryJobOnce) {
+    TempDir dir;
+    const Catalogue catalogue = makeCatalogue(dir.path(), 7);
+    const std::string manifest = catalogue.manifest("deliver");
+    for (int n : {1, 3, 7, 9}) {
+        SCOPED_TRACE(n);
+        fs::remove_all(dir.file("deliver"));
+        catalogue.manifest("deliver");
+        std::map<std::string, int> writers;
+        for (int k = 0; k < n; ++k) {
+            const std::string report = dir.file("r-" + std::to_string(n) + ".ndjson");
+            const CliRun r = runCli({"convert", "--manifest", q(manifest), "--shard",
+                                     QStringLiteral("%1/%2").arg(k).arg(n), "--report", q(report)});
+            EXPECT_EQ(r.status, 0) << r.err.toStdString();
+            EXPECT_TRUE(r.out.startsWith(QStringLiteral("Shard %1/%2: ").arg(k).arg(n)))
+                << r.out.toStdString();
+        }
+        for (const QJsonObject& line :
+             reportLines(dir.file("r-" + std::to_string(n) + ".ndjson"))) {
+            EXPECT_EQ(line["status"].toString(), "done");
+            ++writers[line["output"].toString().toStdString()];
+        }
+        EXPECT_EQ(writers.size(), 7u);
+        for (const auto& [output, count] : writers)
+            EXPECT_EQ(count, 1) << output;
+        EXPECT_EQ(deliveredFiles(dir.file("deliver")).size(), 7u);
+    }
+}
+
+// Only a deliverable whose record still describes it, its source and its recipe is skipped;
+// everything else is redone, and says why.
+TEST(Catalogue, SkipDoneRedoesExactlyWhatItCannotVouchFor) {
+    TempDir dir;
+    writeMaster(dir.file("a.wav"), 96000, 2, 0.3, SF_FORMAT_PCM_24, 1);
+    writeMaster(dir.file("b.wav"), 44100, 1, 0.3, SF_FORMAT_PCM_16, 2);
+    const std::string a = dir.file("a_delivery.wav"), b = dir.file("b_delivery.wav");
+    auto run = [&](const QStringList& extra = {}) {
+        return runCli(QStringList{"convert", "--skip-done", "--postfix", "_delivery", "--json",
+                                  q(dir.file("a.wav")), q(dir.file("b.wav"))} +
+                      extra);
+    };
+    auto statuses = [](const CliRun& r) {
+        std::map<std::string, std::string> s;
+        for (const QString& line : r.lines()) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            s[fs::path(o["source"].toString().toStdString()).filename()] =
+                o["status"].toString().toStdString();
+        }
+        return s;
+    };
+    using Statuses = std::map<std::string, std::string>;
+    const CliRun first = run();
+    ASSERT_EQ(first.status, 0) << first.err.toStdString();
+    EXPECT_EQ(statuses(first), (Statuses{{"a.wav", "done"}, {"b.wav", "done"}}));
+    ASSERT_TRUE(fs::exists(a + ".sonteva.json"));
+    const std::string delivered = slurp(a);
+    const auto written = fs::last_write_time(a);
+
+    const CliRun again = run();
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(statuses(again), (Statuses{{"a.wav", "skipped"}, {"b.wav", "skipped"}}));
+    EXPECT_TRUE(again.err.contains("Batch completed successfully \u2014 0 files written, 2 "
+                                   "already delivered."))
+        << again.err.toStdString();
+    EXPECT_EQ(fs::last_write_time(a), written);
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        QStringList extra;
+        Statuses expected;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {"source touched",
+         [&] { fs::last_write_time(dir.file("a.wav"), fs::file_time_type::clock::now()); },
+         {},
+         {{"a.wav", "done"}, {"b.wav", "skipped"}},
+         "its source has changed"},
+        {"deliverable damaged",
+         [&] { put(b, slurp(b).substr(0, 100)); },
+         {},
+         {{"a.wav", "skipped"}, {"b.wav", "done"}},
+         "it has changed since"},
+        {"record lost",
+         [&] { fs::remove(a + ".sonteva.json"); },
+         {},
+         {{"a.wav", "done"}, {"b.wav", "skipped"}},
+         "no record"},
+        {"another dither, same name",
+         [] {},
+         {"-d", "None"},
+         {{"a.wav", "done"}, {"b.wav", "done"}},
+         "another dither (\"TPDF\", not \"None\")"},
+        {"deliverable removed",
+         [&] { fs::remove(b); },
+         {"-d", "None"},
+         {{"a.wav", "skipped"}, {"b.wav", "done"}},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        const CliRun r = run(c.extra);
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(statuses(r), c.expected);
+        EXPECT_TRUE(r.err.contains(c.why)) << r.err.toStdString();
+    }
+    EXPECT_EQ(
+        namesIn(dir.path()),
+        (std::set<std::string>{"a.wav", "b.wav", "a_delivery.wav", "b_delivery.wav",
+                               "a_delivery.wav.sonteva.json", "b_delivery.wav.sonteva.json"}));
+    (void)delivered;
+}
+
+// A task killed outright in the middle of a job leaves its temporary file; run again, it
+// finishes the rest, redoes the interrupted job and leaves nothing behind, while a file
+// still being written by someone else is left alone.
+TEST(Catalogue, AKilledTaskRunAgainFinishesAndLeavesNothingBehind) {
+    TempDir dir;
+    const Catalogue catalogue = makeCatalogue(dir.path(), 4, 20.0);
+    const std::string manifest = catalogue.manifest("deliver");
+    const std::string longFolder = dir.file("deliver/long");
+    const std::string report = dir.file("report.ndjson");
+    const QStringList args{"convert",     "--manifest", q(manifest),
+                           "--skip-done", "--report",   q(report)};
+    // Someone else's output in progress: a temporary file whose writer holds its lock.
+    const std::string foreign = longFolder + "/.a-long_44k_16b_Sonteva_TPDF.wav.zzzzzz.part";
+    const int held = ::open(foreign.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ::inotify_add_watch(watch, longFolder.c_str(), IN_CREATE);
+    QProcess p;
+    p.start(SONTEVA_CLI, args);
+    ASSERT_TRUE(cli_detail::awaitPartFile(watch));
+    ::close(watch);
+    ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+    p.waitForFinished(30000);
+    EXPECT_EQ(namesIn(longFolder).size(), 2u); // its own temporary file and the foreign one
+    EXPECT_TRUE(deliveredFiles(dir.file("deliver")).empty());
+
+    const CliRun resumed = runCli(args);
+    EXPECT_EQ(resumed.status, 0) << resumed.err.toStdString();
+    EXPECT_EQ(deliveredFiles(dir.file("deliver")).size(), 4u);
+    EXPECT_EQ(namesIn(longFolder),
+              (std::set<std::string>{"a-long_44k_16b_Sonteva_TPDF.wav",
+                                     "a-long_44k_16b_Sonteva_TPDF.wav.sonteva.json",
+                                     ".a-long_44k_16b_Sonteva_TPDF.wav.zzzzzz.part"}));
+    ::close(held);
+    const CliRun third = runCli(args);
+    EXPECT_TRUE(third.err.contains("Added 0 jobs \u2014 0 in queue, 0 pending; 4 already "
+                                   "delivered."))
+        << third.out.toStdString();
+    EXPECT_FALSE(fs::exists(foreign)); // abandoned now
+    int status = 0;
+    const QJsonObject s = reportJson({q(report)}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(s["done"].toInt(), 4);
+    EXPECT_EQ(s["records"].toInt(), 8);
+}
+
+// A failed job is listed with its reason and fails the merge; a line cut short by a killed
+// task is left out and said; an unreadable report fails the merge.
+TEST(Catalogue, ReportSaysWhatFailedAndWhatWasCutShort) {
+    TempDir dir;
+    writeMaster(dir.file("good.wav"), 48000, 2, 0.3, SF_FORMAT_PCM_24, 1);
+    put(dir.file("bad.wav"), wav(tone(4800)).substr(0, 60));
+    put(dir.file("m.tsv"), "good.wav\nbad.wav\nmissing.wav\n");
+    const std::string r0 = dir.file("r0.ndjson"), r1 = dir.file("r1.ndjson");
+    runCli({"convert", "--manifest", q(dir.file("m.tsv")), "--shard", "0/2", "--report", q(r0)});
+    runCli({"convert", "--manifest", q(dir.file("m.tsv")), "--shard", "1/2", "--report", q(r1)});
+    put(r1, slurp(r1) + "{\"job\":\"x\",\"status\":\"do");
+    const CliRun text = runCli({"report", q(r0), q(r1)});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_TRUE(text.out.contains("Done: 1, skipped: 0, failed: 2.")) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(q(dir.file("missing.wav")) + ": Failed to load: "))
+        << text.out.toStdString();
+    EXPECT_TRUE(text.err.contains(q(r1) + ":")) << text.err.toStdString();
+    EXPECT_TRUE(text.err.contains("cut short")) << text.err.toStdString();
+    int status = 0;
+    const QJsonObject s = reportJson({q(r0), q(r1), q(dir.file("nope.ndjson"))}, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(s["jobs"].toInt(), 3);
+    EXPECT_EQ(s["failures"].toArray().size(), 2);
+    EXPECT_EQ(s["problems"].toArray().size(), 2);
+}
+
+// The GNU parallel recipe, with this machine as its only host: every deliverable once, the
+// same bytes as a plain run; run again, everything is found delivered.
+TEST(Catalogue, GnuParallelRecipeDeliversTheCatalogue) {
+    if (QStandardPaths::findExecutable("parallel").isEmpty())
+        GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps installs it)";
+    TempDir dir;
+    const Catalogue catalogue = makeCatalogue(dir.path(), 8);
+    ASSERT_EQ(runCli({"convert", "-q", "--manifest", q(catalogue.manifest("local"))}).status, 0);
+    const std::string manifest = catalogue.manifest("deliver");
+    put(dir.file("hosts"), "2/:\n");
+    auto recipe = [&] {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SONTEVA", SONTEVA_CLI);
+        env.insert("HOME", q(dir.path())); // parallel keeps its own files there
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(q(dir.path()));
+        p.start(SONTEVA_SOURCE_DIR "/contrib/parallel/sonteva-parallel.sh",
+                {"-S", q(dir.file("hosts")), "manifest-deliver.tsv", "reports", "3", "-q"});
+        p.closeWriteChannel();
+        const bool finished = p.waitForFinished(120000);
+        return std::make_pair(finished ? p.exitCode() : -1, p.readAllStandardError().toStdString());
+    };
+    const auto [status, err] = recipe();
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(deliveredFiles(dir.file("deliver")), deliveredFiles(dir.file("local")));
+    EXPECT_EQ(recipe().first, 0);
+    QStringList reports;
+    for (int k = 0; k < 3; ++k)
+        reports << q(dir.file("reports/shard-" + std::to_string(k) + "-of-3.ndjson"));
+    const QJsonObject s = reportJson(reports);
+    EXPECT_EQ(s["jobs"].toInt(), 8);
+    EXPECT_EQ(s["done"].toInt(), 8);
+    EXPECT_EQ(s["records"].toInt(), 16);
+}
