@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_error.h"
 #include "audio_io/audio_io.h"
+#include "audio_io/stop_request.h"
 #include "batch/stream_convert.h"
 #include "batch/whole_file_route.h"
 
@@ -110,8 +111,8 @@ RouteOutcome runRoute(const JobContext& ctx) {
     return {r.framesWritten, r.peak, r.nonFiniteSamples, std::move(r.report)};
 }
 
-void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& notes,
-            JobOutcome& outcome) {
+void render(const ConversionJob& job, const ProgressFn& progress, const std::stop_token& stop,
+            JobNotes& notes, JobOutcome& outcome) {
     if (job.targetFs < 1) throw AudioError("The target sample rate must be a positive number");
     const std::string source = localPath(job.inputFile.url);
     const std::string output = localPath(job.outputUrl());
@@ -127,7 +128,8 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
     const JobPlan plan = planJob(job, facts, notes);
     outcome.storedDepth = plan.stored;
     const Metadata metadata = readMetadata(source);
-    const JobContext ctx{job, plan, source, output, metadata, progress, notes};
+    const JobContext ctx{job, plan, source, output, metadata, progress, notes, stop};
+    throwIfStopped(stop);
     RouteOutcome r = runRoute(ctx);
     verifyOutput(output, job, plan, r.framesWritten);
     if (r.nonFinite > 0) notes.inform(nonFiniteNote(r.nonFinite));
@@ -141,13 +143,16 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
 
 } // namespace
 
-JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
+JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress, std::stop_token stop) {
     JobOutcome outcome;
     JobNotes notes(job.strict);
     notes.setSource(job.inputFile.url.fileName());
     try {
-        render(job, progress, notes, outcome);
+        render(job, progress, stop, notes, outcome);
         outcome.succeeded = true;
+    } catch (const StopRequested& e) {
+        outcome.stopped = true;
+        outcome.error = QString::fromUtf8(e.what());
     } catch (const std::exception& e) {
         outcome.error = QString::fromUtf8(e.what());
     }

@@ -29,6 +29,7 @@ void AppViewModel::addInputFile(const QUrl& url) {
         // error stream.
         loadFailures_.push_back({url, QString::fromUtf8(e.what())});
         Q_EMIT sourceFailedToLoad(url, loadFailures_.back().reason);
+        Q_EMIT loadFailuresChanged();
         return;
     }
     for (const InputFile& f : inputFiles_)
@@ -39,7 +40,9 @@ void AppViewModel::addInputFile(const QUrl& url) {
 }
 
 void AppViewModel::clearLoadFailures() {
+    if (loadFailures_.empty()) return;
     loadFailures_.clear();
+    Q_EMIT loadFailuresChanged();
 }
 
 void AppViewModel::addFilesViaPanel() {
