@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -150,15 +151,25 @@ void writeOutput(const Options& o, const Channels& y, const Faults& f) {
             << riff << b << data;
 }
 
-// Sleeps for at most five minutes, so that one nobody stops still goes away.
+// Sleeps for at most five minutes, so that one nobody stops still goes away. One that
+// escapes has left the group before this returns: a kill of the group cannot catch it
+// on its way out.
 void startGrandchild(const char* kind, const char* log) {
+    int settled[2];
+    if (::pipe(settled) != 0) return;
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (std::strcmp(kind, "escape") == 0) ::setsid();
+        ::close(settled[1]);
         ::alarm(300);
         for (;;)
             ::pause();
     }
+    ::close(settled[1]);
+    char none;
+    while (pid > 0 && ::read(settled[0], &none, 1) < 0 && errno == EINTR) {
+    }
+    ::close(settled[0]);
     if (log && pid > 0)
         std::ofstream(log, std::ios::app) << "grandchild " << pid << " of " << ::getpid() << "\n";
 }
