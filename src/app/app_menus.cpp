@@ -7,7 +7,6 @@
 #include "ui/help_window.h"
 
 #include <QActionGroup>
-#include <QApplication>
 #include <QMainWindow>
 #include <QMenuBar>
 
@@ -70,7 +69,8 @@ void AppMenus::buildFile(QMenu* menu) {
     menu->addSeparator();
     QAction* quit = add(menu, QStringLiteral("quit"), QStringLiteral("Quit"));
     quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+    // Through the main window, which asks first while a batch runs; the rest close with it.
+    connect(quit, &QAction::triggered, &window_, &QWidget::close);
 }
 
 void AppMenus::buildConvert(QMenu* menu) {
@@ -80,7 +80,13 @@ void AppMenus::buildConvert(QMenu* menu) {
     connect(queue, &QAction::triggered, &vm_, &AppViewModel::addAllToQueue);
     QAction* run = add(menu, QStringLiteral("runBatch"), QStringLiteral("Run Batch"));
     run->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
-    connect(run, &QAction::triggered, &vm_, &AppViewModel::runBatch);
+    // While a batch runs it stops it, as the button does.
+    connect(run, &QAction::triggered, &vm_, [this] {
+        if (vm_.isBatchProcessing())
+            vm_.stopBatch();
+        else
+            vm_.runBatch();
+    });
     menu->addSeparator();
     // Options frozen into the jobs queued from then on, remembered between runs.
     auto option = [&](const char* name, const QString& text, bool (AppViewModel::*get)() const,
@@ -146,7 +152,9 @@ void AppMenus::refresh() {
     action(QStringLiteral("clearQueue"))->setEnabled(!noJobs && !running);
     action(QStringLiteral("resetOutput"))->setEnabled(vm_.outputFolder().has_value());
     action(QStringLiteral("addToQueue"))->setEnabled(!vm_.inputFiles().empty() && !running);
-    action(QStringLiteral("runBatch"))->setEnabled(!noJobs && !running);
+    QAction* run = action(QStringLiteral("runBatch"));
+    run->setEnabled(running || !noJobs);
+    run->setText(running ? QStringLiteral("Stop Batch") : QStringLiteral("Run Batch"));
     const auto& active = vm_.activePresetId();
     const auto& user = vm_.userPresets();
     action(QStringLiteral("deletePreset"))

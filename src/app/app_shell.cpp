@@ -17,7 +17,6 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QScreen>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -72,19 +71,26 @@ void AppShell::wire() {
     vm_->attachPreview(player_,
                        std::shared_ptr<OutputRateControl>(std::shared_ptr<void>(), &devices));
     monitors_->install(*vm_);
-    QTimer::singleShot(0, window_.get(), [this] {
-        clampToScreen(*window_, *window_->centralWidget(), MainWindow::kMinimumContent);
-    });
 }
 
+// The ideal size where the screen has room for it, centred; the frame the window manager
+// adds is known only once the window is mapped, and the fitter corrects for it then.
 void AppShell::show() {
-    const QSize menu(0, window_->menuBar()->sizeHint().height());
+    const int menu = window_->menuBar()->sizeHint().height();
     QSize content = MainWindow::kIdealContent;
-    QScreen* screen = window_->screen();
-    if (screen) content = content.boundedTo(screen->availableGeometry().size() - menu);
-    window_->centralWidget()->setMinimumSize(MainWindow::kMinimumContent.boundedTo(content));
-    window_->resize(content + menu);
-    if (screen) window_->move(screen->availableGeometry().center() - window_->rect().center());
+    if (QScreen* screen = window_->screen()) {
+        const QRect available = screen->availableGeometry();
+        content = content.boundedTo(available.size() - QSize(0, menu));
+        const ClampResult fit = clampWindow(available, QRect(QPoint(), content + QSize(0, menu)),
+                                            {}, menu, MainWindow::kMinimumContent);
+        window_->centralWidget()->setMinimumSize(fit.minimumContent);
+        window_->resize(content + QSize(0, menu));
+        window_->move(available.center() - window_->rect().center());
+    } else {
+        window_->centralWidget()->setMinimumSize(MainWindow::kMinimumContent);
+        window_->resize(content + QSize(0, menu));
+    }
+    keepOnScreen(*window_, MainWindow::kMinimumContent);
     window_->show();
 }
 

@@ -3,7 +3,8 @@
 // main window with its menus and the application-wide monitors. At the window's first
 // appearance the audition is wired up: the device manager takes the player (listing the
 // devices and restoring the stored choice), the view model gets the player and the
-// manager, the monitors are installed and the window is fitted to its screen.
+// manager and the monitors are installed. The window is kept whole on its screen, frame
+// and menu bar included, from its first appearance on.
 #include "model/job_executor.h"
 #include "preview/audio_output.h"
 
@@ -47,7 +48,7 @@ public:
     AppMenus& menus() { return *menus_; }
     EventMonitors& monitors() { return *monitors_; }
 
-    // Opens the window at its preferred size, centred on the screen.
+    // Opens the window at its preferred size, centred on the screen, and keeps it fitted.
     void show();
     // Lists files (paths) in the source list, as a drop would.
     void addFiles(const QStringList& paths);

@@ -1,5 +1,5 @@
-// sonteva-gui [FILES...]: the desktop application. A second start hands its files to the
-// window that is already open and exits.
+// sonteva-gui [FILES...]: the desktop application. A second start by the same user on the
+// same display hands its files to the window that is already open and exits.
 #include "app/app_icon.h"
 #include "app/app_info.h"
 #include "app/app_shell.h"
@@ -12,13 +12,15 @@
 #include <QCommandLineParser>
 #include <QLocalServer>
 
+#include <optional>
+
 using namespace sonteva;
 
 namespace {
 
-int runWindow(SingleInstance& instance, const QStringList& files) {
+int runWindow(SingleInstance* instance, const QStringList& files) {
     AppShell shell(defaultServices());
-    shell.acceptHandOffs(instance);
+    if (instance) shell.acceptHandOffs(*instance);
     shell.show();
     shell.addFiles(files);
     return QApplication::exec();
@@ -34,7 +36,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Sonteva"));
     QCoreApplication::setApplicationName(QStringLiteral("Sonteva"));
     QCoreApplication::setApplicationVersion(AppInfo::version());
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Sonteva"));
+    // No display name is set: on X11 the toolkit would append it to every window title
+    // ("Sonteva Help — Sonteva"), and the titles are designed to stand alone. Where a
+    // display name is read, it falls back to the application name.
     QGuiApplication::setDesktopFileName(QStringLiteral("sonteva"));
 
     QCommandLineParser parser;
@@ -55,16 +59,27 @@ int main(int argc, char** argv) {
     applyDarkTheme(app);
     if (parser.isSet(screenshots)) return runScreenshots(parser.value(screenshots));
 
-    SingleInstance instance(SingleInstance::defaultName());
-    if (instance.handOff(parser.positionalArguments())) return 0;
+    // One window per user and display; without a private place for the socket, a window
+    // of its own.
+    std::optional<SingleInstance> instance;
     CleanupEntry socket;
-    {
-        CleanupHold hold; // an interrupt removes the socket, as a normal quit does
-        if (instance.listen())
-            socket = hold.action([] { QLocalServer::removeServer(SingleInstance::defaultName()); });
+    if (const auto path = SingleInstance::defaultPath()) {
+        instance.emplace(*path);
+        switch (instance->start(parser.positionalArguments())) {
+        case SingleInstance::Start::handedOff:
+            return 0;
+        case SingleInstance::Start::running: {
+            CleanupHold hold; // an interrupt removes the socket, as a normal quit does
+            socket = hold.action([path = *path] { QLocalServer::removeServer(path); });
+            break;
+        }
+        case SingleInstance::Start::alone:
+            instance.reset();
+            break;
+        }
     }
 
-    const int status = runWindow(instance, parser.positionalArguments());
+    const int status = runWindow(instance ? &*instance : nullptr, parser.positionalArguments());
     InterruptCleanup::removeLeftovers(); // renders cached for auditions
     return status;
 }

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -101,7 +102,8 @@ QString writeSource(const QDir& dir, const QString& name, double rate, int chann
     return path;
 }
 
-// Three sources; four jobs: three with CD Master, the first again with Hi Res.
+// Three sources; four jobs: three with CD Master, the first again with Hi Res; a text file
+// that cannot be loaded.
 void stageSources(AppViewModel& vm, const QDir& dir) {
     const QString a =
         writeSource(dir, "Opening Theme (Master).wav", 96000, 2, 24, AudioFormat::wav);
@@ -119,6 +121,11 @@ void stageSources(AppViewModel& vm, const QDir& dir) {
     vm.addAllToQueue();
     vm.addInputFile(all[1].url);
     vm.addInputFile(all[2].url);
+    // A file dropped with them that is no audio: counted beside the status line.
+    QFile notes(dir.filePath(QStringLiteral("Liner Notes.txt")));
+    if (notes.open(QIODevice::WriteOnly)) notes.write("Mastered at 96 kHz.\n");
+    notes.close();
+    vm.addInputFile(QUrl::fromLocalFile(notes.fileName()));
 }
 
 // The first job done (clipping a little), the second failed, the third rendering, the fourth

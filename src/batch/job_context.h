@@ -1,12 +1,14 @@
 #pragma once
 // Everything a route needs to render one job: the job, its plan, the paths, the source's
-// metadata, the progress callback and the notes.
+// metadata, the progress callback, the notes and the user's stop request (a route that
+// sees it throws StopRequested).
 #include "audio_io/metadata.h"
 #include "batch/job_plan.h"
 #include "dsp/resampler_core.h"
 
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct JobContext {
     const Metadata& metadata;
     const ProgressFn& progress;
     JobNotes& notes;
+    std::stop_token stop = {};
 };
 
 // One engine per channel, all alike, with the delay compensation the job asks for; a

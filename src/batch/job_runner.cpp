@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_error.h"
 #include "audio_io/audio_io.h"
+#include "audio_io/stop_request.h"
 #include "batch/stream_convert.h"
 #include "batch/whole_file_route.h"
 #include "model/file_names.h"
@@ -109,8 +110,8 @@ RouteOutcome runRoute(const JobContext& ctx) {
     return {r.framesWritten, r.peak, r.nonFiniteSamples, std::move(r.report)};
 }
 
-void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& notes,
-            JobOutcome& outcome) {
+void render(const ConversionJob& job, const ProgressFn& progress, const std::stop_token& stop,
+            JobNotes& notes, JobOutcome& outcome) {
     if (job.targetFs < 1) throw AudioError("The target sample rate must be a positive number");
     const std::string source = localPath(job.inputFile.url);
     const std::string output = localPath(job.outputUrl());
@@ -136,7 +137,8 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
     const JobPlan plan = planJob(job, facts, notes);
     outcome.storedDepth = plan.stored;
     const Metadata metadata = readMetadata(source);
-    const JobContext ctx{job, plan, source, output, metadata, progress, notes};
+    const JobContext ctx{job, plan, source, output, metadata, progress, notes, stop};
+    throwIfStopped(stop);
     RouteOutcome r = runRoute(ctx);
     verifyOutput(output, job, plan, r.framesWritten);
     if (r.nonFinite > 0) notes.inform(nonFiniteNote(r.nonFinite));
@@ -150,13 +152,16 @@ void render(const ConversionJob& job, const ProgressFn& progress, JobNotes& note
 
 } // namespace
 
-JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress) {
+JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress, std::stop_token stop) {
     JobOutcome outcome;
     JobNotes notes(job.strict);
     notes.setSource(displayName(job.inputFile.url));
     try {
-        render(job, progress, notes, outcome);
+        render(job, progress, stop, notes, outcome);
         outcome.succeeded = outcome.skipped.isEmpty();
+    } catch (const StopRequested& e) {
+        outcome.stopped = true;
+        outcome.error = QString::fromUtf8(e.what());
     } catch (const std::exception& e) {
         // Messages may quote paths, whose bytes need not be UTF-8.
         outcome.error = printableText(pathFromBytes(QByteArray(e.what())));

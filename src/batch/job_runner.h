@@ -11,8 +11,11 @@ namespace sonteva {
 // Frames per read on the streaming route.
 inline constexpr int64_t kStreamBlockFrames = 262144;
 
-// Never throws: a failure is reported in the returned record.
-JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress = {});
+// Never throws: a failure is reported in the returned record. A stop requested on `stop`
+// abandons the job promptly: nothing is written (its temporary output is removed, a
+// running converter killed) and the record says `stopped`.
+JobOutcome runJob(const ConversionJob& job, const ProgressFn& progress = {},
+                  std::stop_token stop = {});
 
 // What a written file's header says against what a job claims of it ("it holds 9 frames
 // instead of 10; it stores 16-bit integer samples instead of 24"); empty when they agree.

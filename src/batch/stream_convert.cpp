@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
+#include "audio_io/stop_request.h"
 #include "batch/block_queue.h"
 #include "batch/channel_pool.h"
 
@@ -128,6 +129,7 @@ private:
     void readStage();
     void writeStage();
     void fail(std::exception_ptr e);
+    bool stopped();
     void summarise();
 
     const JobContext& ctx_;
@@ -151,6 +153,14 @@ private:
     StreamResult result_;
 };
 
+// A stop request fails the job like any other error, so that every stage leaves at its
+// next hand-over and the temporary output is removed on the way out.
+bool StreamJob::stopped() {
+    if (!ctx_.stop.stop_requested()) return false;
+    fail(std::make_exception_ptr(StopRequested()));
+    return true;
+}
+
 void StreamJob::fail(std::exception_ptr e) {
     failure_.set(std::move(e));
     toConvert_.abort();
@@ -161,7 +171,7 @@ void StreamJob::fail(std::exception_ptr e) {
 
 void StreamJob::readStage() {
     try {
-        for (ChannelBuffers b = spare_.take(); reader_.read(kStreamBlockFrames, b);
+        for (ChannelBuffers b = spare_.take(); !stopped() && reader_.read(kStreamBlockFrames, b);
              b = spare_.take())
             if (!toConvert_.push(std::move(b))) break;
     } catch (...) {
@@ -195,6 +205,7 @@ bool StreamJob::dispatch(std::shared_ptr<InFlight> item) {
 void StreamJob::laneStage(int lane) {
     try {
         while (auto item = toLane_[static_cast<size_t>(lane)]->pop()) {
+            if (stopped()) break;
             InFlight& block = **item;
             for (int c = lane; c < channels_; c += lanes_) {
                 const auto i = static_cast<size_t>(c);

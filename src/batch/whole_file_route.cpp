@@ -3,7 +3,9 @@
 #include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
 #include "audio_io/level_meter.h"
+#include "audio_io/stop_request.h"
 #include "batch/channel_pool.h"
+#include "batch/job_runner.h"
 #include "engines/engine_table.h"
 #include "engines/ssrc_runner.h"
 #include "engines/system_log.h"
@@ -12,10 +14,31 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace sonteva {
 
 namespace {
+
+// One channel through its engine, in the streaming route's blocks (the engines carry
+// their state across blocks, so the result is the same as in one block), looking for a
+// stop request between them; nothing when one came.
+std::optional<std::vector<double>>
+convertChannel(ResamplerCore& engine, const std::vector<double>& x, const std::stop_token& stop) {
+    std::vector<double> y;
+    std::vector<double> block;
+    for (size_t at = 0; at < x.size(); at += static_cast<size_t>(kStreamBlockFrames)) {
+        if (stop.stop_requested()) return std::nullopt;
+        const size_t end = std::min(x.size(), at + static_cast<size_t>(kStreamBlockFrames));
+        block.assign(x.begin() + static_cast<std::ptrdiff_t>(at),
+                     x.begin() + static_cast<std::ptrdiff_t>(end));
+        const auto converted = engine.processBlock(block);
+        y.insert(y.end(), converted.begin(), converted.end());
+    }
+    const auto tail = engine.flush();
+    y.insert(y.end(), tail.begin(), tail.end());
+    return y;
+}
 
 // Every other engine converts the channels in parallel, each task with its own engine.
 ChannelBuffers convertChannels(const JobContext& ctx, const ChannelBuffers& signal,
@@ -27,14 +50,14 @@ ChannelBuffers convertChannels(const JobContext& ctx, const ChannelBuffers& sign
     ChannelPool pool(ChannelPool::workersFor(channels));
     pool.run(channels, [&](int c) {
         ResamplerCore& engine = *engines.engines[static_cast<size_t>(c)];
-        auto converted = engine.processBlock(signal[static_cast<size_t>(c)]);
-        const auto tail = engine.flush();
-        converted.insert(converted.end(), tail.begin(), tail.end());
+        auto converted = convertChannel(engine, signal[static_cast<size_t>(c)], ctx.stop);
+        if (!converted) return;
         std::lock_guard guard(lock);
-        out[static_cast<size_t>(c)] = std::move(converted);
+        out[static_cast<size_t>(c)] = std::move(*converted);
         ++finished;
         if (ctx.progress) ctx.progress(0.1 + 0.8 * finished / channels);
     });
+    throwIfStopped(ctx.stop);
     return out;
 }
 
@@ -51,7 +74,7 @@ DitherApplied applyDither(const JobContext& ctx, ChannelBuffers& signal) {
     if (plan.dither == DitherKind::shaped) {
         const int shaper = SSRCRunner::shaperIDs().at(ctx.job.dither.toStdString());
         std::string why;
-        if (auto shaped = SSRCRunner::dither16(signal, ctx.job.targetFs, shaper, &why)) {
+        if (auto shaped = SSRCRunner::dither16(signal, ctx.job.targetFs, shaper, &why, ctx.stop)) {
             signal = std::move(*shaped);
             return {DitherKind::shaped, 0};
         }
@@ -107,7 +130,8 @@ ChannelBuffers convert(const JobContext& ctx, const ChannelBuffers& signal, Rout
     if (engine && !engine->streams && fsIn != ctx.job.targetFs) {
         report.engine = engine->name;
         int64_t clamped = 0;
-        ChannelBuffers out = SSRCRunner::convert(signal, fsIn, ctx.job.targetFs, &clamped);
+        ChannelBuffers out =
+            SSRCRunner::convert(signal, fsIn, ctx.job.targetFs, &clamped, ctx.stop);
         report.clippedBeforeConversion = clamped;
         if (clamped > 0) ctx.notes.inform(QString::fromStdString(clampedNote(clamped, signal)));
         // The converter keeps its own timing; compensation only settles the length.
@@ -128,7 +152,9 @@ WholeFileResult wholeFileConvert(const JobContext& ctx) {
     WholeFileResult result;
     RouteReport& report = result.report;
     ChannelBuffers signal = readSource(ctx, result);
+    throwIfStopped(ctx.stop);
     signal = convert(ctx, signal, report);
+    throwIfStopped(ctx.stop);
     report.levels = measure(signal, ctx);
     // The external shaper's own clipping is not visible here: the meters' count of what an
     // undithered reduction would clip stands in for it.
@@ -141,6 +167,7 @@ WholeFileResult wholeFileConvert(const JobContext& ctx) {
         carryForJob(ctx, channels, report.engine, report.dither.toStdString(), report.latency);
     report.notes = carried.notes;
     const LoudnessSummary loudness = loudnessSummary(report.levels);
+    throwIfStopped(ctx.stop);
     AudioIO::write(ctx.outputPath, signal, static_cast<double>(ctx.job.targetFs), ctx.job.format,
                    ctx.plan.stored, &carried.metadata, &loudness);
     result.framesWritten = signal.empty() ? 0 : static_cast<int64_t>(signal[0].size());

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -17,6 +18,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -175,22 +178,63 @@ bool readOnce(int fd, std::string* captured) {
     return n > 0;
 }
 
-// Reads both pipes until the child has ended; false when the deadline came first. The end
-// of the child, not of its pipes, counts: something it started may hold them open.
-bool drain(Pipe& out, Pipe& err, pid_t child, Clock::time_point deadline, std::string& captured) {
+// Becomes readable once a stop is requested, so that the wait below wakes for it at once.
+class StopSignal {
+public:
+    explicit StopSignal(const std::stop_token& stop) {
+        if (!stop.stop_possible()) return;
+        fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (fd_ < 0) throwPlatform("Cannot start ssrc_hp", errno);
+        callback_.emplace(stop, [fd = fd_] {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+        });
+    }
+    ~StopSignal() {
+        callback_.reset(); // waits for a callback in progress, which writes to the fd
+        if (fd_ >= 0) ::close(fd_);
+    }
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    std::optional<std::stop_callback<std::function<void()>>> callback_;
+};
+
+enum class Wait { exited, deadline, stopped };
+
+// Reads both pipes until the child has ended, the deadline has come or a stop is
+// requested. The end of the child, not of its pipes, counts: something it started may
+// hold them open.
+Wait drain(Pipe& out, Pipe& err, pid_t child, Clock::time_point deadline,
+           const std::stop_token& stop, std::string& captured) {
+    const StopSignal stopSignal(stop);
     // Without a process handle (an old kernel) the exit is looked for at short intervals.
 #ifdef SYS_pidfd_open
     const int ended = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
 #else
     const int ended = -1;
 #endif
-    pollfd fds[3] = {{out.readEnd, POLLIN, 0}, {err.readEnd, POLLIN, 0}, {ended, POLLIN, 0}};
-    bool exited = false;
-    while (!(exited = hasEnded(child))) {
+    pollfd fds[4] = {{out.readEnd, POLLIN, 0},
+                     {err.readEnd, POLLIN, 0},
+                     {ended, POLLIN, 0},
+                     {stopSignal.fd(), POLLIN, 0}};
+    Wait result = Wait::deadline;
+    while (true) {
+        if (hasEnded(child)) {
+            result = Wait::exited;
+            break;
+        }
+        if (stop.stop_requested()) {
+            result = Wait::stopped;
+            break;
+        }
         int wait = millisecondsLeft(deadline);
         if (wait == 0) break;
         if (ended < 0) wait = std::min(wait, kExitCheckMilliseconds);
-        if (::poll(fds, 3, wait) < 0) {
+        if (::poll(fds, 4, wait) < 0) {
             if (errno != EINTR) // cannot watch the pipes: only the exit counts
                 std::this_thread::sleep_for(std::chrono::milliseconds(kExitCheckMilliseconds));
             continue;
@@ -201,7 +245,7 @@ bool drain(Pipe& out, Pipe& err, pid_t child, Clock::time_point deadline, std::s
                 fds[i].fd = -1;
     }
     if (ended >= 0) ::close(ended);
-    return exited;
+    return result;
 }
 
 // What the child wrote before it ended is in the pipes still. Whatever else holds them
@@ -217,7 +261,7 @@ void drainRemaining(const Pipe& out, const Pipe& err, std::string& captured) {
 } // namespace
 
 ChildOutcome runChild(const std::string& executable, const std::vector<std::string>& arguments,
-                      double timeLimitSeconds) {
+                      double timeLimitSeconds, std::stop_token stop) {
     const double limit = std::clamp(timeLimitSeconds, 0.0, kLongestLimitSeconds);
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(limit));
@@ -234,10 +278,11 @@ ChildOutcome runChild(const std::string& executable, const std::vector<std::stri
     closeFd(err.writeEnd);
 
     ChildOutcome outcome;
-    const bool exited = drain(out, err, child.pid, deadline, outcome.standardError);
+    const Wait wait = drain(out, err, child.pid, deadline, stop, outcome.standardError);
     child.stop(); // the child's status, and the end of whatever it left running
-    if (!exited) {
-        outcome.end = ChildOutcome::End::timedOut;
+    if (wait != Wait::exited) {
+        outcome.end =
+            wait == Wait::stopped ? ChildOutcome::End::stopped : ChildOutcome::End::timedOut;
         return outcome;
     }
     if (child.lost) throwPlatform("Cannot wait for ssrc_hp", child.lost);

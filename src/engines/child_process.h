@@ -5,14 +5,15 @@
 // killed and reaped, so a child that never ends cannot hold its caller forever. The child
 // leads a process group of its own: when it ends, times out or the run is interrupted,
 // the whole group is killed, and nothing it started (and that holds its pipes) keeps the
-// caller waiting.
+// caller waiting. A stop request ends the wait at once, in the same way as a time-out.
+#include <stop_token>
 #include <string>
 #include <vector>
 
 namespace sonteva {
 
 struct ChildOutcome {
-    enum class End { exited, signalled, timedOut };
+    enum class End { exited, signalled, timedOut, stopped };
     End end = End::exited;
     // The exit status, or the number of the signal that ended the child.
     int status = 0;
@@ -22,7 +23,8 @@ struct ChildOutcome {
 };
 
 // Throws AudioError with the platform's text when the child cannot be started.
+// A request on `stop` kills the child's group and ends with End::stopped.
 ChildOutcome runChild(const std::string& executable, const std::vector<std::string>& arguments,
-                      double timeLimitSeconds);
+                      double timeLimitSeconds, std::stop_token stop = {});
 
 } // namespace sonteva

@@ -2,6 +2,7 @@
 
 #include "audio_io/audio_error.h"
 #include "audio_io/interrupt_cleanup.h"
+#include "audio_io/stop_request.h"
 #include "dsp/resource_dir.h"
 #include "engines/child_process.h"
 
@@ -210,9 +211,11 @@ void checkShape(const ConverterOutput& out, const SignalChannels& in, int64_t fs
 // Throws for a failed run, a time-out or a platform error.
 std::optional<ConverterOutput> run(const std::string& executable, const WorkDir& dir,
                                    std::vector<std::string> options, double limit,
-                                   int shaperID = -1) {
-    const ChildOutcome outcome = runChild(executable, arguments(dir, options), limit);
+                                   const std::stop_token& stop, int shaperID = -1) {
+    const ChildOutcome outcome = runChild(executable, arguments(dir, options), limit, stop);
     switch (outcome.end) {
+    case ChildOutcome::End::stopped:
+        throw StopRequested();
     case ChildOutcome::End::timedOut:
         throw SSRCRunnerError(Kind::timedOut, "ssrc_hp did not finish within " +
                                                   formatSeconds(limit) + " s and was stopped");
@@ -264,7 +267,7 @@ void setTimeLimitForTesting(double seconds) {
 }
 
 SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut,
-                       int64_t* clipped) {
+                       int64_t* clipped, std::stop_token stop) {
     const std::optional<std::string> executable = binaryURL();
     if (!executable) throw SSRCRunnerError(Kind::binaryNotFound);
     if (clipped) *clipped = 0;
@@ -277,7 +280,7 @@ SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsO
     const int64_t clamped = writeInt32WAV(channels, fsIn, dir.file("in.wav"));
     const double limit = timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fsIn);
     std::optional<ConverterOutput> out =
-        run(*executable, dir, {"--rate", std::to_string(fsOut), "--bits", "24"}, limit);
+        run(*executable, dir, {"--rate", std::to_string(fsOut), "--bits", "24"}, limit, stop);
     if (!out) throw SSRCRunnerError(Kind::badOutput);
     if (out->bits != 24)
         throw SSRCRunnerError(Kind::badOutput, str(out->bits) + "-bit samples where 24-bit "
@@ -288,7 +291,7 @@ SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsO
 }
 
 std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
-                                       std::string* why) {
+                                       std::string* why, std::stop_token stop) {
     std::string ignored;
     std::string& reason = why ? *why : ignored;
     std::optional<ConverterOutput> out;
@@ -301,7 +304,9 @@ std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t f
         out = run(
             *executable, dir,
             {"--rate", std::to_string(fs), "--bits", "16", "--dither", std::to_string(shaperID)},
-            timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs), shaperID);
+            timeLimitSeconds(static_cast<int64_t>(frameCount(channels)), fs), stop, shaperID);
+    } catch (const StopRequested&) {
+        throw; // not a failure to fall back from
     } catch (const std::exception& e) {
         reason = e.what();
         return std::nullopt; // the caller falls back to TPDF and says so

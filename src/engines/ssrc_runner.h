@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -58,8 +59,9 @@ inline constexpr int64_t kTailFrames = 2;
 // receives the number of samples beyond full scale that had to be clamped for the
 // converter's integer input. Throws SSRCRunnerError, or an AudioError with the platform's
 // text for a failed directory, file or process operation.
+// A request on `stop` kills the converter and throws StopRequested (both functions).
 SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsOut,
-                       int64_t* clipped = nullptr);
+                       int64_t* clipped = nullptr, std::stop_token stop = {});
 
 // Requantises whole channels (already at rate fs) to 16 bits with the given noise shaper:
 // the converter's 16-bit integers scaled by 1/32768, cut to the input's length. Nothing
@@ -68,7 +70,7 @@ SignalChannels convert(const SignalChannels& channels, int64_t fsIn, int64_t fsO
 // rate, channel count or length throws SSRCRunnerError(wrongOutput) instead, since
 // falling back would hide a fault. `why` (when given) receives the reason it yields nothing.
 std::optional<SignalChannels> dither16(const SignalChannels& channels, int64_t fs, int shaperID,
-                                       std::string* why = nullptr);
+                                       std::string* why = nullptr, std::stop_token stop = {});
 
 // The temporary files: a canonical 44-byte RIFF header and interleaved signed 32-bit
 // samples (x * 2147483647.0, clamped, rounded half away from zero). Returns the number of

@@ -91,6 +91,10 @@ public:
     int pendingJobCount() const;
     void runBatch(); // Run Batch: starts processNextJob() unless a batch is running
     void processNextJob();
+    // Stop: the job in progress is abandoned (its render stopped, nothing of it left on
+    // disk) and is pending again, like the jobs after it; the batch ends with a summary
+    // that says so. Nothing happens while no batch runs.
+    void stopBatch();
     void removeJob(const QUuid& id);
     void clearQueue();
     bool isBatchProcessing() const { return isBatchProcessing_; }
@@ -161,6 +165,7 @@ Q_SIGNALS:
     void inputFilesChanged();
     // A file could not be added to the source list (also announced in loadFailures()).
     void sourceFailedToLoad(const QUrl& url, const QString& reason);
+    void loadFailuresChanged();
     void batchJobsChanged();
     void isBatchProcessingChanged();
     void globalStatusChanged();
@@ -186,7 +191,11 @@ private:
     ConversionJob* jobById(const QUuid& id);
     void onProgress(const QUuid& id, double progress);
     void onFinished(const QUuid& id, const JobOutcome& outcome);
+    void onAbandonedFinished(const QUuid& id, const JobOutcome& outcome, double elapsed);
+    void endBatch(const QString& summary);
+    QString stoppedSummary() const;
     void onTimerTick();
+    void showBatchProgress();
     const GlobalPreset* presetById(const QUuid& id) const;
     const ConversionJob* selectedJob() const;
 
@@ -224,6 +233,19 @@ private:
     QTimer* timer_ = nullptr;
     QUuid runningJob_;
     QElapsedTimer runningSince_;
+    // The render whose reports count (0: none), and the stopped ones still to report.
+    uint64_t run_ = 0;
+    uint64_t lastRun_ = 0;
+    struct Abandoned {
+        uint64_t run;
+        QElapsedTimer since; // when the render started
+    };
+    std::vector<Abandoned> abandoned_;
+    // This run of the batch: since when, the jobs it finished and the audio they held
+    // (seconds), for the progress in the status line.
+    QElapsedTimer batchClock_;
+    int batchFinished_ = 0;
+    double batchSecondsDone_ = 0;
 
     std::vector<GlobalPreset> builtInPresets_;
     std::vector<GlobalPreset> userPresets_;

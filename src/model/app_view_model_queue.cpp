@@ -1,6 +1,8 @@
 // The queue: frozen jobs, Run Batch, one job at a time top to bottom, progress and
-// elapsed time in the job's row, and the summary in the status line. Jobs are addressed
-// by id, so a late report for a job that left the queue changes nothing.
+// elapsed time in the job's row, the batch's progress and then its summary in the status
+// line, and Stop. Jobs are addressed by id and reports by the render they come from, so a
+// late report for a job that left the queue, or from a render that was stopped, changes
+// nothing (except that a stopped render that had in fact completed counts as done).
 #include "engines/engine_table.h"
 #include "model/app_view_model.h"
 #include "model/batch_texts.h"
@@ -12,10 +14,19 @@ namespace sonteva {
 
 void AppViewModel::drainReports() {
     for (ReportMailbox::Report& r : mailbox_->take()) {
-        if (r.progress)
-            onProgress(r.job, *r.progress);
-        else
-            onFinished(r.job, r.outcome);
+        if (r.run == run_ && run_ != 0) {
+            if (r.progress)
+                onProgress(r.job, *r.progress);
+            else
+                onFinished(r.job, r.outcome);
+        } else if (!r.progress) {
+            const auto a = std::find_if(abandoned_.begin(), abandoned_.end(),
+                                        [&](const Abandoned& x) { return x.run == r.run; });
+            if (a == abandoned_.end()) continue;
+            const double elapsed = static_cast<double>(a->since.nsecsElapsed()) * 1e-9;
+            abandoned_.erase(a);
+            onAbandonedFinished(r.job, r.outcome, elapsed);
+        }
     }
 }
 
@@ -134,7 +145,38 @@ int AppViewModel::pendingJobCount() const {
 void AppViewModel::runBatch() {
     if (isBatchProcessing_) return;
     setBatchProcessing(true);
+    batchClock_.start();
+    batchFinished_ = 0;
+    batchSecondsDone_ = 0;
     processNextJob();
+}
+
+void AppViewModel::stopBatch() {
+    if (!isBatchProcessing_) return;
+    if (ConversionJob* job = jobById(runningJob_);
+        job && std::holds_alternative<JobProcessing>(job->status)) {
+        job->status = JobPending{};
+        abandoned_.push_back({run_, runningSince_});
+        executor_->stop(runningJob_);
+    }
+    endBatch(stoppedSummary());
+}
+
+QString AppViewModel::stoppedSummary() const {
+    int failed = 0;
+    for (const ConversionJob& j : batchJobs_)
+        failed += std::holds_alternative<JobError>(j.status);
+    return sonteva::stoppedSummary(outputGuard_.distinctWritten(batchJobs_), failed,
+                                   pendingJobCount());
+}
+
+void AppViewModel::endBatch(const QString& summary) {
+    run_ = 0;
+    runningJob_ = QUuid();
+    if (timer_) timer_->stop();
+    Q_EMIT batchJobsChanged();
+    setBatchProcessing(false);
+    setGlobalStatus(summary);
 }
 
 void AppViewModel::processNextJob() {
@@ -142,15 +184,12 @@ void AppViewModel::processNextJob() {
         return std::holds_alternative<JobPending>(j.status);
     });
     if (next == batchJobs_.end()) {
-        setBatchProcessing(false);
         int failed = 0;
         for (const ConversionJob& j : batchJobs_)
             failed += std::holds_alternative<JobError>(j.status);
         // Files, not jobs: the same conversion queued twice writes one file.
-        setGlobalStatus(
+        endBatch(
             batchSummary(outputGuard_.distinctWritten(batchJobs_), failed, skippedCount()));
-        if (timer_) timer_->stop();
-        runningJob_ = QUuid();
         return;
     }
     // A job told to keep an existing output ends here, before the guard: it replaces
@@ -169,10 +208,11 @@ void AppViewModel::processNextJob() {
         onFinished(next->id, refused); // and on to the next job
         return;
     }
-    setGlobalStatus(processingText(displayName(next->inputFile.url)));
     next->status = JobProcessing{0.0, 0.0};
-    Q_EMIT batchJobsChanged();
     runningJob_ = next->id;
+    run_ = ++lastRun_;
+    showBatchProgress();
+    Q_EMIT batchJobsChanged();
     runningSince_.start();
     if (!timer_) {
         timer_ = new QTimer(this);
@@ -183,9 +223,11 @@ void AppViewModel::processNextJob() {
 
     // The reports come from the job's thread and are applied here, on the owning thread.
     const QUuid id = next->id;
-    auto progress = [mailbox = mailbox_, id](double p) { mailbox->post({id, p, {}}); };
-    auto finished = [mailbox = mailbox_, id](const JobOutcome& outcome) {
-        mailbox->post({id, std::nullopt, outcome});
+    auto progress = [mailbox = mailbox_, run = run_, id](double p) {
+        mailbox->post({run, id, p, {}});
+    };
+    auto finished = [mailbox = mailbox_, run = run_, id](const JobOutcome& outcome) {
+        mailbox->post({run, id, std::nullopt, outcome});
     };
     executor_->start(*next, progress, finished);
 }
@@ -197,6 +239,41 @@ void AppViewModel::onTimerTick() {
         p->elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
         Q_EMIT batchJobsChanged();
     }
+    showBatchProgress();
+}
+
+namespace {
+
+// What a job weighs in the estimate: the seconds of audio it holds (at least a little, so
+// that a job of an empty or unreadable file still counts).
+double audioSeconds(const ConversionJob& job) {
+    const InputFile& f = job.inputFile;
+    const double seconds = f.sampleRate > 0 ? static_cast<double>(f.totalFrames) / f.sampleRate : 0;
+    return std::max(seconds, 0.1);
+}
+
+// Before this much of the batch has run, an estimate says more about start-up than speed.
+constexpr double kEstimateAfterSeconds = 3.0;
+
+} // namespace
+
+// "Processing take.wav... (3 of 12, about 2 min left)": the position counts the jobs this
+// run has finished; the estimate assumes the rest renders at the speed so far, in seconds
+// of audio per second.
+void AppViewModel::showBatchProgress() {
+    const ConversionJob* job = jobById(runningJob_);
+    const auto* processing = job ? std::get_if<JobProcessing>(&job->status) : nullptr;
+    if (!processing) return;
+    double secondsLeftOfAudio = audioSeconds(*job) * (1.0 - processing->progress);
+    for (const ConversionJob& j : batchJobs_)
+        if (std::holds_alternative<JobPending>(j.status)) secondsLeftOfAudio += audioSeconds(j);
+    const double done = batchSecondsDone_ + audioSeconds(*job) * processing->progress;
+    const double elapsed = static_cast<double>(batchClock_.nsecsElapsed()) * 1e-9;
+    std::optional<double> left;
+    if (elapsed >= kEstimateAfterSeconds && done > 0) left = elapsed * secondsLeftOfAudio / done;
+    const QString text = batchProgressText(displayName(job->inputFile.url), batchFinished_ + 1,
+                                           batchFinished_ + 1 + pendingJobCount(), left);
+    if (text != globalStatus_) setGlobalStatus(text);
 }
 
 void AppViewModel::onProgress(const QUuid& id, double progress) {
@@ -210,8 +287,17 @@ void AppViewModel::onProgress(const QUuid& id, double progress) {
 
 void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
     const double elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
+    if (outcome.stopped) { // stopped from elsewhere (the executor was shut down)
+        if (ConversionJob* job = jobById(id);
+            job && std::holds_alternative<JobProcessing>(job->status))
+            job->status = JobPending{};
+        endBatch(stoppedSummary());
+        return;
+    }
     if (ConversionJob* job = jobById(id);
         job && std::holds_alternative<JobProcessing>(job->status)) {
+        ++batchFinished_;
+        batchSecondsDone_ += audioSeconds(*job);
         if (!outcome.skipped.isEmpty()) {
             job->status = JobSkipped{outcome.skipped};
         } else if (outcome.succeeded) {
@@ -225,6 +311,20 @@ void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
         Q_EMIT jobFinished(id);
     }
     processNextJob();
+}
+
+// A render stopped at the user's request whose report came after the stop. Usually it
+// did stop and the job stays pending; one that completed all the same wrote its file and
+// is done, if the job is still waiting.
+void AppViewModel::onAbandonedFinished(const QUuid& id, const JobOutcome& outcome, double elapsed) {
+    ConversionJob* job = jobById(id);
+    if (!outcome.succeeded || !job || !std::holds_alternative<JobPending>(job->status)) return;
+    job->status = JobDone{elapsed};
+    outputGuard_.written(*job);
+    outcomes_.emplace_back(id, outcome);
+    Q_EMIT batchJobsChanged();
+    Q_EMIT jobFinished(id);
+    if (!isBatchProcessing_) setGlobalStatus(stoppedSummary());
 }
 
 void AppViewModel::removeJob(const QUuid& id) {

@@ -30,6 +30,7 @@ void AppViewModel::addInputFile(const QUrl& given) {
         // error stream.
         loadFailures_.push_back({url, printableText(pathFromBytes(QByteArray(e.what())))});
         Q_EMIT sourceFailedToLoad(url, loadFailures_.back().reason);
+        Q_EMIT loadFailuresChanged();
         return;
     }
     for (const InputFile& f : inputFiles_)
@@ -40,7 +41,9 @@ void AppViewModel::addInputFile(const QUrl& given) {
 }
 
 void AppViewModel::clearLoadFailures() {
+    if (loadFailures_.empty()) return;
     loadFailures_.clear();
+    Q_EMIT loadFailuresChanged();
 }
 
 void AppViewModel::addFilesViaPanel() {

@@ -1,5 +1,6 @@
 #include "model/batch_texts.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sonteva {
@@ -52,6 +53,39 @@ QString batchSummary(int done, int failed, int skipped) {
 
 QString processingText(const QString& fileName) {
     return QStringLiteral("Processing ") + fileName + QStringLiteral("...");
+}
+
+QString batchProgressText(const QString& fileName, int position, int total,
+                          std::optional<double> secondsLeft) {
+    if (total <= 1) return processingText(fileName);
+    QString where = QStringLiteral("%1 of %2").arg(position).arg(total);
+    if (secondsLeft) where += QStringLiteral(", ") + timeLeftText(*secondsLeft);
+    return processingText(fileName) + QStringLiteral(" (") + where + QLatin1Char(')');
+}
+
+QString timeLeftText(double seconds) {
+    if (!(seconds >= 10)) return QStringLiteral("a few seconds left");
+    if (seconds < 55) {
+        const int fives = static_cast<int>(std::lround(seconds / 5.0)) * 5;
+        return QStringLiteral("about %1 s left").arg(fives);
+    }
+    // Whole minutes, and hours beyond the first; capped so that a wild estimate stays text.
+    const long minutes = std::lround(std::min(seconds, 1e7) / 60.0);
+    if (minutes < 60) return QStringLiteral("about %1 min left").arg(std::max(1L, minutes));
+    if (minutes % 60 == 0) return QStringLiteral("about %1 h left").arg(minutes / 60);
+    return QStringLiteral("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
+}
+
+QString stoppedSummary(int done, int failed, int pending) {
+    QString counts = QStringLiteral("%1 done").arg(done);
+    if (failed > 0) counts += QStringLiteral(", %1 failed").arg(failed);
+    return QStringLiteral("Batch stopped \u2014 %1, %2 pending.").arg(counts).arg(pending);
+}
+
+QString loadFailuresText(int count) {
+    return QStringLiteral("%1 %2 could not be loaded")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"));
 }
 
 } // namespace sonteva

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace sonteva {
 
 // "peak -0.10 dBFS, true peak 0.31 dBTP, -9.84 LUFS, 1234 clipped"
@@ -16,5 +18,15 @@ QString deliverableText(const JobOutcome& outcome);
 QString batchSummary(int done, int failed, int skipped = 0);
 // "Processing take.wav..."
 QString processingText(const QString& fileName);
+// The running batch: "Processing take.wav... (3 of 12, about 2 min left)"; the plain
+// processing text for a batch of one job; without the estimate while there is none.
+QString batchProgressText(const QString& fileName, int position, int total,
+                          std::optional<double> secondsLeft);
+// "a few seconds left", "about 40 s left", "about 2 min left", "about 1 h 5 min left"
+QString timeLeftText(double seconds);
+// "Batch stopped — 2 done, 3 pending." ("…, 1 failed, …" when jobs failed)
+QString stoppedSummary(int done, int failed, int pending);
+// "1 file could not be loaded", "3 files could not be loaded"
+QString loadFailuresText(int count);
 
 } // namespace sonteva

@@ -24,6 +24,9 @@ struct JobLevels {
 
 struct JobOutcome {
     bool succeeded = false;
+    // Abandoned at the user's request (see JobExecutor::stop): nothing was written, and
+    // the job is neither done nor failed.
+    bool stopped = false;
     QString error; // the failure's description
     // What the user should know about the job, substitutions first: every way in which what
     // was delivered differs from what the recipe asked.
@@ -52,6 +55,10 @@ public:
     // Starts rendering a copy of the job in the background and returns at once.
     virtual void start(const ConversionJob& job, std::function<void(double)> progress,
                        std::function<void(const JobOutcome&)> finished) = 0;
+    // Asks the render of that job (started, or still waiting to start) to stop; its
+    // `finished` still comes, promptly, with `stopped` set unless the render had already
+    // completed. Unknown jobs are ignored.
+    virtual void stop(const QUuid& jobId) { (void)jobId; }
 };
 
 } // namespace sonteva

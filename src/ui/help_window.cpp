@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace sonteva {
@@ -222,6 +223,11 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     connect(sidebar_, &QListWidget::currentRowChanged, this, &HelpWindow::showSection);
     sidebar_->setCurrentRow(0); // opens on the first section
+
+    // Closed from the keyboard as any other document window.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 HelpWindow::~HelpWindow() = default;

@@ -1,7 +1,7 @@
 #pragma once
 // The built-in manual: one resizable window with the sections in a sidebar and the selected
 // section in a scrolling pane. At most one exists; showing it again brings it to the front,
-// and closing it discards it, so the next show() builds a fresh one.
+// and closing it (also with Esc or Ctrl+W) discards it, so the next show() builds a fresh one.
 #include <QWidget>
 
 class QListWidget;

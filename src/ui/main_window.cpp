@@ -3,6 +3,7 @@
 #include "model/app_view_model.h"
 #include "preview/preview_player.h"
 #include "ui/elided_label.h"
+#include "ui/load_failures.h"
 #include "ui/queue_view.h"
 #include "ui/recipe_panel.h"
 #include "ui/save_preset_dialog.h"
@@ -13,20 +14,27 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace sonteva {
 
 namespace {
 
-// Green while it can start a batch, grey while it cannot.
+// Green while it can start a batch, grey while it cannot, red while it stops one.
 const char* const kRunBatchStyle =
     "QPushButton { background: #2f9e48; color: white; font-weight: bold; border: none;"
     " border-radius: 6px; padding: 6px; }"
     "QPushButton:hover { background: #35b152; }"
     "QPushButton:pressed { background: #28893e; }"
     "QPushButton:disabled { background: #4a4a4e; color: #9a9a9f; }";
+const char* const kStopStyle =
+    "QPushButton { background: #c2413a; color: white; font-weight: bold; border: none;"
+    " border-radius: 6px; padding: 6px; }"
+    "QPushButton:hover { background: #d24c44; }"
+    "QPushButton:pressed { background: #a8372f; }";
 
 } // namespace
 
@@ -55,8 +63,11 @@ MainWindow::MainWindow(AppViewModel& vm, PreviewPlayer& player, AudioDeviceManag
     runBatch_->setObjectName(QStringLiteral("runBatch"));
     runBatch_->setStyleSheet(QString::fromLatin1(kRunBatchStyle));
     runBatch_->setFocusPolicy(Qt::TabFocus);
-    connect(runBatch_, &QPushButton::clicked, &vm_, &AppViewModel::runBatch);
+    connect(runBatch_, &QPushButton::clicked, this, &MainWindow::runOrStop);
     layout->addWidget(runBatch_);
+    // Esc stops a running batch; otherwise it does nothing here.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, &vm_, &AppViewModel::stopBatch);
 
     transport_ = new TransportBar(vm_, player_, devices, content);
     layout->addWidget(transport_);
@@ -67,7 +78,11 @@ MainWindow::MainWindow(AppViewModel& vm, PreviewPlayer& player, AudioDeviceManag
     footnote.setPixelSize(11);
     status_->setFont(footnote);
     style::setTextColour(status_, style::secondaryText());
-    layout->addWidget(status_);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(8);
+    statusRow->addWidget(status_, 1);
+    statusRow->addWidget(new LoadFailuresButton(vm_, content));
+    layout->addLayout(statusRow);
     setCentralWidget(content);
 
     connect(&vm_, &AppViewModel::globalStatusChanged, this,
@@ -104,15 +119,49 @@ void MainWindow::showEvent(QShowEvent* event) {
     Q_EMIT firstShown();
 }
 
+// Closing while a batch runs stops it, once the user agrees; the job in progress is
+// abandoned and leaves nothing behind.
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (vm_.isBatchProcessing()) {
+        if (!quitPrompt_ || !quitPrompt_(this)) {
+            event->ignore();
+            return;
+        }
+        vm_.stopBatch();
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) Q_EMIT closed();
+}
+
+bool MainWindow::askToStopBatch(QWidget* window) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Stop the Batch?"),
+                    QStringLiteral("A batch is running."), QMessageBox::NoButton, window);
+    box.setInformativeText(QStringLiteral("Quitting stops it: the job in progress is abandoned "
+                                          "and the jobs after it stay pending."));
+    QPushButton* quit = box.addButton(QStringLiteral("Stop and Quit"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+    box.exec();
+    return box.clickedButton() == quit;
+}
+
+void MainWindow::runOrStop() {
+    if (vm_.isBatchProcessing())
+        vm_.stopBatch();
+    else
+        vm_.runBatch();
 }
 
 void MainWindow::syncButtons() {
     const bool running = vm_.isBatchProcessing();
     addToQueue_->setEnabled(!vm_.inputFiles().empty() && !running);
-    runBatch_->setEnabled(!vm_.batchJobs().empty() && !running);
+    runBatch_->setEnabled(running || !vm_.batchJobs().empty());
+    const QString text = running ? QStringLiteral("Stop") : QStringLiteral("Run Batch");
+    if (runBatch_->text() == text) return; // restyled only when it turns
+    runBatch_->setText(text);
+    runBatch_->setToolTip(running ? QStringLiteral("Stop the batch (Esc): the job in progress is "
+                                                   "abandoned, the others stay pending")
+                                  : QString());
+    runBatch_->setStyleSheet(QString::fromLatin1(running ? kStopStyle : kRunBatchStyle));
 }
 
 void MainWindow::followSelection() {

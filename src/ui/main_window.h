@@ -5,8 +5,11 @@
 // or queue state of its own. The selection in the queue drives the audition: while the
 // player plays, selecting another job switches to it (gaplessly where it can), otherwise
 // the selected job is prepared ahead so that play starts at once; clearing the selection
-// stops the audition.
+// stops the audition. While a batch runs, Run Batch becomes Stop (Esc does the same), and
+// closing the window asks first.
 #include <QMainWindow>
+
+#include <functional>
 
 class QPushButton;
 
@@ -33,6 +36,12 @@ public:
     SavePresetDialog* savePresetDialog() const { return savePrompt_; }
     TransportBar* transportBar() const { return transport_; }
 
+    // Asked before the window closes while a batch runs; true stops the batch and closes.
+    // The default is a question box; tests put in their own answer.
+    using QuitPrompt = std::function<bool(QWidget* window)>;
+    void setQuitPrompt(QuitPrompt prompt) { quitPrompt_ = std::move(prompt); }
+    static bool askToStopBatch(QWidget* window);
+
 Q_SIGNALS:
     // The window appeared for the first time: the moment for the start-up wiring.
     void firstShown();
@@ -46,6 +55,7 @@ protected:
 private:
     QWidget* makeHeader();
     void syncButtons();
+    void runOrStop();
     void followSelection();
     void syncSavePrompt();
 
@@ -56,6 +66,7 @@ private:
     TransportBar* transport_ = nullptr;
     ElidedLabel* status_ = nullptr;
     SavePresetDialog* savePrompt_ = nullptr;
+    QuitPrompt quitPrompt_ = &MainWindow::askToStopBatch;
     bool shown_ = false;
 };
 

@@ -24,8 +24,10 @@ QString recipeText(const ConversionJob& job) {
 } // namespace
 
 QueueRow::QueueRow(const ConversionJob& job, std::function<void()> onSelect,
-                   std::function<void()> onRemove, QWidget* parent)
-    : QWidget(parent), id_(job.id), recipe_(recipeText(job)), onSelect_(std::move(onSelect)) {
+                   std::function<void()> onRemove, std::function<void(const QString&)> onOpen,
+                   QWidget* parent)
+    : QWidget(parent), id_(job.id), recipe_(recipeText(job)), onSelect_(std::move(onSelect)),
+      onOpen_(std::move(onOpen)) {
     setObjectName(QStringLiteral("queueRow"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 3, 4, 3);
@@ -71,6 +73,7 @@ void QueueRow::setStatus(const JobStatus& status, const JobOutcome* outcome) {
     glyph_->clear();
     detail_->setText(recipe_);
     setToolTip({});
+    output_.clear();
     tone_ = static_cast<Tone>(status.index());
     std::visit(
         [&](const auto& s) {
@@ -123,7 +126,9 @@ void QueueRow::showDone(const JobDone& done, const JobOutcome* outcome) {
         warning_->setToolTip(why.join(QLatin1Char('\n')));
         warning_->show();
     }
-    setToolTip(deliverableText(*outcome));
+    output_ = outcome->outputPath;
+    setToolTip(deliverableText(*outcome) +
+               QStringLiteral("\n\nDouble-click to open the folder it is in."));
 }
 
 void QueueRow::showError(const JobError& error) {
@@ -172,6 +177,11 @@ void QueueRow::setLocked(bool locked) {
 
 void QueueRow::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) onSelect_();
+    event->accept();
+}
+
+void QueueRow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && !output_.isEmpty() && onOpen_) onOpen_(output_);
     event->accept();
 }
 

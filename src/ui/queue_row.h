@@ -18,9 +18,11 @@ class ElidedLabel;
 
 class QueueRow : public QWidget {
 public:
-    // onSelect: the row was clicked; onRemove: its remove button was clicked.
+    // onSelect: the row was clicked; onRemove: its remove button was clicked; onOpen: a
+    // done row was double-clicked, with the path of its output.
     QueueRow(const ConversionJob& job, std::function<void()> onSelect,
-             std::function<void()> onRemove, QWidget* parent = nullptr);
+             std::function<void()> onRemove, std::function<void(const QString&)> onOpen,
+             QWidget* parent = nullptr);
 
     const QUuid& jobId() const { return id_; }
     // outcome: what the finished render reported, if it finished.
@@ -31,6 +33,7 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -44,6 +47,8 @@ private:
     QUuid id_;
     QString recipe_;
     std::function<void()> onSelect_;
+    std::function<void(const QString&)> onOpen_;
+    QString output_; // a done row's deliverable
     bool selected_ = false;
     // The status kinds, in the order of JobStatus.
     enum class Tone { pending, processing, done, failed, skipped };

@@ -3,12 +3,18 @@
 #include "model/app_view_model.h"
 #include "ui/queue_row.h"
 
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QToolTip>
 
 namespace sonteva {
 
 namespace {
+
+constexpr int kRowsMinimumHeight = 28;
 
 // The list's background: a click there, below the rows, clears the selection.
 class RowsArea : public QWidget {
@@ -62,9 +68,11 @@ QueueView::QueueView(AppViewModel& vm, QWidget* parent) : style::Box(parent), vm
     rowLayout_->setContentsMargins(0, 0, 4, 0);
     rowLayout_->setSpacing(1);
     rowLayout_->addStretch();
-    auto* scroller = style::transparentScroller(rows_, this);
-    scroller->setMinimumHeight(56);
-    layout->addWidget(scroller, 1);
+    scroller_ = style::transparentScroller(rows_, this);
+    // On a short screen the list gives up height before anything else: one row stays.
+    scroller_->setMinimumHeight(kRowsMinimumHeight);
+    layout->addWidget(scroller_, 1);
+    openFolder_ = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
 
     connect(&vm_, &AppViewModel::batchJobsChanged, this, &QueueView::sync);
     connect(&vm_, &AppViewModel::isBatchProcessingChanged, this, &QueueView::sync);
@@ -89,6 +97,26 @@ void QueueView::sync() {
     }
     syncHeader();
     syncSelection();
+    keepRunningJobInView();
+}
+
+// Once per job that starts: the user may scroll away while it runs.
+void QueueView::keepRunningJobInView() {
+    const auto& jobs = vm_.batchJobs();
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (!std::holds_alternative<JobProcessing>(jobs[i].status)) continue;
+        if (jobs[i].id == shownRunning_) return;
+        shownRunning_ = jobs[i].id;
+        rows_->layout()->activate(); // a row just added has its place only after this
+        scroller_->ensureWidgetVisible(rowWidgets_[i], 0, 4);
+        return;
+    }
+}
+
+void QueueView::openFolderOf(const QString& output) {
+    const QString folder = QFileInfo(output).absolutePath();
+    if (!openFolder_ || !openFolder_(QUrl::fromLocalFile(folder)))
+        QToolTip::showText(QCursor::pos(), QStringLiteral("Could not open ") + folder, this);
 }
 
 void QueueView::rebuild() {
@@ -104,7 +132,7 @@ void QueueView::rebuild() {
         const QUuid id = job.id;
         auto* row = new QueueRow(
             job, [this, id] { vm_.setSelectedBatchJobId(id); }, [this, id] { vm_.removeJob(id); },
-            rows_);
+            [this](const QString& output) { openFolderOf(output); }, rows_);
         rowLayout_->insertWidget(at++, row);
         rowWidgets_.push_back(row);
     }

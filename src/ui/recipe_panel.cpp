@@ -1,5 +1,7 @@
 #include "ui/recipe_panel.h"
 
+#include "engines/engine_table.h"
+#include "engines/ssrc_runner.h"
 #include "model/app_view_model.h"
 #include "ui/elided_label.h"
 #include "ui/postfix_field.h"
@@ -59,6 +61,58 @@ void selectData(QComboBox* combo, const QVariant& data) {
     combo->setCurrentIndex(combo->findData(data));
 }
 
+// A combo box that lets its owner bring the entries up to date as its menu opens.
+class FreshCombo : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+
+protected:
+    void showPopup() override {
+        if (beforePopup) beforePopup();
+        QComboBox::showPopup();
+    }
+};
+
+// The sentence before the parenthesis: "ssrc_hp was not found (put it on PATH, ...)".
+QString shortReason(const std::string& reason) {
+    const QString text = QString::fromStdString(reason);
+    const qsizetype cut = text.indexOf(QStringLiteral(" ("));
+    return cut > 0 ? text.left(cut) : text;
+}
+
+QString sentence(const std::string& text) {
+    QString s = QString::fromStdString(text);
+    if (!s.isEmpty()) s[0] = s[0].toUpper();
+    return s.endsWith(QLatin1Char('.')) ? s : s + QLatin1Char('.');
+}
+
+// An entry's text and tooltip: its name alone when it can run here, else marked with the
+// short reason; the tooltip tells what runs, or why not, what would enable it and what
+// becomes of jobs that ask for it meanwhile.
+void markEntry(QComboBox* combo, int index, const QString& name, bool available,
+               const std::string& reason, const std::string& whenMissing) {
+    if (available) {
+        combo->setItemText(index, name);
+        combo->setItemData(index, sentence(reason), Qt::ToolTipRole);
+        return;
+    }
+    combo->setItemText(index, name + QStringLiteral(" \u2014 ") + shortReason(reason));
+    QString tip =
+        QStringLiteral("Not available here: ") + QString::fromStdString(reason) + QLatin1Char('.');
+    if (!whenMissing.empty())
+        tip +=
+            QStringLiteral("\nMeanwhile ") + QString::fromStdString(whenMissing) + QLatin1Char('.');
+    combo->setItemData(index, tip, Qt::ToolTipRole);
+}
+
+// The converter that works on whole files is the one that also brings the noise shapers.
+const EngineInfo* shaperSource() {
+    for (const EngineInfo& e : engineTable())
+        if (!e.streams) return &e;
+    return nullptr;
+}
+
 } // namespace
 
 RecipePanel::RecipePanel(AppViewModel& vm, QWidget* parent) : style::Box(parent), vm_(vm) {
@@ -84,10 +138,36 @@ RecipePanel::RecipePanel(AppViewModel& vm, QWidget* parent) : style::Box(parent)
     connect(&vm_, &AppViewModel::outputFolderChanged, this, &RecipePanel::syncOutput);
     connect(&vm_, &AppViewModel::customPostfixChanged, this,
             [this] { postfix_->setModelText(vm_.customPostfix()); });
+    for (QComboBox* combo : {algorithm_, dither_})
+        static_cast<FreshCombo*>(combo)->beforePopup = [this] { markAvailability(); };
     rebuildPresets();
+    markAvailability();
     syncRecipe();
     syncPassThrough();
     syncOutput();
+}
+
+void RecipePanel::markAvailability() {
+    for (int i = 0; i < algorithm_->count(); ++i) {
+        const QString name = algorithm_->itemData(i).toString();
+        const EngineInfo* engine = findEngine(name.toStdString());
+        if (!engine || !engine->availability) continue;
+        const EngineAvailability a = engine->availability();
+        markEntry(algorithm_, i, name, a.available, a.reason, std::string(engine->whenMissing));
+    }
+    const EngineInfo* shapers = shaperSource();
+    const EngineAvailability a =
+        shapers && shapers->availability ? shapers->availability() : EngineAvailability{true, {}};
+    for (int i = 0; i < dither_->count(); ++i) {
+        const QString name = dither_->itemData(i).toString();
+        if (!SSRCRunner::shaperIDs().contains(name.toStdString())) continue;
+        markEntry(dither_, i, name, a.available,
+                  a.available ? "noise shaping by the " + a.reason : a.reason,
+                  "jobs asking for it get TPDF dither instead");
+    }
+    // The closed menus explain their current entry too.
+    for (QComboBox* combo : {algorithm_, dither_})
+        combo->setToolTip(combo->currentData(Qt::ToolTipRole).toString());
 }
 
 // Two settings share a row where both are short, so the box fits the smallest window.
@@ -160,7 +240,7 @@ QComboBox* RecipePanel::makeCombo(const char* name, const Choices& choices,
 }
 
 QComboBox* RecipePanel::makeCombo(const char* name) {
-    auto* combo = new QComboBox(this);
+    auto* combo = new FreshCombo(this);
     combo->setObjectName(QString::fromLatin1(name));
     combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     combo->setFocusPolicy(Qt::TabFocus);
@@ -262,6 +342,8 @@ void RecipePanel::syncRecipe() {
     selectData(algorithm_, vm_.selectedQuality());
     selectData(dither_, vm_.selectedDither());
     selectData(format_, static_cast<int>(vm_.selectedFormat()));
+    for (QComboBox* combo : {algorithm_, dither_})
+        combo->setToolTip(combo->currentData(Qt::ToolTipRole).toString());
 }
 
 void RecipePanel::syncPassThrough() {

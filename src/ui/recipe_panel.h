@@ -2,6 +2,9 @@
 // The Conversion Settings box: the recipe that Add to Queue freezes into each job. Every
 // control writes straight to the view model and shows what the model holds afterwards
 // (the postfix and the preset label follow the recipe there); the panel keeps no copy.
+// Engines and dithers that cannot run on this machine say so in their menus, where they
+// are chosen ("SSRC Shibata — ssrc_hp was not found"), with what would enable them in the
+// tooltip; the marks are renewed each time a menu opens.
 #include "ui/window_style.h"
 
 #include <QComboBox>
@@ -38,6 +41,7 @@ private:
     void syncRecipe();
     void syncPassThrough();
     void syncOutput();
+    void markAvailability();
 
     AppViewModel& vm_;
     QComboBox* preset_ = nullptr;

@@ -10,7 +10,8 @@ namespace sonteva {
 
 namespace {
 
-constexpr int kDropAreaHeight = 64;
+// On a short screen the list gives up height before anything else: a row stays in view.
+constexpr int kDropAreaHeight = 44;
 
 // Only a drag that carries at least one local file is worth highlighting for.
 bool carriesFiles(const QMimeData* mime) {

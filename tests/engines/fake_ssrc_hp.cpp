@@ -151,26 +151,25 @@ void writeOutput(const Options& o, const Channels& y, const Faults& f) {
             << riff << b << data;
 }
 
-// Sleeps for at most five minutes, so that one nobody stops still goes away.
-// The converter goes on only once the grandchild is where it belongs (out of the group,
-// for "escape"), so that a quick exit cannot take it along by accident.
+// Sleeps for at most five minutes, so that one nobody stops still goes away. One that
+// escapes has left the group before this returns: a kill of the group cannot catch it
+// on its way out.
 void startGrandchild(const char* kind, const char* log) {
-    int ready[2];
-    if (::pipe(ready) != 0) return;
+    int settled[2];
+    if (::pipe(settled) != 0) return;
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (std::strcmp(kind, "escape") == 0) ::setsid();
-        ::close(ready[0]);
-        ::close(ready[1]);
+        ::close(settled[1]);
         ::alarm(300);
         for (;;)
             ::pause();
     }
-    ::close(ready[1]);
-    char byte;
-    while (::read(ready[0], &byte, 1) < 0 && errno == EINTR) {
+    ::close(settled[1]);
+    char none;
+    while (pid > 0 && ::read(settled[0], &none, 1) < 0 && errno == EINTR) {
     }
-    ::close(ready[0]);
+    ::close(settled[0]);
     if (log && pid > 0)
         std::ofstream(log, std::ios::app) << "grandchild " << pid << " of " << ::getpid() << "\n";
 }

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stop_token>
+#include <thread>
 
 using namespace sonteva;
 namespace fs = std::filesystem;
@@ -154,4 +156,28 @@ namespace {
 TEST(ChildProcessDeathTest, TheChildStartsWithPlainSignalsInAGroupOfItsOwn) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(checkWhatTheChildSees(), ::testing::ExitedWithCode(7), "");
+}
+
+// A stop request ends the wait at once, whether it came before the child started or while
+// it runs, and the child's whole group goes as at a time-out.
+TEST_F(ChildProcess, AStopRequestEndsTheWaitAndTheGroup) {
+    ::setenv("FAKE_SSRC_MODE", "hang", 1);
+    ::setenv("FAKE_SSRC_GRANDCHILD", "group", 1);
+    for (const bool early : {true, false}) {
+        SCOPED_TRACE(early ? "requested before" : "requested while it runs");
+        fs::remove(log);
+        std::stop_source stop;
+        if (early) stop.request_stop();
+        std::thread requester([&] {
+            while (!early && familyIn(log).grandchild == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            stop.request_stop();
+        });
+        const ChildOutcome outcome = runChild(SONTEVA_FAKE_SSRC, {}, 600, stop.get_token());
+        requester.join();
+        EXPECT_EQ(outcome.end, End::stopped);
+        const Family f = familyIn(log);
+        for (const pid_t pid : {f.child, f.grandchild})
+            EXPECT_TRUE(pid == 0 || ended(pid)) << pid;
+    }
 }

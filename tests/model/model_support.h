@@ -23,7 +23,9 @@ public:
                std::function<void(const JobOutcome&)> finished) override {
         started.push_back({job, std::move(progress), std::move(finished)});
     }
+    void stop(const QUuid& jobId) override { stopped.push_back(jobId); }
     std::vector<Started> started;
+    std::vector<QUuid> stopped;
 };
 
 struct ModelFixture {

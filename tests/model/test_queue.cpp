@@ -61,7 +61,7 @@ TEST(Queue, FrozenJobsRunTopToBottomAndAFailureDoesNotStopTheRest) {
     vm.runBatch();
     vm.runBatch(); // already running: nothing happens
     ASSERT_EQ(f.executor->started.size(), 1u);
-    EXPECT_EQ(vm.globalStatus(), "Processing take0.wav...");
+    EXPECT_EQ(vm.globalStatus(), "Processing take0.wav... (1 of 3)");
     EXPECT_TRUE(is<JobProcessing>(vm.batchJobs()[0]));
     f.executor->started[0].progress(0.5);
     f.settle();

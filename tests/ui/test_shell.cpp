@@ -51,7 +51,10 @@ TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
 
     action("runBatch")->trigger();
     ASSERT_TRUE(vm().isBatchProcessing());
-    EXPECT_EQ(state(), (B{1, 1, 0, 0, 0, 1, 0, 0, 0}));
+    // Run Batch has become Stop, in the menu and on the button.
+    EXPECT_EQ(state(), (B{1, 1, 0, 0, 1, 1, 0, 1, 0}));
+    EXPECT_EQ(action("runBatch")->text(), "Stop Batch");
+    EXPECT_EQ(child("runBatch")->text(), "Stop");
     // Neither list can lose a row during the run.
     for (QAbstractButton* remove : children("removeSource") + children("removeJob"))
         EXPECT_FALSE(remove->isEnabled());
@@ -163,8 +166,7 @@ TEST_F(Shell, OutputDeviceListAndSystemDefault) {
 }
 
 TEST_F(Shell, AStartLaterHandsItsFilesOverAndRaisesTheWindow) {
-    const QString name =
-        QStringLiteral("sonteva-test-") + QUuid::createUuid().toString(QUuid::Id128);
+    const QString name = QString::fromStdString(dir.file("gui-test"));
     SingleInstance running(name);
     EXPECT_FALSE(running.handOff({})) << "nobody is listening yet";
     ASSERT_TRUE(running.listen());
@@ -181,19 +183,83 @@ TEST_F(Shell, AStartLaterHandsItsFilesOverAndRaisesTheWindow) {
     EXPECT_FALSE(window().isMinimized());
 }
 
-TEST(ShellRules, WindowClampAndVersion) {
-    // A 1280 x 640 screen: the minimum becomes 750 x 640 and a taller window shrinks,
-    // moved up only as far as it must.
-    const ClampResult tall =
-        clampWindow(QRect(0, 0, 1280, 640), QRect(100, 40, 900, 900), QSize(0, 0), {750, 700});
-    EXPECT_EQ(tall.minimumContent, QSize(750, 640));
-    EXPECT_EQ(tall.frame, QRect(100, 0, 900, 640));
-    // A small window grows to the minimum plus its decoration and keeps its top edge.
-    const ClampResult small =
-        clampWindow(QRect(0, 0, 1920, 1080), QRect(50, 60, 400, 300), QSize(0, 30), {750, 700});
-    EXPECT_EQ(small.frame, QRect(50, 60, 750, 730));
-    EXPECT_FALSE(clampWindow(QRect(0, 0, 1920, 1080), QRect(0, 0, 900, 880), {}, {750, 700}).frame);
+TEST(ShellRules, WindowClampCountsTheFrameAndTheMenuBar) {
+    // A window manager's frame (1 px borders, a 20 px title bar, a 5 px bottom edge) and
+    // a 19 px menu bar come on top of the content.
+    const QMargins wm(1, 20, 1, 5);
+    struct Case {
+        const char* what;
+        QRect available, frame;
+        QMargins margins;
+        int menu;
+        QSize minimumContent;
+        std::optional<QRect> fitted;
+    };
+    const std::vector<Case> cases = {
+        // 1280 x 640: the content keeps 640 - 25 - 19; the frame shrinks to the screen.
+        {"laptop",
+         {0, 0, 1280, 640},
+         {190, 0, 902, 684},
+         wm,
+         19,
+         {750, 596},
+         QRect(190, 0, 902, 640)},
+        // 1366 x 768 with a 40 px panel below: 728 high at most, the top edge kept.
+        {"panel",
+         {0, 0, 1366, 728},
+         {233, 20, 902, 753},
+         wm,
+         19,
+         {750, 684},
+         QRect(233, 0, 902, 728)},
+        // A panel on top: nothing may go above it.
+        {"top panel",
+         {0, 32, 1366, 736},
+         {100, 0, 902, 700},
+         wm,
+         19,
+         {750, 692},
+         QRect(100, 32, 902, 736)},
+        // Fits already, but its title bar is above the screen (the frame arrived late).
+        {"off the top",
+         {0, 0, 1920, 1080},
+         {50, -20, 902, 900},
+         wm,
+         19,
+         {750, 700},
+         QRect(50, 0, 902, 900)},
+        // Too small: grows to the minimum plus everything around it, top edge kept.
+        {"small",
+         {0, 0, 1920, 1080},
+         {50, 60, 400, 300},
+         wm,
+         19,
+         {750, 700},
+         QRect(50, 60, 752, 744)},
+        {"fits", {0, 0, 1920, 1080}, {0, 0, 902, 900}, wm, 19, {750, 700}, std::nullopt},
+        // No window manager: the menu bar alone.
+        {"bare",
+         {0, 0, 1280, 640},
+         {100, 40, 900, 900},
+         {},
+         19,
+         {750, 621},
+         QRect(100, 0, 900, 640)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ClampResult r = clampWindow(c.available, c.frame, c.margins, c.menu, {750, 700});
+        EXPECT_EQ(r.minimumContent, c.minimumContent);
+        EXPECT_EQ(r.frame, c.fitted);
+        const QRect final = r.frame.value_or(c.frame);
+        EXPECT_TRUE(c.available.contains(final));
+        // What the content gets inside the final frame is at least its minimum.
+        EXPECT_GE(final.height() - c.margins.top() - c.margins.bottom() - c.menu,
+                  r.minimumContent.height());
+    }
+}
 
+TEST(ShellRules, Version) {
     EXPECT_EQ(AppInfo::version("2.0", "57"), "2.0 (57)");
     EXPECT_EQ(AppInfo::version("2.0", "2.0"), "2.0");
     EXPECT_EQ(AppInfo::version("", ""), "1.3.2");
