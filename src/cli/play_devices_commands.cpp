@@ -44,7 +44,10 @@ QString ratesText(const std::vector<RateRange>& ranges) {
 // The terminal delivers single key presses while the audition runs, and is put back after.
 class RawTerminal {
 public:
-    RawTerminal() : active_(::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    RawTerminal() {
+        // Read in the body: a member initialiser would run before `saved_` is zeroed by its
+        // own, and both the raw mode and the restore would then start from nothing.
+        active_ = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved_) == 0;
         if (!active_) return;
         termios raw = saved_;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -63,7 +66,7 @@ public:
     }
 
 private:
-    bool active_;
+    bool active_ = false;
     termios saved_{};
     CleanupEntry restore_;
 };
@@ -121,12 +124,12 @@ class SignalCatcher {
 public:
     // SIGINT, SIGTERM and SIGHUP are waited for by the interrupt watcher (blocked in every
     // thread); it hands them on while the audition runs. SIGQUIT arrives as a signal.
-    SignalCatcher()
-        : interception_([](int signo) {
-              onSignal(signo);
-              return signalPipe[1] >= 0;
-          }) {
+    SignalCatcher() {
         if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        interception().emplace([](int signo) {
+            onSignal(signo);
+            return true;
+        });
         struct sigaction action {};
         action.sa_handler = &onSignal;
         sigemptyset(&action.sa_mask);
@@ -134,8 +137,13 @@ public:
             ::sigaction(signo, &action, &saved_[index(signo)]);
         installed_ = true;
     }
+    // Once a signal has ended the audition, later ones (a second Ctrl-C while the device
+    // and the terminal are put back) change nothing: they are taken until the process ends.
+    void keepTaking() { keep_ = true; }
+    bool keeping() const { return keep_; }
     ~SignalCatcher() {
-        if (!installed_) return;
+        if (!installed_ || keep_) return;
+        interception().reset(); // first: nothing is handed to the pipe any more
         for (int signo : kSignals)
             ::sigaction(signo, &saved_[index(signo)], nullptr);
         ::close(signalPipe[0]);
@@ -150,9 +158,14 @@ private:
         return size_t(std::find(std::begin(kSignals), std::end(kSignals), signo) -
                       std::begin(kSignals));
     }
-    InterruptCleanup::Interception interception_;
+    // Static storage: one that is kept lasts until the process ends.
+    static std::optional<InterruptCleanup::Interception>& interception() {
+        static std::optional<InterruptCleanup::Interception> one;
+        return one;
+    }
     struct sigaction saved_[std::size(kSignals)]{};
     bool installed_ = false;
+    bool keep_ = false;
 };
 
 // Ctrl-C and Ctrl-\ end the audition with the status the shell expects of Ctrl-C.
@@ -184,6 +197,19 @@ PlayOptions parsePlayOptions(const QStringList& args) {
 }
 
 constexpr double kSeekStepSeconds = 5.0;
+
+// Why the device does not run at `rate` although --match-rate asked for it; none when it
+// already does.
+std::optional<QString> unmatchedRate(const AudioDeviceManager* devices, int rate) {
+    if (!devices) return QStringLiteral("the virtual output has no device rate to switch");
+    const auto running = devices->deviceRate();
+    if (!running)
+        return QStringLiteral("the output device's rate cannot be read; nothing was switched");
+    if (std::abs(*running - rate) <= 1) return std::nullopt;
+    return QStringLiteral("the output device runs at %1Hz and cannot be switched to %2Hz from "
+                          "here; the sound server resamples the preview on its way out")
+        .arg(SampleRateIndicator::label(*running), SampleRateIndicator::label(rate));
+}
 
 } // namespace
 
@@ -267,7 +293,9 @@ int runPlay(const QStringList& args) {
         signalNotifier.emplace(signals.readFd(), QSocketNotifier::Read);
         QObject::connect(&*signalNotifier, &QSocketNotifier::activated, [&] {
             unsigned char signo = 0;
-            if (::read(signals.readFd(), &signo, 1) != 1) return;
+            // The first signal decides; the audition is already ending at a later one.
+            if (::read(signals.readFd(), &signo, 1) != 1 || signals.keeping()) return;
+            signals.keepTaking();
             player->stopTransport(true);
             exitStatus = exitStatusFor(signo);
             QCoreApplication::quit();
@@ -303,8 +331,13 @@ int runPlay(const QStringList& args) {
             vm->togglePlayPause();
     };
     // --match-rate asks the server to run the device at the preview's rate first; the
-    // preview starts once the device has settled.
-    if (options.matchRate && devices && devices->matchRate(job.targetFs))
+    // preview starts once the device has settled. A device left at another rate is said.
+    const bool switching = options.matchRate && devices && devices->matchRate(job.targetFs);
+    if (options.matchRate && !switching) {
+        if (const auto why = unmatchedRate(devices, job.targetFs))
+            printLine(stderr, QStringLiteral("sonteva: --match-rate: ") + *why);
+    }
+    if (switching)
         QTimer::singleShot(static_cast<int>(AudioDeviceManager::kSettleSeconds * 1000), begin);
     else
         begin();

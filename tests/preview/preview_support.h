@@ -6,6 +6,7 @@
 #include "preview/preview_player.h"
 #include "preview/virtual_output.h"
 #include "support/test_files.h"
+#include "support/wait_for.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -90,17 +91,6 @@ inline ::testing::AssertionResult samePlayed(const std::vector<std::vector<float
         }
     }
     return ::testing::AssertionSuccess();
-}
-
-// Processes the owning thread's events until `done` holds; false after `ms` milliseconds.
-inline bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 // A player on a virtual output whose clock the test drives by hand.
