@@ -240,6 +240,29 @@ TEST(PlayCommandWithoutServer, FailsWithinFiveSecondsWithTheReason) {
     }
 }
 
+// The server goes away mid-audition: the command ends with the reason, never "playing" on.
+TEST(PlayCommandWithoutServer, AServerThatGoesAwayEndsTheAuditionWithTheReason) {
+    PulseServer server;
+    if (!server.start()) {
+        server.stop();
+        GTEST_SKIP() << server.skipReason;
+    }
+    TempDir dir;
+    TerminalSession play(SONTEVA_CLI, playArgs(sourceFile(dir, 10.0)));
+    ASSERT_TRUE(play.started());
+    const bool playing =
+        play.readUntil([](const std::string& out) { return playingPast(out, 0.3); }, 8000);
+    server.stop();
+    ASSERT_TRUE(playing) << play.output();
+    EXPECT_EQ(play.wait(5000), 1) << play.output();
+    EXPECT_NE(play.output().find("sonteva: Preview stopped: the connection to the sound server "
+                                 "was lost"),
+              std::string::npos)
+        << play.output();
+    EXPECT_TRUE(sameSettings(play.initial, play.settings()));
+    EXPECT_TRUE(promptOnAFreshLine(play.output())) << play.output();
+}
+
 TEST(PlayCommandWithoutServer, TheVirtualOutputPlaysWithoutOne) {
     TempDir dir;
     const std::string file = sourceFile(dir, 1.5);
