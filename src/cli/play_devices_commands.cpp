@@ -221,7 +221,12 @@ int runPlay(const QStringList& args) {
     auto vm = makeViewModel();
     applyRecipe(*vm, recipe);
     vm->addInputFile(QUrl::fromLocalFile(QFileInfo(rest.first()).absoluteFilePath()));
-    if (vm->inputFiles().empty()) return 1;
+    if (vm->inputFiles().empty()) {
+        for (const auto& failure : vm->loadFailures())
+            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
+                                  .arg(failure.url.toLocalFile(), failure.reason));
+        return 1;
+    }
     const InputFile& source = vm->inputFiles().front();
     const double length =
         source.sampleRate > 0 ? double(source.totalFrames) / source.sampleRate : 0.0;

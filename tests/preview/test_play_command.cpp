@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iostream>
 #include <regex>
 #include <type_traits>
@@ -304,6 +305,17 @@ TEST(PlayCommandWithoutServer, AStartPastTheEndIsAnError) {
         ASSERT_EQ(play.wait(5000), c.status) << play.output();
         EXPECT_NE(play.output().find(c.says), std::string::npos) << play.output();
         EXPECT_EQ(play.output().find("playing"), std::string::npos) << play.output();
+    }
+}
+
+TEST(PlayCommandWithoutServer, AFileThatCannotBeLoadedIsSaid) {
+    TempDir dir;
+    std::ofstream(dir.file("cut.wav")) << "RIFF";
+    for (const std::string& file : {dir.file("missing.wav"), dir.file("cut.wav")}) {
+        TerminalSession play(SONTEVA_CLI, playArgs(file), {{"SONTEVA_OUTPUT", "virtual"}});
+        ASSERT_EQ(play.wait(5000), 1) << play.output();
+        EXPECT_NE(play.output().find("sonteva: Failed to load " + file + ": "), std::string::npos)
+            << play.output();
     }
 }
 
