@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -226,26 +227,33 @@ FirstBuffer playToFirstBuffer(Rig& rig, const ConversionJob& j, benchmark::State
     return times;
 }
 
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Medians: a shared machine stalls now and then, and one stall would move a mean.
 void report(benchmark::State& state, const std::string& output, const std::string& name,
-            double scheduledTotal, double playedTotal) {
-    const double n = double(state.iterations());
-    state.counters["first_buffer_ms"] = scheduledTotal / n;
-    state.counters["first_played_ms"] = playedTotal / n;
-    figures[output][name + ", first buffer (ms)"] = scheduledTotal / n;
-    figures[output][name + ", first buffer played (ms)"] = playedTotal / n;
+            const std::vector<double>& scheduled, const std::vector<double>& played) {
+    state.counters["first_buffer_ms"] = median(scheduled);
+    state.counters["first_played_ms"] = median(played);
+    figures[output][name + ", first buffer (ms)"] = median(scheduled);
+    figures[output][name + ", first buffer played (ms)"] = median(played);
 }
 
 void playToFirstBufferCold(benchmark::State& state, std::string output, bool onServer) {
     if (!serverReady(state, output)) return;
     const std::string path = sourceFile(96000, 60);
-    double scheduled = 0, played = 0;
+    std::vector<double> scheduled, played;
     for (auto _ : state) {
         Rig rig = makeRig(onServer);
         const FirstBuffer t =
             playToFirstBuffer(rig, job(path, 96000, 44100, kCostliestPair), state);
         state.SetIterationTime(t.scheduledMs / 1000.0);
-        scheduled += t.scheduledMs;
-        played += t.playedMs;
+        scheduled.push_back(t.scheduledMs);
+        played.push_back(t.playedMs);
     }
     report(state, output, "play, cold", scheduled, played);
 }
@@ -255,7 +263,7 @@ void playToFirstBufferPrewarmed(benchmark::State& state, std::string output, boo
     const std::string path = sourceFile(96000, 60);
     Rig rig = makeRig(onServer);
     playToFirstBuffer(rig, job(path, 96000, 44100, kCostliestPair), state); // opens the output
-    double scheduled = 0, played = 0;
+    std::vector<double> scheduled, played;
     for (auto _ : state) {
         const ConversionJob j = job(path, 96000, 44100, kCostliestPair);
         bool built = false;
@@ -266,8 +274,8 @@ void playToFirstBufferPrewarmed(benchmark::State& state, std::string output, boo
         QObject::disconnect(c);
         const FirstBuffer t = playToFirstBuffer(rig, j, state);
         state.SetIterationTime(t.scheduledMs / 1000.0);
-        scheduled += t.scheduledMs;
-        played += t.playedMs;
+        scheduled.push_back(t.scheduledMs);
+        played.push_back(t.playedMs);
     }
     report(state, output, "play, prewarmed", scheduled, played);
 }
@@ -301,12 +309,12 @@ void registerFor(const std::string& output, bool onServer) {
                                  playToFirstBufferCold, output, onServer)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(5);
+        ->Iterations(9);
     benchmark::RegisterBenchmark(("PlayToFirstBuffer_Prewarmed/" + output).c_str(),
                                  playToFirstBufferPrewarmed, output, onServer)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
-        ->Iterations(5);
+        ->Iterations(9);
     benchmark::RegisterBenchmark(("RenderLoopCpu_Sonteva48kStereo/" + output).c_str(),
                                  renderLoopCpu, output, onServer)
         ->UseManualTime()
