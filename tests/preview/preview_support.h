@@ -116,6 +116,8 @@ protected:
     // delivers the completions' updates.
     void playChunks(int chunks) {
         for (int i = 0; i < chunks; ++i) {
+            // The output is started just after the buffer that fills the queue.
+            ASSERT_TRUE(waitFor([&] { return output->isPlayerPlaying(); })) << "never started";
             ASSERT_EQ(output->advance(kChunk), kChunk);
             output->drainCompletions();
             waitFull();
