@@ -209,5 +209,16 @@ TEST_F(WindowOnPipeWire, TheRateIndicatorSaysWhatTheServerRuns) {
     EXPECT_FALSE(devices->followOutputRate());
 }
 
+// The server ends mid-audition: the window stops playing and says why.
+TEST_F(WindowOnPipeWire, AServerThatGoesAwayIsSaid) {
+    queueJob("long.wav", 48000);
+    ASSERT_TRUE(playOn(PipeWireServer::kSink, 48000));
+    server->stop();
+    EXPECT_TRUE(waitFor([&] { return !player().isPlaying(); }, 5000));
+    EXPECT_TRUE(vm().globalStatus().startsWith(
+        "Preview stopped: the connection to the sound server was lost"))
+        << vm().globalStatus().toStdString();
+}
+
 } // namespace
 } // namespace sonteva::test
