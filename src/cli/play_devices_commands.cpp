@@ -44,7 +44,10 @@ QString ratesText(const std::vector<RateRange>& ranges) {
 // The terminal delivers single key presses while the audition runs, and is put back after.
 class RawTerminal {
 public:
-    RawTerminal() : active_(::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    RawTerminal() {
+        // Read in the body: a member initialiser would run before `saved_` is zeroed by its
+        // own, and both the raw mode and the restore would then start from nothing.
+        active_ = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved_) == 0;
         if (!active_) return;
         termios raw = saved_;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -63,7 +66,7 @@ public:
     }
 
 private:
-    bool active_;
+    bool active_ = false;
     termios saved_{};
     CleanupEntry restore_;
 };
@@ -123,12 +126,12 @@ class SignalCatcher {
 public:
     // SIGINT, SIGTERM and SIGHUP are waited for by the interrupt watcher (blocked in every
     // thread); it hands them on while the audition runs. SIGQUIT arrives as a signal.
-    SignalCatcher()
-        : interception_([](int signo) {
-              onSignal(signo);
-              return signalPipe[1] >= 0;
-          }) {
+    SignalCatcher() {
         if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        interception().emplace([](int signo) {
+            onSignal(signo);
+            return true;
+        });
         struct sigaction action {};
         action.sa_handler = &onSignal;
         sigemptyset(&action.sa_mask);
@@ -136,8 +139,13 @@ public:
             ::sigaction(signo, &action, &saved_[index(signo)]);
         installed_ = true;
     }
+    // Once a signal has ended the audition, later ones (a second Ctrl-C while the device
+    // and the terminal are put back) change nothing: they are taken until the process ends.
+    void keepTaking() { keep_ = true; }
+    bool keeping() const { return keep_; }
     ~SignalCatcher() {
-        if (!installed_) return;
+        if (!installed_ || keep_) return;
+        interception().reset(); // first: nothing is handed to the pipe any more
         for (int signo : kSignals)
             ::sigaction(signo, &saved_[index(signo)], nullptr);
         ::close(signalPipe[0]);
@@ -152,9 +160,14 @@ private:
         return size_t(std::find(std::begin(kSignals), std::end(kSignals), signo) -
                       std::begin(kSignals));
     }
-    InterruptCleanup::Interception interception_;
+    // Static storage: one that is kept lasts until the process ends.
+    static std::optional<InterruptCleanup::Interception>& interception() {
+        static std::optional<InterruptCleanup::Interception> one;
+        return one;
+    }
     struct sigaction saved_[std::size(kSignals)]{};
     bool installed_ = false;
+    bool keep_ = false;
 };
 
 // Ctrl-C and Ctrl-\ end the audition with the status the shell expects of Ctrl-C.
@@ -192,70 +205,149 @@ PlayOptions parsePlayOptions(const QStringList& args) {
 
 constexpr double kSeekStepSeconds = 5.0;
 
+// Why the device does not run at `rate` although --match-rate asked for it; none when it
+// already does.
+std::optional<QString> unmatchedRate(const AudioDeviceManager* devices, int rate) {
+    if (!devices) return QStringLiteral("the virtual output has no device rate to switch");
+    const auto running = devices->deviceRate();
+    if (!running)
+        return QStringLiteral("the output device's rate cannot be read; nothing was switched");
+    if (std::abs(*running - rate) <= 1) return std::nullopt;
+    return QStringLiteral("the output device runs at %1Hz and cannot be switched to %2Hz from "
+                          "here; the sound server resamples the preview on its way out")
+        .arg(SampleRateIndicator::label(*running), SampleRateIndicator::label(rate));
+}
+
+// The audition's output: the virtual one (SONTEVA_OUTPUT=virtual: a clock of its own, no
+// sound server), or the sound server's with the shared device manager. None, said, when
+// the server offers no device.
+struct AuditionOutput {
+    std::shared_ptr<PreviewPlayer> player;
+    AudioDeviceManager* devices = nullptr;
+};
+
+std::optional<AuditionOutput> openOutput(AppViewModel& vm) {
+    AuditionOutput out;
+    if (qEnvironmentVariable("SONTEVA_OUTPUT") == QLatin1String("virtual")) {
+        out.player = std::make_shared<PreviewPlayer>(
+            std::make_shared<VirtualOutput>(VirtualOutput::Clock::realTime));
+        vm.attachPreview(out.player, nullptr);
+        return out;
+    }
+    out.devices = &AudioDeviceManager::shared();
+    if (out.devices->queryOutputDevices().empty()) {
+        printLine(stderr,
+                  QStringLiteral("sonteva: no output devices (is a sound server running?)"));
+        return std::nullopt;
+    }
+    out.player = std::make_shared<PreviewPlayer>(std::make_shared<PulseOutput>());
+    out.devices->attach(out.player);
+    // The manager lives as long as the application; the view model only borrows it.
+    vm.attachPreview(out.player, std::shared_ptr<OutputRateControl>(out.devices, [](auto*) {}));
+    return out;
+}
+
+// One status line on standard error, rewritten as the audition moves.
+void showStatus(PreviewPlayer& player, const ConversionJob& job) {
+    const QString title =
+        QStringLiteral("%1 \u2192 %2, %3, %4")
+            .arg(displayName(job.inputFile.url), rateLabel(job.targetFs), job.quality, job.dither);
+    auto status = [&player, title] {
+        const QString state =
+            player.isPlaying() ? QStringLiteral("playing") : QStringLiteral("paused ");
+        std::fprintf(
+            stderr, "\r\033[K%s %s / %s  %s   [space pauses, \u2190 \u2192 seek, q quits]",
+            state.toLocal8Bit().constData(), clock(player.currentTime()).toLocal8Bit().constData(),
+            clock(player.duration()).toLocal8Bit().constData(), title.toLocal8Bit().constData());
+        std::fflush(stderr);
+    };
+    QObject::connect(&player, &PreviewPlayer::currentTimeChanged, status);
+    QObject::connect(&player, &PreviewPlayer::isPlayingChanged, status);
+}
+
+// Single key presses from the terminal: space pauses and resumes, the arrows seek, q quits.
+class Keyboard {
+public:
+    Keyboard(AppViewModel& vm, PreviewPlayer& player)
+        : vm_(vm), player_(player), keys_(STDIN_FILENO, QSocketNotifier::Read) {
+        QObject::connect(&keys_, &QSocketNotifier::activated, [this] { onKey(); });
+    }
+
+private:
+    void onKey() {
+        char key = 0;
+        if (::read(STDIN_FILENO, &key, 1) != 1) {
+            keys_.setEnabled(false); // no keyboard (end of input): play to the end
+            return;
+        }
+        pending_.append(key);
+        if (pending_ == "\033" || pending_ == "\033[") return;
+        const QByteArray sequence = std::exchange(pending_, {});
+        if (sequence == "\033[C" || sequence == "\033[D") {
+            const double step = sequence.endsWith('C') ? kSeekStepSeconds : -kSeekStepSeconds;
+            player_.seek(std::min(player_.currentTime() + step, player_.duration()));
+        } else if (sequence == "q" || sequence == "Q") {
+            player_.stopTransport(true);
+            QCoreApplication::quit();
+        } else if (sequence == " ") {
+            vm_.togglePlayPause();
+        }
+    }
+
+    AppViewModel& vm_;
+    PreviewPlayer& player_;
+    RawTerminal terminal_; // before the notifier: raw while keys are read
+    QSocketNotifier keys_;
+    QByteArray pending_; // an arrow key arrives as ESC [ C / ESC [ D
+};
+
+// The job to audition, queued and selected; none (said) when the file cannot be loaded or
+// the start lies past its end (`status` then holds the exit status).
+std::optional<ConversionJob> queueJob(AppViewModel& vm, const QString& file,
+                                      std::optional<double> start, int& status) {
+    vm.addInputFile(QUrl::fromLocalFile(absoluteLocalPath(file)));
+    if (vm.inputFiles().empty()) {
+        for (const auto& failure : vm.loadFailures())
+            printLine(stderr, QStringLiteral("sonteva: Failed to load %1: %2")
+                                  .arg(displayPath(failure.url), failure.reason));
+        status = 1;
+        return std::nullopt;
+    }
+    const InputFile& source = vm.inputFiles().front();
+    const double length =
+        source.sampleRate > 0 ? double(source.totalFrames) / source.sampleRate : 0.0;
+    if (start && *start >= length) {
+        printLine(stderr, QStringLiteral("sonteva: --start %1 s is past the end of %2 (%3 s)")
+                              .arg(*start)
+                              .arg(displayName(source.url))
+                              .arg(length, 0, 'f', 3));
+        status = 2;
+        return std::nullopt;
+    }
+    vm.addAllToQueue();
+    const ConversionJob job = vm.batchJobs().front();
+    vm.setSelectedBatchJobId(job.id);
+    return job;
+}
+
 } // namespace
 
 int runPlay(const QStringList& args) {
     const PlayOptions options = parsePlayOptions(args);
     auto vm = makeViewModel();
     applyRecipe(*vm, options.recipe);
-    QObject::connect(
-        vm.get(), &AppViewModel::sourceFailedToLoad, [](const QUrl& url, const QString& reason) {
-            printLine(
-                stderr,
-                QStringLiteral("sonteva: Failed to load %1: %2").arg(displayPath(url), reason));
-        });
-    vm->addInputFile(QUrl::fromLocalFile(absoluteLocalPath(options.files.first())));
-    if (vm->inputFiles().empty()) return 1;
-    const InputFile& source = vm->inputFiles().front();
-    const double length =
-        source.sampleRate > 0 ? double(source.totalFrames) / source.sampleRate : 0.0;
-    if (options.start && *options.start >= length) {
-        printLine(stderr, QStringLiteral("sonteva: --start %1 s is past the end of %2 (%3 s)")
-                              .arg(*options.start)
-                              .arg(displayName(source.url))
-                              .arg(length, 0, 'f', 3));
-        return 2;
-    }
-    vm->addAllToQueue();
-    const ConversionJob job = vm->batchJobs().front();
-    vm->setSelectedBatchJobId(job.id);
-
-    // SONTEVA_OUTPUT=virtual plays on a clock of its own, with no sound server.
-    const bool virtualOutput = qEnvironmentVariable("SONTEVA_OUTPUT") == QLatin1String("virtual");
-    std::shared_ptr<AudioOutput> output;
-    AudioDeviceManager* devices = nullptr;
-    if (virtualOutput) {
-        output = std::make_shared<VirtualOutput>(VirtualOutput::Clock::realTime);
-    } else {
-        devices = &AudioDeviceManager::shared();
-        if (devices->queryOutputDevices().empty()) {
-            printLine(stderr, QStringLiteral("sonteva: no output devices (is a sound server "
-                                             "running?)"));
-            return 1;
-        }
-        output = std::make_shared<PulseOutput>();
-    }
-    auto player = std::make_shared<PreviewPlayer>(output);
-    if (devices) devices->attach(player);
-    vm->attachPreview(player, devices ? std::shared_ptr<OutputRateControl>(devices, [](auto*) {})
-                                      : nullptr);
-
-    const QString title =
-        QStringLiteral("%1 \u2192 %2, %3, %4")
-            .arg(displayName(job.inputFile.url), rateLabel(job.targetFs), job.quality, job.dither);
-    auto status = [&] {
-        const QString state =
-            player->isPlaying() ? QStringLiteral("playing") : QStringLiteral("paused ");
-        std::fprintf(
-            stderr, "\r\033[K%s %s / %s  %s   [space pauses, \u2190 \u2192 seek, q quits]",
-            state.toLocal8Bit().constData(), clock(player->currentTime()).toLocal8Bit().constData(),
-            clock(player->duration()).toLocal8Bit().constData(), title.toLocal8Bit().constData());
-        std::fflush(stderr);
-    };
     int exitStatus = 0;
-    QObject::connect(player.get(), &PreviewPlayer::currentTimeChanged, status);
-    QObject::connect(player.get(), &PreviewPlayer::isPlayingChanged, status);
-    QObject::connect(player.get(), &PreviewPlayer::failed, [&](const QString& why) {
+    const std::optional<ConversionJob> queued =
+        queueJob(*vm, options.files.first(), options.start, exitStatus);
+    if (!queued) return exitStatus;
+    const ConversionJob job = *queued;
+    const std::optional<AuditionOutput> output = openOutput(*vm);
+    if (!output) return 1;
+    PreviewPlayer& player = *output->player;
+    AudioDeviceManager* devices = output->devices;
+
+    showStatus(player, job);
+    QObject::connect(&player, &PreviewPlayer::failed, [&](const QString& why) {
         std::fprintf(stderr, "\r\033[K");
         printLine(stderr, QStringLiteral("sonteva: ") + why);
         exitStatus = 1;
@@ -264,10 +356,10 @@ int runPlay(const QStringList& args) {
     // The end of the source stops the transport and forgets the job: the audition is over.
     // (A device that changes rate also drops the job, and the player picks it up again
     // 0.45 s later; only a job still gone after that ends the audition.)
-    QObject::connect(player.get(), &PreviewPlayer::currentJobIdChanged, [&] {
-        if (player->currentJobId()) return;
+    QObject::connect(&player, &PreviewPlayer::currentJobIdChanged, [&] {
+        if (player.currentJobId()) return;
         QTimer::singleShot(700, [&] {
-            if (!player->currentJobId()) QCoreApplication::quit();
+            if (!player.currentJobId()) QCoreApplication::quit();
         });
     });
 
@@ -277,51 +369,39 @@ int runPlay(const QStringList& args) {
         signalNotifier.emplace(signals.readFd(), QSocketNotifier::Read);
         QObject::connect(&*signalNotifier, &QSocketNotifier::activated, [&] {
             unsigned char signo = 0;
-            if (::read(signals.readFd(), &signo, 1) != 1) return;
-            player->stopTransport(true);
+            // The first signal decides; the audition is already ending at a later one.
+            if (::read(signals.readFd(), &signo, 1) != 1 || signals.keeping()) return;
+            signals.keepTaking();
+            player.stopTransport(true);
             exitStatus = exitStatusFor(signo);
             QCoreApplication::quit();
         });
     }
-    RawTerminal terminal;
-    QSocketNotifier keys(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray pending; // an arrow key arrives as ESC [ C / ESC [ D
-    QObject::connect(&keys, &QSocketNotifier::activated, [&] {
-        char key = 0;
-        if (::read(STDIN_FILENO, &key, 1) != 1) {
-            keys.setEnabled(false); // no keyboard (end of input): play to the end
-            return;
-        }
-        pending.append(key);
-        if (pending == "\033" || pending == "\033[") return;
-        const QByteArray sequence = std::exchange(pending, {});
-        if (sequence == "\033[C" || sequence == "\033[D") {
-            const double step = sequence.endsWith('C') ? kSeekStepSeconds : -kSeekStepSeconds;
-            player->seek(std::min(player->currentTime() + step, player->duration()));
-        } else if (sequence == "q" || sequence == "Q") {
-            player->stopTransport(true);
-            QCoreApplication::quit();
-        } else if (sequence == " ") {
-            vm->togglePlayPause();
-        }
-    });
+    std::optional<Keyboard> keyboard;
+    keyboard.emplace(*vm, player);
 
-    auto begin = [&, job, start = options.start] {
+    auto begin = [&, start = options.start] {
         if (start)
-            player->play(job, StartPosition::time(*start));
+            player.play(job, StartPosition::time(*start));
         else
             vm->togglePlayPause();
     };
     // --match-rate asks the server to run the device at the preview's rate first; the
-    // preview starts once the device has settled.
-    if (options.matchRate && devices && devices->matchRate(job.targetFs))
+    // preview starts once the device has settled. A device left at another rate is said.
+    const bool switching = options.matchRate && devices && devices->matchRate(job.targetFs);
+    if (options.matchRate && !switching) {
+        if (const auto why = unmatchedRate(devices, job.targetFs))
+            printLine(stderr, QStringLiteral("sonteva: --match-rate: ") + *why);
+    }
+    if (switching)
         QTimer::singleShot(static_cast<int>(AudioDeviceManager::kSettleSeconds * 1000), begin);
     else
         begin();
     QCoreApplication::exec();
-    QObject::disconnect(player.get(), nullptr, nullptr, nullptr);
-    player->stopTransport(true);
+    QObject::disconnect(&player, nullptr, nullptr, nullptr);
+    player.stopTransport(true);
     if (devices) devices->previewStopped();
+    keyboard.reset(); // the terminal as it was, before the last line
     std::fprintf(stderr, "\r\033[K\n");
     std::fflush(stderr);
     return exitStatus;

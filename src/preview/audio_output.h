@@ -43,6 +43,12 @@ public:
     // Drops every queued buffer; their completions never run.
     virtual void stop() = 0;
     virtual bool isPlayerPlaying() const = 0;
+
+    // Told, on the output's own thread, when playback stops by itself and cannot go on (the
+    // sound server went away or dropped the stream): the queued buffers never complete.
+    // It must not call back into the output. Set before the first engine start.
+    using LossListener = std::function<void(const std::string& why)>;
+    virtual void setLossListener(LossListener listener) = 0;
 };
 
 } // namespace sonteva

@@ -197,6 +197,10 @@ void PreviewPlayer::outputFailed(uint64_t generation, const std::string& why) {
     if (scheduleGeneration_ == generation) fail(why);
 }
 
+void PreviewPlayer::outputLost(const std::string& why) {
+    if (isPlaying_) fail(why);
+}
+
 void PreviewPlayer::renderEnded(uint64_t generation) {
     if (scheduleGeneration_ == generation) stopTransport(true);
 }

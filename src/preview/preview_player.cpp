@@ -91,9 +91,16 @@ PreviewPlayer::PreviewPlayer(std::shared_ptr<AudioOutput> output, QObject* paren
     : QObject(parent), output_(std::move(output)), mailbox_(std::make_shared<Mailbox>(this)),
       permits_(std::make_shared<Permits>(kMaxBuffersAhead)),
       renderQueue_(std::make_unique<SerialQueue>()),
-      prewarmQueue_(std::make_unique<SerialQueue>()) {}
+      prewarmQueue_(std::make_unique<SerialQueue>()) {
+    // An output that stops by itself ends the audition with its reason: never "playing"
+    // while nothing can be heard.
+    output_->setLossListener([mailbox = mailbox_](const std::string& why) {
+        mailbox->post([why](PreviewPlayer& p) { p.outputLost(why); });
+    });
+}
 
 PreviewPlayer::~PreviewPlayer() {
+    output_->setLossListener({});
     mailbox_->close();
     {
         std::lock_guard lock(scheduleMutex_);
@@ -273,8 +280,9 @@ void PreviewPlayer::resume() {
             std::lock_guard lock(scheduleMutex_);
             pauseRequested_ = false;
             if (!output_->isPlayerPlaying()) {
-                if (!output_->isEngineRunning() && !output_->startEngine()) {
-                    // The stream was lost while paused: start afresh where it stood.
+                if (!output_->isEngineRunning()) {
+                    // The stream was lost while paused, and with it the buffers the render
+                    // loop waits on: start afresh where it stood.
                     pauseRequested_ = true;
                 } else {
                     output_->play();

@@ -224,6 +224,7 @@ private:
     void bufferPlayed(uint64_t generation, double endTime, bool isLast);
     void firstBufferQueued(uint64_t generation);
     void outputFailed(uint64_t generation, const std::string& why);
+    void outputLost(const std::string& why);
     void renderEnded(uint64_t generation);
 
     // preview_prewarm.cpp: the prepared cache and the whole-file route.

@@ -178,13 +178,25 @@ void PulseOutput::closeStream() {
     running_ = false;
 }
 
+void PulseOutput::setLossListener(LossListener listener) {
+    PulseContext::Lock lock(pulse_);
+    lossListener_ = std::move(listener);
+}
+
 void PulseOutput::onStreamState(pa_stream* s, void* self) {
     auto* me = static_cast<PulseOutput*>(self);
     // A stream the server dropped (it went away) can play nothing more: the next engine
-    // start opens a new one.
+    // start opens a new one. Playback that was under way is lost and said to be; a paused
+    // one starts afresh when it resumes.
     if (s == me->stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(s))) {
         me->running_ = false;
         me->pending_.clear();
+        const int error = pa_context_errno(me->pulse_.context());
+        const std::string why = pa_context_get_state(me->pulse_.context()) == PA_CONTEXT_READY
+                                    ? "the sound server closed the stream"
+                                    : "the connection to the sound server was lost";
+        if (me->playing_.exchange(false) && me->lossListener_)
+            me->lossListener_(error ? why + " (" + pa_strerror(error) + ")" : why);
     }
     me->pulse_.signal();
 }

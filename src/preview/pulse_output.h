@@ -44,6 +44,7 @@ public:
     void pause() override;
     void stop() override;
     bool isPlayerPlaying() const override { return playing_.load(); }
+    void setLossListener(LossListener listener) override;
 
     // The frames of one scheduled buffer (1024) and how many may be in flight (4): the
     // stream's target length, kept short so a stop or switch is heard quickly.
@@ -96,6 +97,7 @@ private:
     bool timingInFlight_ = false;
     std::string error_;
     bool endPending_ = false; // endOfStream() came while buffers waited for a stream
+    LossListener lossListener_;
 
     std::atomic<bool> running_{false};
     std::atomic<bool> playing_{false};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <utility>
 
 namespace sonteva {
 
@@ -56,6 +57,19 @@ bool VirtualOutput::startEngine() {
     std::lock_guard lock(mutex_);
     engineRunning_ = !engineFails_;
     return engineRunning_;
+}
+
+void VirtualOutput::setLossListener(LossListener listener) {
+    std::lock_guard lock(mutex_);
+    lossListener_ = std::move(listener);
+}
+
+void VirtualOutput::loseDevice(const std::string& why) {
+    std::lock_guard lock(mutex_);
+    engineRunning_ = false;
+    queue_.clear();
+    if (!std::exchange(playing_, false) || !lossListener_) return;
+    completions_.post([listener = lossListener_, why] { listener(why); });
 }
 
 void VirtualOutput::stopEngine() {

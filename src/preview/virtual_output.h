@@ -49,6 +49,7 @@ public:
     void pause() override;
     void stop() override;
     bool isPlayerPlaying() const override;
+    void setLossListener(LossListener listener) override;
 
     // Plays up to `frames` frames of the queue, as the hardware would in that time, when the
     // engine runs and the player plays; returns the frames played. Each buffer finished
@@ -61,6 +62,9 @@ public:
     void holdCompletions(bool hold);
     // Makes startEngine fail (return false and stay stopped).
     void failEngineStart(bool fail);
+    // The device goes away: the engine stops, the queue is dropped without completions and,
+    // when it was playing, the loss listener hears `why` on the output's thread.
+    void loseDevice(const std::string& why);
 
     std::vector<Segment> segments() const;
     Segment lastSegment() const;
@@ -99,6 +103,7 @@ private:
     size_t queuedAtPlay_ = 0;
     bool ended_ = false;
     std::optional<uint32_t> device_;
+    LossListener lossListener_;
 
     SerialQueue completions_;
     // Real-time clock.

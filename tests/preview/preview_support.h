@@ -6,6 +6,7 @@
 #include "preview/preview_player.h"
 #include "preview/virtual_output.h"
 #include "support/test_files.h"
+#include "support/wait_for.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -92,17 +93,6 @@ inline ::testing::AssertionResult samePlayed(const std::vector<std::vector<float
     return ::testing::AssertionSuccess();
 }
 
-// Processes the owning thread's events until `done` holds; false after `ms` milliseconds.
-inline bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 // A player on a virtual output whose clock the test drives by hand.
 class PlayerTest : public ::testing::Test {
 protected:
@@ -126,6 +116,8 @@ protected:
     // delivers the completions' updates.
     void playChunks(int chunks) {
         for (int i = 0; i < chunks; ++i) {
+            // The output is started just after the buffer that fills the queue.
+            ASSERT_TRUE(waitFor([&] { return output->isPlayerPlaying(); })) << "never started";
             ASSERT_EQ(output->advance(kChunk), kChunk);
             output->drainCompletions();
             waitFull();

@@ -7,7 +7,7 @@
 #include "preview/pulse_devices.h"
 #include "preview/pulse_output.h"
 #include "preview_support.h"
-#include "sound_servers.h"
+#include "server_playback.h"
 
 #include <QSettings>
 
@@ -36,14 +36,6 @@ protected:
         for (const auto& d : devices.outputDevices())
             if (d.uid == name) return d.id;
         return std::nullopt;
-    }
-    bool sinkRunsAt(const std::string& sink, int rate) {
-        return waitFor(
-            [&] {
-                const std::string line = server->sinkLine(sink);
-                return line.find(std::to_string(rate) + "Hz\tRUNNING") != std::string::npos;
-            },
-            5000);
     }
     std::string allowedRates() {
         const auto rates =
@@ -100,11 +92,11 @@ TEST_F(PipeWireIntegrationTest, MatchesTheDeviceRateAndPutsItBack) {
         manager->attach(player);
         const Planar x = floatSignal(2, rate * 3, rate, 23);
         const ConversionJob job =
-            previewJob(writeFloatSource(dir, "r" + std::to_string(rate) + ".wav", x, rate), rate);
+            previewJob(writeFloatSource(dir, std::to_string(rate) + "hz.wav", x, rate), rate);
         ASSERT_TRUE(manager->matchRate(rate));
         ASSERT_TRUE(waitFor([&] { return !manager->applyingRate(); }, 3000));
         player->play(job, StartPosition::start());
-        EXPECT_TRUE(sinkRunsAt(PipeWireServer::kSink, rate))
+        EXPECT_TRUE(server->sinkRunsAt(PipeWireServer::kSink, rate))
             << server->sinkLine(PipeWireServer::kSink);
         EXPECT_TRUE(waitFor([&] { return manager->deviceRate() == double(rate); }, 3000));
         EXPECT_NE(allowedRates(), before);
@@ -127,7 +119,7 @@ TEST_F(PipeWireIntegrationTest, ACommandLineAuditionKilledPutsTheRateBack) {
     const pid_t cli = spawnTool(SONTEVA_CLI, {"play", "-r", "96000", "-d", "None", "--match-rate",
                                               QString::fromStdString(file)});
     ASSERT_GT(cli, 0);
-    EXPECT_TRUE(sinkRunsAt(PipeWireServer::kSink, 96000));
+    EXPECT_TRUE(server->sinkRunsAt(PipeWireServer::kSink, 96000));
     EXPECT_NE(allowedRates(), before);
     ::kill(cli, SIGTERM);
     EXPECT_EQ(waitChild(cli, 5000), 128 + SIGTERM);
@@ -148,12 +140,12 @@ TEST_F(PipeWireIntegrationTest, OutsideChangesOfTheDefaultSinkAndItsRateMidPrevi
 
     // "System Default" follows the new default: the preview stops, routed there.
     player->play(job, StartPosition::start());
-    ASSERT_TRUE(sinkRunsAt(PipeWireServer::kSink, 48000));
+    ASSERT_TRUE(server->sinkRunsAt(PipeWireServer::kSink, 48000));
     ASSERT_TRUE(server->pactl({"set-default-sink", "sonteva_pw2"}));
     ASSERT_TRUE(waitFor([&] { return manager.activeDeviceID() == second; }, 3000));
     EXPECT_FALSE(player->isPlaying());
     player->play(job, StartPosition::start());
-    EXPECT_TRUE(sinkRunsAt("sonteva_pw2", 48000));
+    EXPECT_TRUE(server->sinkRunsAt("sonteva_pw2", 48000));
 
     // Another application moves the rate: published, and the preview reopens and plays on.
     waitFor([] { return false; }, 1600); // past the window in which a change counts as ours

@@ -8,7 +8,7 @@
 #include "preview/pulse_devices.h"
 #include "preview/pulse_output.h"
 #include "preview_support.h"
-#include "sound_servers.h"
+#include "server_playback.h"
 
 #include <QFile>
 #include <QSettings>

@@ -303,6 +303,39 @@ TEST_F(Transport, StartsOnAFullQueueDrainsTheTailAndReportsAnOutputThatCannotSta
     EXPECT_EQ(output->scheduledBuffers(), 0);
 }
 
+// An output that goes away mid-audition (the sound server ended): the transport stops and
+// says why instead of "playing" on, waiting for buffers that never finish. A paused one is
+// not playing: it starts afresh at its position when resumed.
+TEST_F(Transport, AnOutputLostWhilePlayingStopsAndSaysWhy) {
+    std::vector<QString> told;
+    player->setFailureListener([&](const QString& why) { told.push_back(why); });
+    player->play(jobA, StartPosition::start());
+    waitFull();
+    playChunks(2);
+    testing::internal::CaptureStdout();
+    output->loseDevice("the sound server went away");
+    ASSERT_TRUE(waitFor([&] { return !player->isPlaying(); }, 3000));
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(player->currentJobId().has_value());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "Preview stopped: the sound server went away");
+
+    player->play(jobA, StartPosition::start());
+    waitFull();
+    playChunks(2);
+    player->pause();
+    output->loseDevice("gone while paused");
+    waitFor([] { return false; }, 50);
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(player->currentJobId(), jobA.id);
+    const double at = player->currentTime();
+    player->resume();
+    waitFull();
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_TRUE(output->isEngineRunning());
+    EXPECT_DOUBLE_EQ(player->currentTime(), at);
+}
+
 TEST(TransportRealTime, PlaysToTheEndOnItsOwnClock) {
     TempDir dir;
     const Planar source = floatSignal(2, 8820, 44100, 8);

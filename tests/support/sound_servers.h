@@ -1,25 +1,26 @@
 #pragma once
-// Private sound servers for the integration tests: a PulseAudio, or a PipeWire with its
+// Private sound servers for tests and benchmarks: a PulseAudio, or a PipeWire with its
 // pulse server, session manager and session bus, each under a temporary folder of its own
 // (runtime folder, home, configuration, socket), reached through the environment until it
-// is stopped. Every process is started here and stopped by its pid. MonitorRecorder
-// records a sink's monitor with parec.
-#include "preview/pulse_output.h"
-#include "preview_support.h"
+// is stopped. Every process is started here and stopped by its pid; a server that cannot
+// start says why (skipReason). MonitorRecorder records a sink's monitor with parec.
+// QtCore only: the window tests and the benchmarks use it as well as the audition's tests.
+#include "support/wait_for.h"
 
 #include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,8 +32,6 @@
 #include <unistd.h>
 
 namespace sonteva::test {
-
-using Buffers = std::vector<std::vector<float>>;
 
 inline bool processGone(pid_t pid) {
     if (::kill(pid, 0) != 0) return true;
@@ -77,25 +76,128 @@ inline int waitChild(pid_t pid, int ms) {
     return -1;
 }
 
-// A private PulseAudio: runtime folder, home and socket of its own; the environment points
-// libpulse (ours and the tools') at it until it is stopped.
-class PulseServer {
+// What both servers share: the private folder, the environment that points clients at it
+// (saved before and put back after), and the server's own account of its sinks and
+// streams through pactl.
+class SoundServer {
 public:
     std::string dir;
     std::string skipReason;
+
+    // Runs pactl; with `expect`, also requires that its output contains it.
+    bool pactl(const QStringList& args, const std::string& expect = {}) {
+        const std::string out = dir + "/pactl.out";
+        if (waitChild(spawnTool("pactl", args, out), 3000) != 0) return false;
+        return expect.empty() || readFile(out).find(expect) != std::string::npos;
+    }
+    // The sink's line from `pactl list short sinks` ("index name driver spec state").
+    std::string sinkLine(const std::string& name) {
+        pactl({"list", "short", "sinks"});
+        std::istringstream lines(readFile(dir + "/pactl.out"));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("\t" + name + "\t") != std::string::npos) return line;
+        return {};
+    }
+    // Whether the server says the sink is running at `rate` (within `ms`).
+    bool sinkRunsAt(const std::string& name, int rate, int ms = 5000) {
+        return waitFor(
+            [&] {
+                return sinkLine(name).find(std::to_string(rate) + "Hz\tRUNNING") !=
+                       std::string::npos;
+            },
+            ms);
+    }
+    // The sinks the server's playback streams are connected to, by name, one per stream.
+    std::vector<std::string> streamSinks() {
+        std::map<std::string, std::string> names; // index -> name
+        pactl({"list", "short", "sinks"});
+        std::istringstream sinks(readFile(dir + "/pactl.out"));
+        for (std::string index, name, rest; sinks >> index >> name && std::getline(sinks, rest);)
+            names[index] = name;
+        pactl({"list", "short", "sink-inputs"});
+        std::istringstream streams(readFile(dir + "/pactl.out"));
+        std::vector<std::string> out;
+        for (std::string index, sink, rest;
+             streams >> index >> sink && std::getline(streams, rest);)
+            out.push_back(names.count(sink) ? names[sink] : "#" + sink);
+        return out;
+    }
+
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
+protected:
+    bool fail(std::string why) {
+        skipReason = std::move(why);
+        return false;
+    }
+    // A fresh folder under /tmp (short: a socket's path has a limit) with the given parts.
+    bool makeFolder(const char* prefix, std::initializer_list<const char*> parts) {
+        std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+        if (!::mkdtemp(pattern.data())) return fail("no temporary folder");
+        dir = pattern;
+        for (const char* part : parts)
+            std::filesystem::create_directories(dir + part);
+        std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
+        return true;
+    }
+    void setEnv(const char* name, const std::string& value) {
+        keepEnv(name);
+        ::setenv(name, value.c_str(), 1);
+    }
+    void unsetEnv(const char* name) {
+        keepEnv(name);
+        ::unsetenv(name);
+    }
+    // Puts the environment back and removes the folder.
+    void restoreAndRemove() {
+        for (const auto& [name, value] : savedEnv_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+        savedEnv_.clear();
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+    // Ends a process this harness started: SIGTERM, then SIGKILL when it lingers.
+    static void end(pid_t pid, bool child) {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        const bool gone =
+            child ? waitChild(pid, 3000) >= 0 : waitFor([&] { return processGone(pid); }, 3000);
+        if (gone) return;
+        ::kill(pid, SIGKILL);
+        if (child) waitChild(pid, 2000);
+    }
+
+private:
+    void keepEnv(const char* name) {
+        if (savedEnv_.count(name)) return;
+        const char* v = std::getenv(name);
+        savedEnv_[name] = v ? std::optional<std::string>(v) : std::nullopt;
+    }
+    std::map<std::string, std::optional<std::string>> savedEnv_;
+};
+
+// A private PulseAudio with two float32 null sinks: "sonteva_test" (48 kHz, never rewinds;
+// the default) and "sonteva_other" (44.1 kHz).
+class PulseServer : public SoundServer {
+public:
+    static constexpr const char* kName = "PulseAudio";
+    static constexpr const char* kSink = "sonteva_test";
     pid_t pid = 0;
 
     bool start() {
         const QString exe = QStandardPaths::findExecutable("pulseaudio");
         if (exe.isEmpty()) return fail("pulseaudio is not installed");
-        if (QStandardPaths::findExecutable("parec").isEmpty())
-            return fail("parec (pulseaudio-utils) is not installed");
-        char pattern[] = "/tmp/sonteva-pulse-XXXXXX"; // short: the socket path has a limit
-        if (!::mkdtemp(pattern)) return fail("no temporary folder");
-        dir = pattern;
-        std::filesystem::create_directories(dir + "/runtime");
-        std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
-        std::filesystem::create_directories(dir + "/home");
+        for (const char* tool : {"pactl", "parec"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                return fail(std::string(tool) + " (pulseaudio-utils) is not installed");
+        if (!makeFolder("sonteva-pulse", {"/runtime", "/home"})) return false;
         std::ofstream(dir + "/server.pa")
             << "load-module module-null-sink sink_name=sonteva_test rate=48000 format=float32le "
                "channels=2 norewinds=1 sink_properties=device.description=Sonteva-Test\n"
@@ -104,21 +206,16 @@ public:
             << "set-default-sink sonteva_test\n"
             << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir
             << "/native\n";
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"})
-            if (const char* v = std::getenv(name)) savedEnv_[name] = v;
-        ::setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        ::setenv("HOME", (dir + "/home").c_str(), 1);
-        ::setenv("PULSE_SERVER", ("unix:" + dir + "/native").c_str(), 1);
+        setEnv("XDG_RUNTIME_DIR", dir + "/runtime");
+        setEnv("HOME", dir + "/home");
+        setEnv("PULSE_SERVER", "unix:" + dir + "/native");
 
         const pid_t daemon = spawnTool(exe,
                                        {"-n", "-F", QString::fromStdString(dir + "/server.pa"),
                                         "--daemonize", "--exit-idle-time=-1", "--use-pid-file=yes"},
                                        "/dev/null", dir + "/pulseaudio.log");
-        if (waitChild(daemon, 10000) != 0) {
-            std::ifstream log(dir + "/pulseaudio.log");
-            std::string text((std::istreambuf_iterator<char>(log)), {});
-            return fail("pulseaudio refused to start: " + text);
-        }
+        if (waitChild(daemon, 10000) != 0)
+            return fail("pulseaudio refused to start: " + readFile(dir + "/pulseaudio.log"));
         std::ifstream(dir + "/runtime/pulse/pid") >> pid;
         if (pid <= 0) return fail("pulseaudio left no pid file");
         if (!waitFor([&] { return std::filesystem::exists(dir + "/native"); }, 3000))
@@ -127,28 +224,10 @@ public:
     }
 
     void stop() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            if (!waitFor([&] { return processGone(pid); }, 3000)) ::kill(pid, SIGKILL);
-        }
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER"}) {
-            if (savedEnv_.count(name))
-                ::setenv(name, savedEnv_[name].c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+        end(pid, false); // daemonised: no longer our child
+        pid = 0;
+        restoreAndRemove();
     }
-
-    bool pactl(const QStringList& args) { return waitChild(spawnTool("pactl", args), 3000) == 0; }
-
-private:
-    bool fail(std::string why) {
-        skipReason = std::move(why);
-        return false;
-    }
-    std::map<std::string, std::string> savedEnv_;
 };
 
 // Records a sink's monitor as interleaved stereo float32 at 48 kHz.
@@ -192,10 +271,9 @@ private:
 
 // A private PipeWire: a session bus, pipewire, wireplumber and pipewire-pulse, then a
 // float32 stereo null sink, the default. The pulse server's socket is the clients' server.
-class PipeWireServer {
+class PipeWireServer : public SoundServer {
 public:
-    std::string dir;
-    std::string skipReason;
+    static constexpr const char* kName = "PipeWire";
     static constexpr const char* kSink = "sonteva_pw";
 
     bool start() {
@@ -203,23 +281,15 @@ public:
                                  "pw-metadata", "dbus-daemon", "pactl", "parec"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 return fail(std::string(tool) + " is not installed");
-        char pattern[] = "/tmp/sonteva-pw-XXXXXX";
-        if (!::mkdtemp(pattern)) return fail("no temporary folder");
-        dir = pattern;
-        for (const char* sub : {"/runtime", "/home", "/config", "/state"})
-            std::filesystem::create_directories(dir + sub);
-        std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all);
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER", "XDG_CONFIG_HOME",
-                                 "XDG_STATE_HOME", "DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE"})
-            if (const char* v = std::getenv(name)) savedEnv_[name] = v;
-        ::unsetenv("PIPEWIRE_REMOTE");
-        ::setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        ::setenv("HOME", (dir + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
-        ::setenv("PULSE_SERVER", ("unix:" + dir + "/runtime/pulse/native").c_str(), 1);
+        if (!makeFolder("sonteva-pw", {"/runtime", "/home", "/config", "/state"})) return false;
+        unsetEnv("PIPEWIRE_REMOTE");
+        setEnv("XDG_RUNTIME_DIR", dir + "/runtime");
+        setEnv("HOME", dir + "/home");
+        setEnv("XDG_CONFIG_HOME", dir + "/config");
+        setEnv("XDG_STATE_HOME", dir + "/state");
+        setEnv("PULSE_SERVER", "unix:" + dir + "/runtime/pulse/native");
         const std::string bus = "unix:path=" + dir + "/runtime/bus";
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+        setEnv("DBUS_SESSION_BUS_ADDRESS", bus);
 
         // The bus forks into the background and prints its pid.
         const pid_t launcher = spawnTool(
@@ -241,7 +311,7 @@ public:
         return true;
     }
 
-    // A null sink that stays after pw-cli has gone.
+    // A null sink that stays after pw-cli has gone, as a device plugged in would appear.
     bool addSink(const std::string& name) {
         const QString props = QString::fromStdString(
             "{ factory.name=support.null-audio-sink node.name=" + name + " node.description=" +
@@ -250,47 +320,22 @@ public:
             return false;
         return waitFor([&] { return pactl({"list", "short", "sinks"}, name); }, 5000);
     }
+    // Takes a sink away, as a device unplugged would go.
+    bool removeSink(const std::string& name) {
+        if (waitChild(spawnTool("pw-cli", {"destroy", QString::fromStdString(name)}), 5000) != 0)
+            return false;
+        return waitFor([&] { return sinkLine(name).empty(); }, 5000);
+    }
 
     void stop() {
         for (auto it = pids_.rbegin(); it != pids_.rend(); ++it)
-            if (*it > 0) {
-                ::kill(*it, SIGTERM);
-                if (waitChild(*it, 3000) < 0) {
-                    ::kill(*it, SIGKILL);
-                    waitChild(*it, 2000);
-                }
-            }
+            end(*it, true);
         pids_.clear();
-        if (busPid_ > 0) {
-            ::kill(busPid_, SIGTERM);
-            if (!waitFor([&] { return processGone(busPid_); }, 3000)) ::kill(busPid_, SIGKILL);
-            busPid_ = 0;
-        }
-        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_SERVER", "XDG_CONFIG_HOME",
-                                 "XDG_STATE_HOME", "DBUS_SESSION_BUS_ADDRESS", "PIPEWIRE_REMOTE"}) {
-            if (savedEnv_.count(name))
-                ::setenv(name, savedEnv_[name].c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-        std::error_code ignored;
-        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+        end(busPid_, false); // forked away from its launcher
+        busPid_ = 0;
+        restoreAndRemove();
     }
 
-    // Runs pactl; with `expect`, also requires that its output contains it.
-    bool pactl(const QStringList& args, const std::string& expect = {}) {
-        const std::string out = dir + "/pactl.out";
-        if (waitChild(spawnTool("pactl", args, out), 3000) != 0) return false;
-        return expect.empty() || readFile(out).find(expect) != std::string::npos;
-    }
-    // The sink's state line from `pactl list short sinks` ("... 96000Hz\tRUNNING").
-    std::string sinkLine(const std::string& name) {
-        pactl({"list", "short", "sinks"});
-        std::istringstream lines(readFile(dir + "/pactl.out"));
-        for (std::string line; std::getline(lines, line);)
-            if (line.find("\t" + name + "\t") != std::string::npos) return line;
-        return {};
-    }
     std::string metadata() {
         const std::string out = dir + "/metadata.out";
         waitChild(spawnTool("pw-metadata", {"-n", "settings", "0"}, out), 3000);
@@ -300,67 +345,9 @@ public:
         return waitChild(spawnTool("pw-metadata", {"-n", "settings", "0", key, value}), 3000) == 0;
     }
 
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    }
-
 private:
-    bool fail(std::string why) {
-        skipReason = std::move(why);
-        return false;
-    }
     std::vector<pid_t> pids_;
     pid_t busPid_ = 0;
-    std::map<std::string, std::string> savedEnv_;
 };
-
-// Plays a job to its end through a player on the sound server and returns the monitor's recording
-// (left channel).
-inline std::vector<float> playAndRecord(const std::string& dir, const std::string& sink,
-                                        const ConversionJob& job, StartPosition at) {
-    MonitorRecorder recorder(dir, sink);
-    EXPECT_TRUE(recorder.waitRecording());
-    auto player = std::make_shared<PreviewPlayer>(std::make_shared<PulseOutput>());
-    player->play(job, at);
-    EXPECT_TRUE(player->isPlaying());
-    EXPECT_TRUE(waitFor([&] { return !player->currentJobId(); }, 10000)) << "never ended";
-    const auto rec = recorder.finish();
-    std::vector<float> left(rec.size() / 2);
-    for (size_t i = 0; i < left.size(); ++i)
-        left[i] = rec[2 * i];
-    return left;
-}
-
-// The recording holds `expected` whole from its first sample, preceded by silence only.
-inline ::testing::AssertionResult heardWhole(const std::vector<float>& rec,
-                                             const std::vector<double>& expected) {
-    size_t first = 0;
-    while (first < expected.size() && std::abs(expected[first]) < 1e-3)
-        ++first;
-    const auto same = [&](size_t at, size_t k) {
-        return std::abs(rec[at] - float(expected[k])) <= 1e-6f;
-    };
-    for (size_t at = first; at + 64 < rec.size(); ++at) {
-        bool match = true;
-        for (size_t k = 0; k < 64 && match; ++k)
-            match = same(at + k, first + k);
-        if (!match) continue;
-        if (at < first) return ::testing::AssertionFailure() << "the opening is cut";
-        const size_t origin = at - first;
-        for (size_t i = 0; i < origin; ++i)
-            if (rec[i] != 0.0f)
-                return ::testing::AssertionFailure() << "sound before the start at " << i;
-        if (rec.size() < origin + expected.size())
-            return ::testing::AssertionFailure() << "the recording ends early";
-        for (size_t k = 0; k < expected.size(); ++k)
-            if (!same(origin + k, k))
-                return ::testing::AssertionFailure()
-                       << "frame " << k << ": heard " << rec[origin + k] << ", rendered "
-                       << expected[k];
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "the opening was never heard";
-}
 
 } // namespace sonteva::test
