@@ -277,6 +277,9 @@ QString helpHelp() {
                           "Shows the overview of the commands, or the help of COMMAND (the\n"
                           "same as sonteva COMMAND --help).\n"
                           "\n"
+                          "Options:\n"
+                          "  -h, --help               show this help\n"
+                          "\n"
                           "Example:\n"
                           "  sonteva help convert\n");
 }

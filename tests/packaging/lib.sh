@@ -53,3 +53,28 @@ complete_in_pty() {
     command -v zsh >/dev/null || skip "zsh is not installed (scripts/install-deps installs it)"
     zsh -f "$here/pty_complete.zsh" "$@"
 }
+
+# What the program's own help says, for the tests to derive what they expect from it rather
+# than repeat it. help_commands PROGRAM: the commands of the overview's "Commands:" section,
+# one a line.
+help_commands() {
+    "$1" help 2>/dev/null | sed -n '/^Commands:/,/^[^ ]/s/^  \([a-z][a-z0-9-]*\) .*/\1/p'
+}
+
+# options_in: the options that the help text on standard input shows, one a line: long
+# options wherever they stand, short ones where an option is listed or written into a usage
+# line.
+options_in() {
+    grep -oE -- '(^|[ [(|])(--[a-z][a-z0-9-]*|-[A-Za-z])([],= ]|$)' |
+        sed -E 's/^[ [(|]//; s/[],= ]$//' | sort -u
+}
+
+# help_options PROGRAM: every option that any help page shows (the overview's and each
+# command's), one a line.
+help_options() {
+    local command
+    {
+        "$1" help 2>/dev/null
+        for command in $(help_commands "$1"); do "$1" help "$command" 2>/dev/null; done
+    } | options_in
+}

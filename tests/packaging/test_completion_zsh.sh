@@ -41,6 +41,11 @@ sonteva convert -o out => <sonteva><convert><-o><out dir>
 sonteva demo out => <sonteva><demo><out dir>
 sonteva play --start 3 --match => <sonteva><play><--start><3><--match-rate>
 sonteva info --ra => <sonteva><info><--ra>
+sonteva presets save --rep => <sonteva><presets><save><--replace>
+sonteva presets delete --re => <sonteva><presets><delete><--re>
+sonteva convert --manifest tak => <sonteva><convert><--manifest><take 1.wav>
+sonteva measure --all --js => <sonteva><measure><--all><--json>
+sonteva help mea => <sonteva><help><measure>
 sonteva 'x}$(touch pwned)' -r 4 => <sonteva><x}$(touch pwned)><-r><4>
 CASES
 results=$(complete_in_pty "env -i TERM=dumb HOME=$HOME PATH=$PATH zsh -f -i" \

@@ -20,7 +20,10 @@ DESTDIR=$root "$cmake" --install "$build" --prefix /usr >"$scratch/install.log" 
 installed=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort | tr '\n' ' ')
 expect "installed files" "usr/bin/sonteva usr/bin/sonteva-gui \
 usr/share/applications/sonteva.desktop usr/share/bash-completion/completions/sonteva \
-usr/share/doc/sonteva/copyright usr/share/icons/hicolor/scalable/apps/sonteva.svg \
+usr/share/doc/sonteva/catalogue.md usr/share/doc/sonteva/command-line.md \
+usr/share/doc/sonteva/copyright usr/share/doc/sonteva/delivery.md usr/share/doc/sonteva/engines.md \
+usr/share/doc/sonteva/examples/sonteva-array.sbatch usr/share/doc/sonteva/examples/sonteva-parallel.sh \
+usr/share/doc/sonteva/window.md usr/share/icons/hicolor/scalable/apps/sonteva.svg \
 usr/share/man/man1/sonteva-gui.1.gz usr/share/man/man1/sonteva.1.gz \
 usr/share/metainfo/org.sonteva.Sonteva.metainfo.xml usr/share/zsh/vendor-completions/_sonteva " \
     "$installed"
@@ -75,14 +78,41 @@ for page in sonteva sonteva-gui; do
     warnings=$(zcat "$usr/share/man/man1/$page.1.gz" | groff -man -ww -z -Tutf8 2>&1)
     expect "$page(1) has no roff warnings" "" "$warnings"
 done
+# Every command has its subsection, which shows every option of the command's help.
 manual=$(LC_ALL=C.UTF-8 MANWIDTH=300 man -l "$usr/share/man/man1/sonteva.1.gz" 2>&1)
-help=$("$usr/bin/sonteva" help 2>/dev/null || "$usr/bin/sonteva" --help 2>&1)
-for word in $(grep -oE -- '(^|[ [])--[a-z][a-z0-9-]*' <<<"$help" | tr -d ' [' | sort -u) \
-    $(sed -nE 's/^ +(Usage: +)?sonteva ([a-z]+).*/\2/p' <<<"$help" | sort -u); do
+mapfile -t commands < <(help_commands "$usr/bin/sonteva")
+checks=$((checks + 1))
+[[ ${#commands[@]} -gt 0 ]] || fail "sonteva help lists no command"
+for command in "${commands[@]}"; do
+    section=$(awk -v head="   sonteva $command" '$0 == head { on = 1; next }
+        on && (/^   sonteva / || /^[A-Z]/) { exit } on' <<<"$manual")
     checks=$((checks + 1))
-    [[ $manual == *"$word"* ]] || fail "sonteva(1) shows $word"
+    [[ -n $section ]] || { fail "sonteva(1) has no subsection \"sonteva $command\""; continue; }
+    for option in $("$usr/bin/sonteva" help "$command" | options_in); do
+        checks=$((checks + 1))
+        [[ $section == *"$option"* ]] || fail "sonteva(1) shows $option under sonteva $command"
+    done
+done
+for option in $(help_options "$usr/bin/sonteva"); do
+    checks=$((checks + 1))
+    [[ $manual == *"$option"* ]] || fail "sonteva(1) shows $option"
 done
 expect_match "sonteva(1) is for this version" "sonteva $version" "$manual"
+# The guides the help, the page and the guides themselves point to are installed.
+for guide in $(cat <(echo "$manual") <("$usr/bin/sonteva" help convert) "$usr"/share/doc/sonteva/*.md |
+    grep -oE '[a-z-]+\.md' | sort -u); do
+    check "the guide $guide is installed" test -f "$usr/share/doc/sonteva/$guide"
+done
+# The command-line guide covers every command and every option of the help.
+guide=$(cat "$usr/share/doc/sonteva/command-line.md")
+for command in "${commands[@]}"; do
+    checks=$((checks + 1))
+    [[ $guide == *"\`$command"* ]] || fail "command-line.md shows sonteva $command"
+done
+for option in $(help_options "$usr/bin/sonteva"); do
+    checks=$((checks + 1))
+    [[ $guide == *"\`$option"* || $guide == *" $option"* ]] || fail "command-line.md shows $option"
+done
 check "the bash completion parses" bash -n "$usr/share/bash-completion/completions/sonteva"
 if command -v zsh >/dev/null; then
     check "the zsh completion parses" zsh -n "$usr/share/zsh/vendor-completions/_sonteva"
