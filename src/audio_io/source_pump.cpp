@@ -105,11 +105,21 @@ void SourcePump::readPlanar(std::vector<std::vector<T>>& out, size_t offset, int
     for (int64_t done = 0; done < frames;) {
         const int64_t n = std::min(kChunkFrames, frames - done);
         fetch(n);
-        for (size_t c = 0; c < channels; ++c) {
-            T* dest = out[c].data() + offset + done;
-            const double* src = scratch_.data() + c;
-            for (int64_t i = 0; i < n; ++i)
-                dest[i] = static_cast<T>(src[i * channels]);
+        const double* src = scratch_.data();
+        if (channels == 2) {
+            // The usual case in one sequential pass, which vectorises.
+            T* left = out[0].data() + offset + done;
+            T* right = out[1].data() + offset + done;
+            for (int64_t i = 0; i < n; ++i) {
+                left[i] = static_cast<T>(src[2 * i]);
+                right[i] = static_cast<T>(src[2 * i + 1]);
+            }
+        } else {
+            for (size_t c = 0; c < channels; ++c) {
+                T* dest = out[c].data() + offset + done;
+                for (int64_t i = 0; i < n; ++i)
+                    dest[i] = static_cast<T>(src[i * channels + c]);
+            }
         }
         done += n;
     }

@@ -36,11 +36,12 @@ void checkRates(int64_t fsIn, int64_t fsOut) {
 // The vector path multiplies padding zeros with real samples; it is exact only while
 // every product stays finite. Samples this large never occur in audio, but a block
 // that holds one (or a NaN) goes through the plain formulation instead.
-bool wellScaled(const double* x, int64_t n) {
-    bool ok = true;
+// It runs over every sample converted, so it is written to vectorise.
+SONTEVA_VECTOR_CLONES bool wellScaled(const double* x, int64_t n) {
+    int64_t outside = 0;
     for (int64_t i = 0; i < n; ++i)
-        ok &= std::fabs(x[i]) < 1e100;
-    return ok;
+        outside += std::fabs(x[i]) < 1e100 ? 0 : 1;
+    return outside == 0;
 }
 
 } // namespace
