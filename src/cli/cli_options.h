@@ -26,6 +26,10 @@ struct RecipeOptions {
     std::optional<AudioFormat> format;
 };
 
+// The files `convert` renders at once unless told otherwise: one per core.
+int defaultJobs();
+int parseJobs(const QString& text);
+
 struct ConvertOptions {
     RecipeOptions recipe;
     std::optional<QString> postfix; // absent: the generated stem of the recipe
@@ -34,6 +38,7 @@ struct ConvertOptions {
     bool quiet = false;
     bool strict = false;          // fail a job instead of substituting anything
     bool compensateDelay = false; // trim the engines' filter delay
+    int jobs = defaultJobs();     // files rendered at once
     QStringList files;
 };
 

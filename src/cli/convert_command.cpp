@@ -63,6 +63,7 @@ QJsonObject jsonRecord(const QString& source, const QString& output, bool done, 
     o[QStringLiteral("seconds")] = seconds;
     o[QStringLiteral("error")] = done ? QJsonValue() : QJsonValue(error);
     o[QStringLiteral("notes")] = QJsonArray();
+    o[QStringLiteral("index")] = QJsonValue(); // not in the queue: it could not be loaded
     return o;
 }
 
@@ -70,13 +71,16 @@ QJsonValue textOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-// The job's record: what was asked (the recipe) and what ran (engine, dither, the word
-// length the file holds), the notes that say where the two differ, and the levels.
-QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
+// The job's record: its position in the queue (records arrive as jobs finish, which with
+// several running at once is not the queue's order), what was asked (the recipe) and what
+// ran (engine, dither, the word length the file holds), the notes that say where the two
+// differ, and the levels.
+QByteArray jobJson(const ConversionJob& job, int index, const JobOutcome* outcome) {
     const bool done = std::holds_alternative<JobDone>(job.status);
     QJsonObject o = jsonRecord(job.inputFile.url.toLocalFile(), job.outputUrl().toLocalFile(), done,
                                done ? std::get<JobDone>(job.status).elapsed : 0.0,
                                done ? QString() : std::get<JobError>(job.status).description);
+    o[QStringLiteral("index")] = index;
     QJsonObject recipe;
     recipe[QStringLiteral("rate")] = job.targetFs;
     recipe[QStringLiteral("bitDepth")] = QString::fromStdString(rawValue(job.bitDepth));
@@ -102,10 +106,11 @@ QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
-    for (const ConversionJob& job : vm.batchJobs())
-        if (job.id == id) return &job;
-    return nullptr;
+int queueIndex(const AppViewModel& vm, const QUuid& id) {
+    const auto& jobs = vm.batchJobs();
+    for (size_t i = 0; i < jobs.size(); ++i)
+        if (jobs[i].id == id) return static_cast<int>(i);
+    return -1;
 }
 
 // Adds every file. Those that cannot be loaded are said on the error stream (and in JSON)
@@ -139,6 +144,7 @@ int runConvert(const QStringList& args) {
     applyRecipe(*vm, o.recipe);
     vm->setFailInsteadOfSubstituting(o.strict);
     vm->setCompensateDelay(o.compensateDelay);
+    vm->setParallelJobs(o.jobs);
     if (o.postfix) vm->setCustomPostfix(*o.postfix);
     if (o.outputDir)
         vm->setOutputFolder(QUrl::fromLocalFile(QFileInfo(*o.outputDir).absoluteFilePath()));
@@ -150,19 +156,17 @@ int runConvert(const QStringList& args) {
     ProgressBar bar(!o.quiet);
     int failed = loadFailures;
     QObject::connect(vm.get(), &AppViewModel::batchJobsChanged, [&] {
-        for (const ConversionJob& job : vm->batchJobs())
-            if (const auto* p = std::get_if<JobProcessing>(&job.status)) {
-                bar.show(vm->globalStatus(), p->progress, p->elapsed);
-                return;
-            }
+        if (vm->runningJobCount() > 0)
+            bar.show(vm->globalStatus(), vm->batchProgress(), vm->batchElapsed());
     });
     QObject::connect(vm.get(), &AppViewModel::jobFinished, [&](const QUuid& id) {
         bar.clear();
-        const ConversionJob* job = findJob(*vm, id);
-        if (!job) return;
+        const int index = queueIndex(*vm, id);
+        if (index < 0) return;
+        const ConversionJob* job = &vm->batchJobs()[static_cast<size_t>(index)];
         const bool done = std::holds_alternative<JobDone>(job->status);
         failed += done ? 0 : 1;
-        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(*job, vm->outcomeOf(id))));
+        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(*job, index, vm->outcomeOf(id))));
         if (!o.quiet || !done)
             printLine(o.quiet ? stderr : human, jobLine(*job, vm->outcomeOf(id)));
     });

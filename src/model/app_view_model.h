@@ -20,6 +20,9 @@
 
 namespace sonteva {
 
+// The most jobs the queue renders at once.
+inline constexpr int kMostParallelJobs = 64;
+
 // Modal choosers of the desktop: files to add, and the output folder. Each returns what the
 // user confirmed (nothing when cancelled).
 class FilePanels {
@@ -86,7 +89,17 @@ public:
     QString queueSummary() const;
     int pendingJobCount() const;
     void runBatch(); // Run Batch: starts processNextJob() unless a batch is running
+    // Starts pending jobs, top to bottom, until parallelJobs() run; ends the batch when
+    // none is left to run.
     void processNextJob();
+    // Jobs rendered at once: 1, the designed one-at-a-time flow, unless set otherwise.
+    int parallelJobs() const { return parallelJobs_; }
+    void setParallelJobs(int jobs); // clamped to 1 ... kMostParallelJobs
+    int runningJobCount() const { return static_cast<int>(running_.size()); }
+    // The batch as a whole, for a progress line: the share of this run's jobs done (each
+    // running job counting with its own progress), and the seconds since Run Batch.
+    double batchProgress() const;
+    double batchElapsed() const;
     void removeJob(const QUuid& id);
     void clearQueue();
     bool isBatchProcessing() const { return isBatchProcessing_; }
@@ -161,6 +174,7 @@ Q_SIGNALS:
     void monitorVolumeChanged();
     void failInsteadOfSubstitutingChanged();
     void compensateDelayChanged();
+    void parallelJobsChanged();
     // A job left `processing` for `done` or `error`.
     void jobFinished(const QUuid& id);
 
@@ -175,6 +189,10 @@ private:
     ConversionJob* jobById(const QUuid& id);
     void onProgress(const QUuid& id, double progress);
     void onFinished(const QUuid& id, const JobOutcome& outcome);
+    void settle(ConversionJob& job, const JobOutcome& outcome, double elapsed);
+    void startJob(ConversionJob& job);
+    void showRunning();
+    void endBatch();
     void onTimerTick();
     const GlobalPreset* presetById(const QUuid& id) const;
     const ConversionJob* selectedJob() const;
@@ -210,8 +228,15 @@ private:
     QString globalStatus_;
     std::optional<QUuid> selectedBatchJobId_;
     QTimer* timer_ = nullptr;
-    QUuid runningJob_;
-    QElapsedTimer runningSince_;
+    int parallelJobs_ = 1;
+    struct Running {
+        QUuid id;
+        QElapsedTimer since;
+    };
+    std::vector<Running> running_; // in the order they started
+    QElapsedTimer batchSince_;
+    int batchTotal_ = 0;    // jobs this run renders
+    int batchFinished_ = 0; // of which finished
 
     std::vector<GlobalPreset> builtInPresets_;
     std::vector<GlobalPreset> userPresets_;
