@@ -3,9 +3,10 @@
 // a file that is the source of any job in the queue, nor an output another conversion in
 // the queue has written or is writing. Jobs that run at the same time never write the same
 // file: a job waits while one before it in the queue, not yet finished, writes the file it
-// would write, so that what is refused or re-rendered does not depend on how many run. Files are compared by identity (folder device and inode plus
-// the name, as the file system compares names; the file's own inode for hard links), so
-// symlinked folders, hard links and case-insensitive file systems cannot hide a clash.
+// would write, so that what is refused or re-rendered does not depend on how many run. Files are
+// compared by identity (folder device and inode plus the name, as the file system compares names;
+// the file's own inode for hard links), so symlinked folders, hard links and case-insensitive file
+// systems cannot hide a clash.
 #include "audio_io/file_identity.h"
 #include "model/recipe.h"
 

@@ -71,8 +71,7 @@ TEST(Faults, OutputFolderAndSourceVanishMidBatch) {
 
     // One job at a time: the second must not have started while the first is paused.
     const CliRun r = runCli({"convert", "--jobs", "1", "-r", "44100", "-a", "r8brain Free",
-                             q(a + "/long.wav"),
-                             q(b + "/gone.wav"), q(b + "/next.wav")},
+                             q(a + "/long.wav"), q(b + "/gone.wav"), q(b + "/next.wav")},
                             {}, a, [&] {
                                 fs::rename(a, moved);
                                 fs::remove(b + "/gone.wav");
