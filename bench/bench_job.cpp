@@ -91,8 +91,39 @@ std::string twoMinutes(bool silent) {
     return path.string();
 }
 
+// Eight 2-minute 96 kHz / 24-bit mono files of different content.
+std::vector<std::string> monoFiles() {
+    std::vector<std::string> paths;
+    for (int k = 0; k < 8; ++k) {
+        const fs::path path = workDir() / ("mono-2min-" + std::to_string(k) + ".wav");
+        paths.push_back(path.string());
+        if (fs::exists(path)) continue;
+        const fs::path part = path.string() + ".part";
+        SF_INFO info{};
+        info.samplerate = 96000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
+        std::vector<int> block(96000);
+        int64_t n = 0;
+        for (int s = 0; s < 120; ++s) {
+            for (size_t i = 0; i < 96000; ++i, ++n) {
+                const double t = double(n) / 96000;
+                const double v = 0.5 * std::sin(6.283185307179586 * (220.0 + 55 * k) * t) +
+                                 0.2 * std::sin(6.283185307179586 * 7000.0 * t);
+                block[i] = int(std::lround(v * 8388607)) << 8;
+            }
+            sf_writef_int(f, block.data(), 96000);
+        }
+        sf_close(f);
+        fs::rename(part, path);
+    }
+    return paths;
+}
+
 struct ChildRun {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of the child
     long maxRssKiB = 0;
     int status = -1;
 };
@@ -115,6 +146,10 @@ ChildRun runChild(const std::vector<std::string>& argv) {
         wait4(pid, &status, 0, &usage);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.maxRssKiB = usage.ru_maxrss;
+        const auto secs = [](const timeval& t) {
+            return double(t.tv_sec) + 1e-6 * double(t.tv_usec);
+        };
+        run.cpuSeconds = secs(usage.ru_utime) + secs(usage.ru_stime);
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
@@ -174,6 +209,38 @@ void BM_Job2min_SilenceVsTone(benchmark::State& state) {
     state.counters["silence_s"] = quiet / n;
     state.counters["tone_s"] = loud / n;
     state.counters["silence_over_tone"] = quiet / loud;
+}
+
+// Eight mono files, two at a time against one at a time, back to back in each iteration:
+// the speed-up, how many cores each keeps busy (CPU time over wall time) and the peak
+// memory of each, which two at a time may at most double.
+void BM_Jobs8Mono_TwoVsOne(benchmark::State& state) {
+    const std::vector<std::string> files = monoFiles();
+    const std::string out = (workDir() / "out").string();
+    fs::create_directories(out);
+    double wall[2] = {}, cpu[2] = {};
+    long peak[2] = {};
+    for (auto _ : state) {
+        for (int jobs = 1; jobs <= 2; ++jobs) {
+            std::vector<std::string> argv{SONTEVA_CLI,          "convert", "-q", "--jobs",
+                                          std::to_string(jobs), "-o",      out};
+            argv.insert(argv.end(), files.begin(), files.end());
+            const ChildRun run = runChild(argv);
+            if (run.status != 0) state.SkipWithError("the child process failed");
+            wall[jobs - 1] += run.seconds;
+            cpu[jobs - 1] += run.cpuSeconds;
+            peak[jobs - 1] = std::max(peak[jobs - 1], run.maxRssKiB);
+        }
+        state.SetIterationTime(wall[0] + wall[1]);
+    }
+    const double n = double(state.iterations());
+    state.counters["one_s"] = wall[0] / n;
+    state.counters["two_s"] = wall[1] / n;
+    state.counters["speedup"] = wall[0] / wall[1];
+    state.counters["cores_busy_one"] = cpu[0] / wall[0];
+    state.counters["cores_busy_two"] = cpu[1] / wall[1];
+    state.counters["peak_MiB_one"] = double(peak[0]) / 1024.0;
+    state.counters["peak_MiB_two"] = double(peak[1]) / 1024.0;
 }
 
 void BM_JobMemory_Sonteva(benchmark::State& state) {
@@ -324,6 +391,7 @@ BENCHMARK(BM_Job5min_Stages)->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_SoxVHQJob_VsDirect)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_Job5min_SontevaVsSoX)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(5);
 BENCHMARK(BM_Job2min_SilenceVsTone)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(5);
+BENCHMARK(BM_Jobs8Mono_TwoVsOne)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_JobMemory_Sonteva)
     ->Arg(2)
     ->Arg(20)
