@@ -14,9 +14,9 @@ namespace {
 
 constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
 
-// Input samples the vector path takes in one stretch: 256 KB, well inside a core's
+// Input samples the vector path takes in one stretch: 512 KB, inside a core's
 // second-level cache.
-constexpr int64_t kStretchInputs = 32768;
+constexpr int64_t kStretchInputs = 65536;
 
 std::string bankKey(int64_t L, int64_t M, double stopbandDB, double fcRatio, int64_t T,
                     const std::string& windowType, std::optional<double> beta, bool alignCenter) {
@@ -216,9 +216,9 @@ void SRCEngine64::convolveWholePhases(const BlockWindows& in, const conv::Kernel
         if (groups >= 2 * period) {
             // In stretches whose input stays in the core's own cache while every row sweeps
             // over it (a whole streaming block would not); each a whole number of periods,
-            // and at least eight, so that every set still serves eight groups at once.
+            // a multiple of eight, so that every set serves eight groups at once.
             const int64_t perStretch =
-                std::max<int64_t>(8, kStretchInputs * L_ / (M_ * W * period));
+                std::max<int64_t>(1, kStretchInputs * L_ / (M_ * W * period) / 8) * 8;
             const int64_t stretch = perStretch * period;
             for (int64_t begin = 0; begin < groups; begin += stretch) {
                 const int64_t end = std::min(groups, begin + stretch);
