@@ -83,6 +83,23 @@ SONTEVA_VECTOR_CLONES void packColumn(const double* src, uint8_t* dst, size_t n,
     }
 }
 
+// Both channels of a 16-bit stereo file in one pass: each frame one 32-bit store, which
+// vectorises where the separate 16-bit stores of packColumn do not.
+template <bool Swapped>
+SONTEVA_VECTOR_CLONES void packStereo16(const double* left, const double* right, uint8_t* dst,
+                                        size_t n, double scale) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t a = static_cast<uint16_t>(sample_math::quantise(left[i], scale));
+        uint32_t b = static_cast<uint16_t>(sample_math::quantise(right[i], scale));
+        if constexpr (Swapped) {
+            a = static_cast<uint16_t>((a >> 8) | (a << 8));
+            b = static_cast<uint16_t>((b >> 8) | (b << 8));
+        }
+        const uint32_t frame = a | (b << 16);
+        std::memcpy(dst + 4 * i, &frame, 4);
+    }
+}
+
 template <int Bytes>
 void packColumn(bool swapped, const double* src, uint8_t* dst, size_t n, size_t stride,
                 double scale) {
@@ -208,7 +225,14 @@ void EncoderWriter::write(const std::vector<std::vector<double>>& block, size_t 
         if (rawBytes_ > 0) {
             const size_t frameBytes = size_t(rawBytes_) * channels;
             bytes_.resize(n * frameBytes);
-            for (size_t c = 0; c < channels; ++c) {
+            const bool stereo16 = rawBytes_ == 2 && channels == 2;
+            if (stereo16 && rawSwapped_)
+                packStereo16<true>(block[0].data() + first + done, block[1].data() + first + done,
+                                   bytes_.data(), n, scale);
+            if (stereo16 && !rawSwapped_)
+                packStereo16<false>(block[0].data() + first + done, block[1].data() + first + done,
+                                    bytes_.data(), n, scale);
+            for (size_t c = 0; c < (stereo16 ? 0 : channels); ++c) {
                 const double* src = block[c].data() + first + done;
                 uint8_t* dst = bytes_.data() + c * size_t(rawBytes_);
                 if (rawBytes_ == 2) packColumn<2>(rawSwapped_, src, dst, n, frameBytes, scale);
