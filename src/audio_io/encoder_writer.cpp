@@ -62,12 +62,13 @@ SONTEVA_VECTOR_CLONES void quantiseColumn(const double* src, int32_t* dst, size_
 // One channel's quantised integers straight into the interleaved bytes of the file: the
 // same words libsndfile stores for them (it takes integers at 32-bit full scale and keeps
 // the top bits), in the file's byte order.
-template <int Bytes, bool Swapped>
+template <int Bytes, bool Swapped, bool Contiguous>
 SONTEVA_VECTOR_CLONES void packColumn(const double* src, uint8_t* dst, size_t n, size_t stride,
                                       double scale) {
+    const size_t step = Contiguous ? size_t{Bytes} : stride;
     for (size_t i = 0; i < n; ++i) {
         const uint32_t q = static_cast<uint32_t>(sample_math::quantise(src[i], scale));
-        uint8_t* p = dst + i * stride;
+        uint8_t* p = dst + i * step;
         if constexpr (Bytes == 2) {
             const uint16_t w = static_cast<uint16_t>(q);
             const uint16_t v = Swapped ? __builtin_bswap16(w) : w;
@@ -103,10 +104,11 @@ SONTEVA_VECTOR_CLONES void packStereo16(const double* left, const double* right,
 template <int Bytes>
 void packColumn(bool swapped, const double* src, uint8_t* dst, size_t n, size_t stride,
                 double scale) {
-    if (swapped)
-        packColumn<Bytes, true>(src, dst, n, stride, scale);
-    else
-        packColumn<Bytes, false>(src, dst, n, stride, scale);
+    // A mono file's words follow each other: a stride the compiler knows vectorises.
+    if (stride == Bytes && swapped) packColumn<Bytes, true, true>(src, dst, n, stride, scale);
+    if (stride == Bytes && !swapped) packColumn<Bytes, false, true>(src, dst, n, stride, scale);
+    if (stride != Bytes && swapped) packColumn<Bytes, true, false>(src, dst, n, stride, scale);
+    if (stride != Bytes && !swapped) packColumn<Bytes, false, false>(src, dst, n, stride, scale);
 }
 
 // Integer words the writer may hand over as bytes: plain PCM in WAV, RF64 or AIFF.
