@@ -98,8 +98,9 @@ void BM_Dither_plain(benchmark::State& state) {
 // Each pair's three measurements run back to back, so that a change of clock speed on a
 // shared machine touches all three alike.
 int main(int argc, char** argv) {
-    const int64_t pairs[][2] = {
-        {96000, 44100}, {44100, 48000}, {48000, 44100}, {44100, 96000}, {44100, 192000}};
+    const int64_t pairs[][2] = {{96000, 44100},  {44100, 48000},  {48000, 44100},  {44100, 96000},
+                                {44100, 176400}, {44100, 192000}, {44100, 352800}, {44100, 384000},
+                                {192000, 44100}, {192000, 48000}};
     for (const auto& p : pairs) {
         benchmark::RegisterBenchmark("BM_SontevaSRC", BM_SontevaSRC)
             ->Args({p[0], p[1]})

@@ -1,6 +1,12 @@
 // A whole job end to end, as a user runs it: the sonteva command line against SoX's
-// command line on the same 5-minute 96 kHz / 24-bit stereo master, and the peak memory
-// of sonteva on a 2-minute and a 20-minute master.
+// command line on the same 5-minute 96 kHz / 24-bit stereo master, where its time goes
+// (each stage of the job run alone), and the peak memory of sonteva on a 2-minute and a
+// 20-minute master.
+#include "audio_io/audio_io.h"
+#include "audio_io/dither.h"
+#include "audio_io/level_meter.h"
+#include "dsp/inhouse_engines.h"
+
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 #include <soxr.h>
@@ -8,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
@@ -59,8 +66,64 @@ std::string master(int minutes) {
     return path.string();
 }
 
+// A 2-minute 48 kHz / 24-bit stereo file: a tone throughout, or 2 s of the tone and then
+// digital silence.
+std::string twoMinutes(bool silent) {
+    const fs::path path = workDir() / (silent ? "silence-2min.wav" : "tone-2min.wav");
+    if (fs::exists(path)) return path.string();
+    const fs::path part = path.string() + ".part";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
+    std::vector<int> block(2 * 48000);
+    for (int s = 0; s < 120; ++s) {
+        for (size_t i = 0; i < 48000; ++i) {
+            const double t = double(s) + double(i) / 48000;
+            const double v = silent && s >= 2 ? 0.0 : 0.5 * std::sin(6.283185307179586 * 997 * t);
+            block[2 * i] = block[2 * i + 1] = int(std::lround(v * 8388607)) << 8;
+        }
+        sf_writef_int(f, block.data(), 48000);
+    }
+    sf_close(f);
+    fs::rename(part, path);
+    return path.string();
+}
+
+// Eight 2-minute 96 kHz / 24-bit mono files of different content.
+std::vector<std::string> monoFiles() {
+    std::vector<std::string> paths;
+    for (int k = 0; k < 8; ++k) {
+        const fs::path path = workDir() / ("mono-2min-" + std::to_string(k) + ".wav");
+        paths.push_back(path.string());
+        if (fs::exists(path)) continue;
+        const fs::path part = path.string() + ".part";
+        SF_INFO info{};
+        info.samplerate = 96000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
+        std::vector<int> block(96000);
+        int64_t n = 0;
+        for (int s = 0; s < 120; ++s) {
+            for (size_t i = 0; i < 96000; ++i, ++n) {
+                const double t = double(n) / 96000;
+                const double v = 0.5 * std::sin(6.283185307179586 * (220.0 + 55 * k) * t) +
+                                 0.2 * std::sin(6.283185307179586 * 7000.0 * t);
+                block[i] = int(std::lround(v * 8388607)) << 8;
+            }
+            sf_writef_int(f, block.data(), 96000);
+        }
+        sf_close(f);
+        fs::rename(part, path);
+    }
+    return paths;
+}
+
 struct ChildRun {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of the child
     long maxRssKiB = 0;
     int status = -1;
 };
@@ -83,6 +146,10 @@ ChildRun runChild(const std::vector<std::string>& argv) {
         wait4(pid, &status, 0, &usage);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.maxRssKiB = usage.ru_maxrss;
+        const auto secs = [](const timeval& t) {
+            return double(t.tv_sec) + 1e-6 * double(t.tv_usec);
+        };
+        run.cpuSeconds = secs(usage.ru_utime) + secs(usage.ru_stime);
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
@@ -117,6 +184,63 @@ void BM_Job5min_SontevaVsSoX(benchmark::State& state) {
     state.counters["sonteva_s"] = sonteva / n;
     state.counters["sox_s"] = sox / n;
     state.counters["sox_over_sonteva"] = sox / sonteva;
+}
+
+// Digital silence must cost what music costs: the same job (48 kHz to 48 kHz, 24-bit, so
+// that metering is most of the work) on a file that is mostly silence and on a tone of the
+// same length, back to back in each iteration.
+void BM_Job2min_SilenceVsTone(benchmark::State& state) {
+    const std::string silence = twoMinutes(true), tone = twoMinutes(false);
+    const std::string out = (workDir() / "out").string();
+    fs::create_directories(out);
+    double quiet = 0, loud = 0;
+    for (auto _ : state) {
+        const auto job = [&](const std::string& in) {
+            return runChild({SONTEVA_CLI, "convert", "-q", "-r", "48000", "-b", "24", "-d", "None",
+                             "-o", out, in});
+        };
+        const ChildRun a = job(silence), b = job(tone);
+        if (a.status != 0 || b.status != 0) state.SkipWithError("a child process failed");
+        quiet += a.seconds;
+        loud += b.seconds;
+        state.SetIterationTime(a.seconds + b.seconds);
+    }
+    const double n = double(state.iterations());
+    state.counters["silence_s"] = quiet / n;
+    state.counters["tone_s"] = loud / n;
+    state.counters["silence_over_tone"] = quiet / loud;
+}
+
+// Eight mono files, two at a time against one at a time, back to back in each iteration:
+// the speed-up, how many cores each keeps busy (CPU time over wall time) and the peak
+// memory of each, which two at a time may at most double.
+void BM_Jobs8Mono_TwoVsOne(benchmark::State& state) {
+    const std::vector<std::string> files = monoFiles();
+    const std::string out = (workDir() / "out").string();
+    fs::create_directories(out);
+    double wall[2] = {}, cpu[2] = {};
+    long peak[2] = {};
+    for (auto _ : state) {
+        for (int jobs = 1; jobs <= 2; ++jobs) {
+            std::vector<std::string> argv{SONTEVA_CLI,          "convert", "-q", "--jobs",
+                                          std::to_string(jobs), "-o",      out};
+            argv.insert(argv.end(), files.begin(), files.end());
+            const ChildRun run = runChild(argv);
+            if (run.status != 0) state.SkipWithError("the child process failed");
+            wall[jobs - 1] += run.seconds;
+            cpu[jobs - 1] += run.cpuSeconds;
+            peak[jobs - 1] = std::max(peak[jobs - 1], run.maxRssKiB);
+        }
+        state.SetIterationTime(wall[0] + wall[1]);
+    }
+    const double n = double(state.iterations());
+    state.counters["one_s"] = wall[0] / n;
+    state.counters["two_s"] = wall[1] / n;
+    state.counters["speedup"] = wall[0] / wall[1];
+    state.counters["cores_busy_one"] = cpu[0] / wall[0];
+    state.counters["cores_busy_two"] = cpu[1] / wall[1];
+    state.counters["peak_MiB_one"] = double(peak[0]) / 1024.0;
+    state.counters["peak_MiB_two"] = double(peak[1]) / 1024.0;
 }
 
 void BM_JobMemory_Sonteva(benchmark::State& state) {
@@ -189,10 +313,85 @@ void BM_SoxVHQJob_VsDirect(benchmark::State& state) {
     state.counters["job_over_direct"] = job / direct;
 }
 
+// CPU time of the calling thread: unlike wall time, it does not count the time other
+// work on a shared machine takes the core away.
+struct ThreadClock {
+    using time_point = double;
+    static double now() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+    }
+};
+
+// The flagship job's stages one after the other on one thread, each timed on its own (in
+// CPU seconds): reading and converting to float, resampling, metering, dithering,
+// writing. The split shows where the command line's time goes (which runs them on every
+// core at once).
+void BM_Job5min_Stages(benchmark::State& state) {
+    using Clock = ThreadClock;
+    const std::string in = master(5);
+    const std::string out = (workDir() / "out" / "stages.wav").string();
+    fs::create_directories(workDir() / "out");
+    double read = 0, resample = 0, meter = 0, dither = 0, write = 0;
+    for (auto _ : state) {
+        sonteva::AudioStreamReader reader(in);
+        const int channels = reader.channels();
+        std::vector<std::unique_ptr<sonteva::SRCEngine64>> engines;
+        std::vector<sonteva::DitherEngine> ditherers;
+        for (int c = 0; c < channels; ++c) {
+            engines.push_back(sonteva::SontevaSRC::makeEngine(96000, 44100));
+            ditherers.emplace_back(sonteva::DitherType::tpdf, 16, c);
+        }
+        sonteva::LevelMeter levels(channels, 44100, 16);
+        sonteva::AudioStreamWriter writer(out, 44100, channels, sonteva::AudioFormat::wav,
+                                          sonteva::BitDepth::int16);
+        sonteva::ChannelBuffers block, converted(static_cast<size_t>(channels));
+        const auto lap = [](double& since, double& into) {
+            const double now = Clock::now();
+            into += now - since;
+            since = now;
+        };
+        for (bool more = true; more;) {
+            auto at = Clock::now();
+            more = reader.read(262144, block);
+            lap(at, read);
+            for (int c = 0; c < channels; ++c) {
+                const auto i = size_t(c);
+                converted[i] = more ? engines[i]->processBlock(block[i]) : engines[i]->flush();
+            }
+            lap(at, resample);
+            for (int c = 0; c < channels; ++c)
+                levels.channel(c).measure(converted[size_t(c)]);
+            levels.collect();
+            lap(at, meter);
+            for (int c = 0; c < channels; ++c)
+                ditherers[size_t(c)].process(converted[size_t(c)]);
+            lap(at, dither);
+            writer.write(converted);
+            lap(at, write);
+        }
+        auto at = Clock::now();
+        writer.close();
+        benchmark::DoNotOptimize(levels.result());
+        lap(at, write);
+    }
+    const double n = double(state.iterations());
+    state.counters["read_s"] = read / n;
+    state.counters["resample_s"] = resample / n;
+    state.counters["meter_s"] = meter / n;
+    state.counters["dither_s"] = dither / n;
+    state.counters["write_s"] = write / n;
+    state.counters["all_s"] = (read + resample + meter + dither + write) / n;
+}
+
 } // namespace
 
+BENCHMARK(BM_Job5min_Stages)->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_SoxVHQJob_VsDirect)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_Job5min_SontevaVsSoX)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(5);
+BENCHMARK(BM_Job2min_SilenceVsTone)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(5);
+BENCHMARK(BM_Jobs8Mono_TwoVsOne)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_JobMemory_Sonteva)
     ->Arg(2)
     ->Arg(20)

@@ -31,8 +31,10 @@ sonteva=${SONTEVA:-sonteva}
 mkdir -p "$reports"
 hosts=(--sshlogin :)
 [ -n "$logins" ] && hosts=(--sshloginfile "$logins")
-# -q passes every word as it is (paths with spaces), locally and through ssh.
+# -q passes every word as it is (paths with spaces), locally and through ssh. parallel runs
+# a shard per core of each machine, so each shard renders one file at a time (a later
+# --jobs overrides it).
 seq 0 $((tasks - 1)) | parallel --will-cite -q "${hosts[@]}" --workdir . \
     --joblog "$reports/parallel-joblog.txt" --line-buffer --tagstring 'shard {}' \
-    "$sonteva" convert --manifest "$manifest" --shard "{}/$tasks" --skip-done \
+    "$sonteva" convert --manifest "$manifest" --shard "{}/$tasks" --skip-done --jobs 1 \
     --report "$reports/shard-{}-of-$tasks.ndjson" "$@"

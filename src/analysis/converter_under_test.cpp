@@ -1,5 +1,6 @@
 #include "analysis/converter_under_test.h"
 
+#include "dsp/cores.h"
 #include "engines/engine_factory.h"
 #include "engines/engine_table.h"
 #include "engines/ssrc_runner.h"
@@ -54,7 +55,7 @@ Channels streamChannels(const CoreFactory& make, const Channels& in,
         }
     };
     const size_t threads =
-        std::min<size_t>(in.size(), std::max(1u, std::thread::hardware_concurrency()));
+        std::min<size_t>(in.size(), static_cast<size_t>(usableCores()));
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; ++t)
         pool.emplace_back(work);

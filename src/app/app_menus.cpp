@@ -9,6 +9,9 @@
 #include <QActionGroup>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QThread>
+
+#include <algorithm>
 
 namespace sonteva {
 
@@ -103,6 +106,7 @@ void AppMenus::buildConvert(QMenu* menu) {
     option("failInsteadOfSubstituting", QStringLiteral("Fail Instead of Substituting"),
            &AppViewModel::failInsteadOfSubstituting, &AppViewModel::setFailInsteadOfSubstituting,
            &AppViewModel::failInsteadOfSubstitutingChanged);
+    buildParallelJobs(menu->addMenu(QStringLiteral("Parallel Jobs")));
     menu->addSeparator();
     connect(add(menu, QStringLiteral("engineReport"), QStringLiteral("Engine Report\u2026")),
             &QAction::triggered, this, [this] { EngineReportDialog::showFor(&window_, vm_); });
@@ -116,6 +120,23 @@ void AppMenus::buildConvert(QMenu* menu) {
             &QAction::triggered, &vm_, [this] {
                 if (vm_.activePresetId()) vm_.deleteUserPreset(*vm_.activePresetId());
             });
+}
+
+// How many files Run Batch renders at once: 1 (one after the other, as designed) up to
+// one per core, or the remembered number where that is more.
+void AppMenus::buildParallelJobs(QMenu* menu) {
+    menu->setObjectName(QStringLiteral("parallelJobs"));
+    auto* group = new QActionGroup(menu);
+    const int most = std::max({2, QThread::idealThreadCount(), vm_.parallelJobs()});
+    for (int n = 1; n <= std::min(most, kMostParallelJobs); ++n) {
+        QAction* action = add(menu, QStringLiteral("parallelJobs%1").arg(n), QString::number(n));
+        action->setCheckable(true);
+        action->setChecked(vm_.parallelJobs() == n);
+        group->addAction(action);
+        connect(action, &QAction::triggered, &vm_, [this, n] { vm_.setParallelJobs(n); });
+        connect(&vm_, &AppViewModel::parallelJobsChanged, action,
+                [this, action, n] { action->setChecked(vm_.parallelJobs() == n); });
+    }
 }
 
 void AppMenus::buildAudio(QMenu* menu) {

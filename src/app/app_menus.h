@@ -28,6 +28,7 @@ private:
     QAction* add(QMenu* menu, const QString& name, const QString& text);
     void buildFile(QMenu* menu);
     void buildConvert(QMenu* menu);
+    void buildParallelJobs(QMenu* menu);
     void buildAudio(QMenu* menu);
     void buildHelp(QMenu* menu);
     void refresh();

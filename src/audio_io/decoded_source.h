@@ -33,6 +33,10 @@ public:
     // Reads up to `count` frames, interleaved, into dest. Fewer frames than asked means
     // the stream has ended; errorText() then gives the decoder's reason, if it had one.
     virtual int64_t read(double* dest, int64_t count) = 0;
+    // The same straight into one array per channel (dest[c]), for a decoder that can fill
+    // them without an interleaved copy (the same values bit for bit); -1, having read
+    // nothing, when it cannot.
+    virtual int64_t readPlanar(double* const* /*dest*/, int64_t /*count*/) { return -1; }
     virtual std::string errorText() const = 0;
     // Positions the next read at `frame` (0...frames()), exactly; false when the decoder
     // cannot get there. Sequential readers never call it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace sonteva {
 
@@ -112,24 +113,59 @@ BitMatrix jumpMatrix(uint64_t steps) {
     return result;
 }
 
-constexpr int kChains = 4;
+constexpr int kChains = 8;
 
-// One batch of draws from each of the four chains, stepped side by side so that their
-// dependency chains overlap.
-// Three-operand shifts (BMI2) save the register copies of the two-operand forms.
-SONTEVA_BMI2_CLONES void drawChains(uint64_t (&chain)[kChains], NoiseBatch (&noise)[kChains]) {
-    uint64_t a = chain[0], b = chain[1], c = chain[2], d = chain[3];
-    for (int k = 0; k < kBatch; ++k) {
-        a = noise[0].r1[k] = xorshiftStep(a);
-        b = noise[1].r1[k] = xorshiftStep(b);
-        c = noise[2].r1[k] = xorshiftStep(c);
-        d = noise[3].r1[k] = xorshiftStep(d);
-        a = noise[0].r2[k] = xorshiftStep(a);
-        b = noise[1].r2[k] = xorshiftStep(b);
-        c = noise[2].r2[k] = xorshiftStep(c);
-        d = noise[3].r2[k] = xorshiftStep(d);
+using Lanes = uint64_t __attribute__((vector_size(64)));
+
+#if defined(__clang__)
+#define SONTEVA_SHUFFLE(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+#else
+#define SONTEVA_SHUFFLE(a, b, ...) __builtin_shuffle(a, b, Lanes{__VA_ARGS__})
+#endif
+
+// Eight draws of each chain, one chain per lane (v[j] holds draw j of every chain), turned
+// into eight runs of one chain each (v[c] holds draws 0-7 of chain c).
+[[gnu::always_inline]] inline void transpose(Lanes (&v)[8]) {
+    Lanes t[8], u[8];
+    for (int j = 0; j < 8; j += 2) {
+        t[j] = SONTEVA_SHUFFLE(v[j], v[j + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+        t[j + 1] = SONTEVA_SHUFFLE(v[j], v[j + 1], 1, 9, 3, 11, 5, 13, 7, 15);
     }
-    chain[0] = a, chain[1] = b, chain[2] = c, chain[3] = d;
+    for (int j : {0, 1, 4, 5}) {
+        u[j] = SONTEVA_SHUFFLE(t[j], t[j + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+        u[j + 2] = SONTEVA_SHUFFLE(t[j], t[j + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int j = 0; j < 4; ++j) {
+        v[j] = SONTEVA_SHUFFLE(u[j], u[j + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        v[j + 4] = SONTEVA_SHUFFLE(u[j], u[j + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
+// One batch of draws from each of the eight chains, stepped side by side in the lanes of
+// one vector, so that the generator costs a few vector instructions per eight draws.
+SONTEVA_VECTOR_CLONES void drawChains(uint64_t (&chain)[kChains], NoiseBatch (&noise)[kChains]) {
+    Lanes state;
+    std::memcpy(&state, chain, sizeof state);
+    for (int k = 0; k < kBatch; k += 8) {
+        Lanes r1[8], r2[8];
+        for (int j = 0; j < 8; ++j) {
+            state ^= state >> 12;
+            state ^= state << 25;
+            state ^= state >> 27;
+            r1[j] = state;
+            state ^= state >> 12;
+            state ^= state << 25;
+            state ^= state >> 27;
+            r2[j] = state;
+        }
+        transpose(r1);
+        transpose(r2);
+        for (int c = 0; c < kChains; ++c) {
+            std::memcpy(noise[c].r1 + k, &r1[c], sizeof r1[c]);
+            std::memcpy(noise[c].r2 + k, &r2[c], sizeof r2[c]);
+        }
+    }
+    std::memcpy(chain, &state, sizeof state);
 }
 // Below this a block is not worth splitting.
 constexpr size_t kSplitFrom = size_t{kChains} * kBatch * 8;
@@ -137,8 +173,8 @@ constexpr size_t kSplitFrom = size_t{kChains} * kBatch * 8;
 } // namespace
 
 // The generator is one long dependency chain, slower than everything else the loop does.
-// A long block is therefore cut into four runs whose starting states are reached by
-// jumping ahead, and the four chains are stepped side by side. Every sample still gets
+// A long block is therefore cut into eight runs whose starting states are reached by
+// jumping ahead, and the eight chains are stepped side by side. Every sample still gets
 // exactly the draws it would get in sequence.
 void DitherEngine::process(std::span<double> samples) {
     const size_t n = samples.size();

@@ -59,6 +59,80 @@ SONTEVA_VECTOR_CLONES void quantiseColumn(const double* src, int32_t* dst, size_
                                       << shift);
 }
 
+// One channel's quantised integers straight into the interleaved bytes of the file: the
+// same words libsndfile stores for them (it takes integers at 32-bit full scale and keeps
+// the top bits), in the file's byte order.
+template <int Bytes, bool Swapped, bool Contiguous>
+SONTEVA_VECTOR_CLONES void packColumn(const double* src, uint8_t* dst, size_t n, size_t stride,
+                                      double scale) {
+    const size_t step = Contiguous ? size_t{Bytes} : stride;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t q = static_cast<uint32_t>(sample_math::quantise(src[i], scale));
+        uint8_t* p = dst + i * step;
+        if constexpr (Bytes == 2) {
+            const uint16_t w = static_cast<uint16_t>(q);
+            const uint16_t v = Swapped ? __builtin_bswap16(w) : w;
+            std::memcpy(p, &v, 2);
+        } else if constexpr (Bytes == 4) {
+            const uint32_t v = Swapped ? __builtin_bswap32(q) : q;
+            std::memcpy(p, &v, 4);
+        } else {
+            p[Swapped ? 2 : 0] = static_cast<uint8_t>(q);
+            p[1] = static_cast<uint8_t>(q >> 8);
+            p[Swapped ? 0 : 2] = static_cast<uint8_t>(q >> 16);
+        }
+    }
+}
+
+// Both channels of a 16-bit stereo file in one pass: each frame one 32-bit store, which
+// vectorises where the separate 16-bit stores of packColumn do not.
+template <bool Swapped>
+SONTEVA_VECTOR_CLONES void packStereo16(const double* left, const double* right, uint8_t* dst,
+                                        size_t n, double scale) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t a = static_cast<uint16_t>(sample_math::quantise(left[i], scale));
+        uint32_t b = static_cast<uint16_t>(sample_math::quantise(right[i], scale));
+        if constexpr (Swapped) {
+            a = static_cast<uint16_t>((a >> 8) | (a << 8));
+            b = static_cast<uint16_t>((b >> 8) | (b << 8));
+        }
+        const uint32_t frame = a | (b << 16);
+        std::memcpy(dst + 4 * i, &frame, 4);
+    }
+}
+
+template <int Bytes>
+void packColumn(bool swapped, const double* src, uint8_t* dst, size_t n, size_t stride,
+                double scale) {
+    // A mono file's words follow each other: a stride the compiler knows vectorises.
+    if (stride == Bytes && swapped) packColumn<Bytes, true, true>(src, dst, n, stride, scale);
+    if (stride == Bytes && !swapped) packColumn<Bytes, false, true>(src, dst, n, stride, scale);
+    if (stride != Bytes && swapped) packColumn<Bytes, true, false>(src, dst, n, stride, scale);
+    if (stride != Bytes && !swapped) packColumn<Bytes, false, false>(src, dst, n, stride, scale);
+}
+
+// Integer words the writer may hand over as bytes: plain PCM in WAV, RF64 or AIFF.
+int rawBytesOf(int sfFormat) {
+    switch (sfFormat & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_RF64:
+    case SF_FORMAT_AIFF:
+        break;
+    default:
+        return 0;
+    }
+    switch (sfFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 EncoderPlan planEncoder(AudioFormat format, BitDepth depth, int channels, int64_t expectedFrames) {
@@ -109,6 +183,9 @@ EncoderWriter::EncoderWriter(int fd, const EncoderPlan& plan, double sampleRate,
         throw AudioError(platformText(sf_strerror(nullptr)));
     }
     if (plan.autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    rawBytes_ = rawBytesOf(plan.sfFormat);
+    if (8 * rawBytes_ != plan.quantiseBits) rawBytes_ = 0;
+    rawSwapped_ = sf_command(file_, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
     if (placeholderBytes > 0) {
         // libsndfile pads the chunks it is given to four bytes and declares the padded
         // size, so carried chunks cannot go through it unchanged: it keeps room instead.
@@ -147,7 +224,26 @@ void EncoderWriter::write(const std::vector<std::vector<double>>& block, size_t 
     for (size_t done = 0; done < count;) {
         const size_t n = std::min(kChunkFrames, count - done);
         sf_count_t stored = 0;
-        if (plan_.quantiseBits > 0) {
+        if (rawBytes_ > 0) {
+            const size_t frameBytes = size_t(rawBytes_) * channels;
+            bytes_.resize(n * frameBytes);
+            const bool stereo16 = rawBytes_ == 2 && channels == 2;
+            if (stereo16 && rawSwapped_)
+                packStereo16<true>(block[0].data() + first + done, block[1].data() + first + done,
+                                   bytes_.data(), n, scale);
+            if (stereo16 && !rawSwapped_)
+                packStereo16<false>(block[0].data() + first + done, block[1].data() + first + done,
+                                    bytes_.data(), n, scale);
+            for (size_t c = 0; c < (stereo16 ? 0 : channels); ++c) {
+                const double* src = block[c].data() + first + done;
+                uint8_t* dst = bytes_.data() + c * size_t(rawBytes_);
+                if (rawBytes_ == 2) packColumn<2>(rawSwapped_, src, dst, n, frameBytes, scale);
+                if (rawBytes_ == 3) packColumn<3>(rawSwapped_, src, dst, n, frameBytes, scale);
+                if (rawBytes_ == 4) packColumn<4>(rawSwapped_, src, dst, n, frameBytes, scale);
+            }
+            const sf_count_t bytes = sf_write_raw(file_, bytes_.data(), sf_count_t(bytes_.size()));
+            stored = bytes == sf_count_t(bytes_.size()) ? sf_count_t(n) : 0;
+        } else if (plan_.quantiseBits > 0) {
             ints_.resize(n * channels);
             column_.resize(n);
             // Quantise each channel in one straight (vectorised) pass, then interleave.

@@ -56,6 +56,9 @@ private:
     EncoderPlan plan_;
     int channels_;
     int64_t written_ = 0;
+    int rawBytes_ = 0; // bytes of a word handed over as bytes; 0: through the library
+    bool rawSwapped_ = false;
+    std::vector<uint8_t> bytes_;
     std::vector<int32_t> ints_;
     std::vector<int32_t> column_;
     std::vector<double> doubles_;

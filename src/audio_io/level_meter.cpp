@@ -277,6 +277,23 @@ void ChannelMeter::measureTile(const double* x, int n) {
         std::memmove(fresh - taps_, fresh + n - taps_, sizeof(float) * size_t(taps_));
     }
     kWeight(x, n);
+    settleAfterSilence();
+}
+
+// After digital silence the filter's memory decays toward zero without ever reaching it:
+// its values, and their squares summed as energy, sink into subnormal numbers, which the
+// processor computes many times slower than normal ones. Once the last four inputs are
+// exact zeros and every earlier output is below 1e-60 (-1200 dB), the memory is set to
+// zero. What that removes from any later output is below 1e-59 of full scale; its share of
+// an energy is far below the last bit of any that can pass the -70 LUFS gate, and no peak
+// is measured from this filter.
+void ChannelMeter::settleAfterSilence() {
+    constexpr double kNegligible = 1e-60;
+    for (int k = 0; k < 4; ++k)
+        if (history_[size_t(k)] != 0.0) return;
+    for (int k = 4; k < 8; ++k)
+        if (!(std::fabs(history_[size_t(k)]) < kNegligible)) return;
+    std::fill(history_.begin() + 4, history_.end(), 0.0);
 }
 
 void ChannelMeter::kWeight(const double* x, int n) {

@@ -49,6 +49,7 @@ private:
 
     void measureTile(const double* x, int n);
     void kWeight(const double* x, int n);
+    void settleAfterSilence();
     double stepScalar(double x);
 
     int64_t subLength_;

@@ -3,6 +3,7 @@
 #include "audio_io/decoded_source.h"
 
 #include "audio_io/sndfile_io.h"
+#include "dsp/vector_clones.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -133,11 +136,124 @@ std::string speakerName(int position) {
     return "?";
 }
 
+// Plain PCM words of 16, 24 or 32 bits in a container that stores them as they are: the
+// bytes of one sample, the order they come in, and the exact factor 2^-(N-1).
+struct PcmWords {
+    int bytes = 0; // 0: not such a file
+    bool swapped = false;
+    double scale = 0;
+};
+
+PcmWords pcmWordsOf(SNDFILE* file, const SF_INFO& info) {
+    switch (info.format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_RF64:
+    case SF_FORMAT_W64:
+    case SF_FORMAT_AIFF:
+        break;
+    default:
+        return {};
+    }
+    PcmWords words;
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16:
+        words.bytes = 2;
+        break;
+    case SF_FORMAT_PCM_24:
+        words.bytes = 3;
+        break;
+    case SF_FORMAT_PCM_32:
+        words.bytes = 4;
+        break;
+    default:
+        return {};
+    }
+    words.swapped = sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
+    words.scale = std::ldexp(1.0, -(8 * words.bytes - 1));
+    return words;
+}
+
+// One channel of `frames` interleaved words into doubles: the signed word times `scale`,
+// which is what libsndfile computes (its 32-bit full scale times 2^-31), exactly. A 24-bit
+// word is read as four bytes: the source holds bytes past what it is read to.
+template <int Bytes, bool Swapped>
+SONTEVA_VECTOR_CLONES void wordsToDoubles(const uint8_t* src, int64_t frames, int stride,
+                                          double scale, double* dest) {
+    for (int64_t i = 0; i < frames; ++i) {
+        const uint8_t* p = src + i * stride;
+        int32_t v = 0;
+        if constexpr (Bytes == 2) {
+            uint16_t w;
+            std::memcpy(&w, p, 2);
+            v = static_cast<int16_t>(Swapped ? __builtin_bswap16(w) : w);
+        } else {
+            uint32_t w;
+            std::memcpy(&w, p, 4);
+            if constexpr (Swapped) w = __builtin_bswap32(w);
+            if constexpr (Bytes == 3) w = Swapped ? w & 0xFFFFFF00u : w << 8;
+            v = static_cast<int32_t>(w);
+            if constexpr (Bytes == 3) v >>= 8;
+        }
+        dest[i] = static_cast<double>(v) * scale;
+    }
+}
+
+// Both channels of a 16- or 24-bit stereo frame from one load of its bytes (and, for 24
+// bits, two bytes past them: the source holds eight bytes more than it is read to).
+template <int Bytes, bool Swapped>
+SONTEVA_VECTOR_CLONES void stereoToDoubles(const uint8_t* src, int64_t frames, double scale,
+                                           double* left, double* right) {
+    for (int64_t i = 0; i < frames; ++i) {
+        int32_t a = 0, b = 0;
+        if constexpr (Bytes == 2) {
+            uint32_t w;
+            std::memcpy(&w, src + 4 * i, 4);
+            a = static_cast<int16_t>(Swapped ? __builtin_bswap16(uint16_t(w)) : uint16_t(w));
+            b = static_cast<int16_t>(Swapped ? __builtin_bswap16(uint16_t(w >> 16))
+                                             : uint16_t(w >> 16));
+        } else {
+            uint64_t w;
+            std::memcpy(&w, src + 6 * i, 8);
+            if constexpr (Swapped) {
+                w = __builtin_bswap64(w);
+                a = static_cast<int32_t>(static_cast<uint32_t>(w >> 32) & 0xFFFFFF00u) >> 8;
+                b = static_cast<int32_t>(static_cast<uint32_t>(w >> 8) & 0xFFFFFF00u) >> 8;
+            } else {
+                a = static_cast<int32_t>(static_cast<uint32_t>(w) << 8) >> 8;
+                b = static_cast<int32_t>(static_cast<uint32_t>(w >> 24) << 8) >> 8;
+            }
+        }
+        left[i] = static_cast<double>(a) * scale;
+        right[i] = static_cast<double>(b) * scale;
+    }
+}
+
+template <int Bytes>
+void wordsToDoubles(const PcmWords& words, const uint8_t* src, int64_t frames, int channels,
+                    double* const* dest) {
+    if (Bytes < 4 && channels == 2) {
+        if (words.swapped)
+            stereoToDoubles<Bytes, true>(src, frames, words.scale, dest[0], dest[1]);
+        else
+            stereoToDoubles<Bytes, false>(src, frames, words.scale, dest[0], dest[1]);
+        return;
+    }
+    const int stride = Bytes * channels;
+    for (int c = 0; c < channels; ++c) {
+        if (words.swapped)
+            wordsToDoubles<Bytes, true>(src + c * Bytes, frames, stride, words.scale, dest[c]);
+        else
+            wordsToDoubles<Bytes, false>(src + c * Bytes, frames, stride, words.scale, dest[c]);
+    }
+}
+
 class SndfileSource final : public DecodedSource {
 public:
     SndfileSource(std::string path, std::unique_ptr<SndfileFileIo> io, SNDFILE* file,
                   const SF_INFO& info)
-        : path_(std::move(path)), io_(std::move(io)), file_(file), info_(info) {}
+        : path_(std::move(path)), io_(std::move(io)), file_(file), info_(info),
+          words_(pcmWordsOf(file, info)) {}
     ~SndfileSource() override {
         sf_close(file_);
         ::close(io_->fd());
@@ -209,6 +325,33 @@ public:
     int64_t read(double* dest, int64_t count) override {
         return sf_readf_double(file_, dest, count);
     }
+    // Plain PCM words are taken as bytes and converted here, one channel at a time: the
+    // library would convert them one by one and interleave them for nothing.
+    int64_t readPlanar(double* const* dest, int64_t count) override {
+        if (words_.bytes == 0) return -1;
+        const int64_t frameBytes = int64_t{words_.bytes} * info_.channels;
+        constexpr int64_t kChunk = 8192;
+        int64_t done = 0;
+        while (done < count) {
+            const int64_t want = std::min(kChunk, count - done);
+            raw_.resize(static_cast<size_t>(kChunk * frameBytes + 8));
+            const int64_t bytes = sf_read_raw(file_, raw_.data(), want * frameBytes);
+            const int64_t got = std::max<int64_t>(bytes, 0) / frameBytes;
+            at_.resize(static_cast<size_t>(info_.channels));
+            for (size_t c = 0; c < at_.size(); ++c)
+                at_[c] = dest[c] + done;
+            const int channels = info_.channels;
+            if (words_.bytes == 2)
+                wordsToDoubles<2>(words_, raw_.data(), got, channels, at_.data());
+            if (words_.bytes == 3)
+                wordsToDoubles<3>(words_, raw_.data(), got, channels, at_.data());
+            if (words_.bytes == 4)
+                wordsToDoubles<4>(words_, raw_.data(), got, channels, at_.data());
+            done += got;
+            if (got < want) break;
+        }
+        return done;
+    }
     bool seek(int64_t frame) override { return sf_seek(file_, frame, SEEK_SET) == frame; }
     void limitFrames(int64_t frames) override {
         info_.frames = std::min<int64_t>(info_.frames, frames);
@@ -239,6 +382,9 @@ private:
     std::unique_ptr<SndfileFileIo> io_;
     SNDFILE* file_;
     SF_INFO info_;
+    PcmWords words_;
+    std::vector<uint8_t> raw_;
+    std::vector<double*> at_;
 };
 
 // libsndfile words its refusal of some damaged headers (a sample rate of 0, sizes it

@@ -85,15 +85,17 @@ std::unique_ptr<DecodedSource> openDecodedSource(const std::string& path) {
 
 SourcePump::SourcePump(std::unique_ptr<DecodedSource> source) : source_(std::move(source)) {}
 
+// The decoder's reason is only current right after the short read.
+void SourcePump::endedEarly(int64_t got) const {
+    const EarlyEnd end{EarlyEnd::Unit::frames, position_ + got, source_->frames(), {}};
+    throw AudioError(describeEarlyEnd(end, source_->errorText()));
+}
+
 void SourcePump::fetch(int64_t frames) {
     const size_t channels = static_cast<size_t>(source_->channels());
     scratch_.resize(static_cast<size_t>(frames) * channels);
     const int64_t got = std::max<int64_t>(source_->read(scratch_.data(), frames), 0);
-    if (got < frames) {
-        // The decoder's reason is only current right after the short read.
-        const EarlyEnd end{EarlyEnd::Unit::frames, position_ + got, source_->frames(), {}};
-        throw AudioError(describeEarlyEnd(end, source_->errorText()));
-    }
+    if (got < frames) endedEarly(got);
     if (!source_->integerSamples())
         nonFinite_ += replaceNonFinite(scratch_.data(), scratch_.size());
     position_ += frames;
@@ -102,14 +104,37 @@ void SourcePump::fetch(int64_t frames) {
 template <typename T>
 void SourcePump::readPlanar(std::vector<std::vector<T>>& out, size_t offset, int64_t frames) {
     const size_t channels = static_cast<size_t>(source_->channels());
+    if constexpr (std::is_same_v<T, double>) {
+        // Straight into the arrays where the decoder can: integer samples only, which
+        // need no check for non-finite values.
+        std::vector<double*> dest(channels);
+        for (size_t c = 0; c < channels; ++c)
+            dest[c] = out[c].data() + offset;
+        const int64_t got = frames > 0 ? source_->readPlanar(dest.data(), frames) : 0;
+        if (got >= 0) {
+            if (got < frames) endedEarly(got);
+            position_ += frames;
+            return;
+        }
+    }
     for (int64_t done = 0; done < frames;) {
         const int64_t n = std::min(kChunkFrames, frames - done);
         fetch(n);
-        for (size_t c = 0; c < channels; ++c) {
-            T* dest = out[c].data() + offset + done;
-            const double* src = scratch_.data() + c;
-            for (int64_t i = 0; i < n; ++i)
-                dest[i] = static_cast<T>(src[i * channels]);
+        const double* src = scratch_.data();
+        if (channels == 2) {
+            // The usual case in one sequential pass, which vectorises.
+            T* left = out[0].data() + offset + done;
+            T* right = out[1].data() + offset + done;
+            for (int64_t i = 0; i < n; ++i) {
+                left[i] = static_cast<T>(src[2 * i]);
+                right[i] = static_cast<T>(src[2 * i + 1]);
+            }
+        } else {
+            for (size_t c = 0; c < channels; ++c) {
+                T* dest = out[c].data() + offset + done;
+                for (int64_t i = 0; i < n; ++i)
+                    dest[i] = static_cast<T>(src[i * channels + c]);
+            }
         }
         done += n;
     }

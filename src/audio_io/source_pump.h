@@ -30,6 +30,7 @@ private:
     void readPlanar(std::vector<std::vector<T>>& out, size_t offset, int64_t frames);
     // Reads `frames` frames into scratch_, interleaved and sanitised.
     void fetch(int64_t frames);
+    [[noreturn]] void endedEarly(int64_t got) const;
 
     std::unique_ptr<DecodedSource> source_;
     std::vector<double> scratch_;

@@ -1,7 +1,8 @@
 #pragma once
-// Renders queued jobs on one background thread, one after the other, and reports
-// progress and the outcome through the callbacks (from that thread). A job can be stopped
-// while it waits or while it renders.
+// Renders the jobs it is given in the background, each on a thread of its own that plans
+// the job and waits while the shared work pool renders it; as many at once as the state
+// object starts (it decides how many run). Reports progress and the outcome through the
+// callbacks (from those threads). A job can be stopped while it waits or while it renders.
 #include "model/job_executor.h"
 
 #include <QUuid>
@@ -12,13 +13,15 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace sonteva {
 
 class QueueExecutor final : public JobExecutor {
 public:
-    QueueExecutor();
-    // Stops the job in progress and those waiting, and waits until they have reported:
+    QueueExecutor() = default;
+    // Stops the jobs in progress and those waiting, and waits until they have reported:
     // a half-written output is never left behind.
     ~QueueExecutor() override;
 
@@ -38,10 +41,10 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> tasks_;
-    std::stop_source running_; // the job on the thread now, if any
-    QUuid runningId_;
+    std::vector<std::pair<QUuid, std::stop_source>> running_; // the jobs on the threads now
+    int idle_ = 0;                                            // threads waiting for a job
     bool stopping_ = false;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 } // namespace sonteva

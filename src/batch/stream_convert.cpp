@@ -3,14 +3,14 @@
 #include "audio_io/audio_io.h"
 #include "audio_io/dither.h"
 #include "audio_io/stop_request.h"
-#include "batch/block_queue.h"
-#include "batch/channel_pool.h"
+#include "batch/work_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <utility>
 
 namespace sonteva {
 
@@ -82,38 +82,41 @@ private:
     const size_t most_;
 };
 
-// A block on its way through the channel lanes: the source (nothing for the final flush),
-// and what the lanes made of it.
+// A block on its way through the channels: the source (nothing for the final flush), and
+// what the channels made of it.
 struct InFlight {
     ChannelBuffers source;
     bool flush = false;
     ChannelBuffers out;
     std::vector<std::vector<double>> energies; // per channel: the completed 100 ms energies
-    int lanesLeft = 0;
+    int channelsLeft = 0;
 };
 
-// One job's stages, each on its own thread and handing blocks on through bounded queues:
-// reading; converting in lanes, each owning a fixed set of channels (converted, measured
-// while in cache, dithered with the channel's own generator); and writing. The lanes do
-// not wait for each other at every block: one may run a block ahead while the other
-// shares its core with the reader or the writer. Each engine and generator still sees its
-// channel's blocks in order, and blocks complete in order (a block completes when its last
-// lane finishes it, after every lane finished the block before), so the output does not
-// depend on the overlap.
+// Blocks read and not yet written: enough for every stage to find work, few enough that a
+// job's memory stays at a handful of blocks whatever the speed of its stages.
+constexpr int kMostInFlight = 4;
+
+// One job as tasks on the shared pool, in strands that keep each stage's order: reading;
+// converting each channel (converted, measured while in cache, dithered with the channel's
+// own generator); writing. The channels do not wait for each other at every block: one
+// may run a block ahead while another waits for a core. Each engine and generator still
+// sees its channel's blocks in order, and blocks complete in order (a block completes when
+// its last channel finishes it, after every channel finished the block before), so the
+// output does not depend on the overlap, nor on how many jobs share the pool.
 class StreamJob {
 public:
     explicit StreamJob(const JobContext& ctx)
         : ctx_(ctx), job_(ctx.job), reader_(ctx.sourcePath), channels_(reader_.channels()),
-          lanes_(std::min(channels_, ChannelPool::workersFor(channels_) + 1)),
           engines_(makeJobEngines(ctx, channels_)), dither_(makeDither(ctx.plan, channels_)),
           carried_(carryForJob(ctx, channels_, engines_.ran,
                                ditherName(ctx.plan.dither, ctx.job).toStdString(),
                                engines_.latency)),
           writer_(ctx.outputPath, static_cast<double>(job_.targetFs), channels_, job_.format,
                   ctx.plan.stored, expectedFrames(ctx.plan.source.fsIn), &carried_.metadata),
-          meter_(channels_, static_cast<double>(job_.targetFs), reductionBits(ctx.plan.stored)) {
-        for (int l = 0; l < lanes_; ++l)
-            toLane_.push_back(std::make_unique<BlockQueue<std::shared_ptr<InFlight>>>(1));
+          meter_(channels_, static_cast<double>(job_.targetFs), reductionBits(ctx.plan.stored)),
+          pool_(WorkPool::shared()), reading_(pool_), writing_(pool_) {
+        for (int c = 0; c < channels_; ++c)
+            converting_.push_back(std::make_unique<Strand>(pool_));
     }
 
     StreamResult run(const ProgressFn& progress);
@@ -123,11 +126,11 @@ private:
         return static_cast<int64_t>(std::ceil(static_cast<double>(reader_.totalFrames() + 4096) *
                                               job_.targetFs / static_cast<double>(fsIn)));
     }
-    bool dispatch(std::shared_ptr<InFlight> item);
-    void laneStage(int lane);
-    void complete(InFlight& item);
-    void readStage();
-    void writeStage();
+    void post(Strand& strand, std::function<void()> task);
+    void readNext();
+    void convert(InFlight& block, int c);
+    void complete(InFlight& block);
+    void writeOut(const ChannelBuffers& out);
     void fail(std::exception_ptr e);
     bool stopped();
     void summarise();
@@ -136,25 +139,31 @@ private:
     const ConversionJob& job_;
     AudioStreamReader reader_;
     int channels_;
-    int lanes_;
     JobEngines engines_;
     std::vector<DitherEngine> dither_;
     CarriedMetadata carried_;
     AudioStreamWriter writer_;
     LevelMeter meter_;
     FirstError failure_;
-    Spares<ChannelBuffers> spare_{2}; // source blocks, back to the reader
-    BlockQueue<ChannelBuffers> toConvert_{2};
-    std::vector<std::unique_ptr<BlockQueue<std::shared_ptr<InFlight>>>> toLane_;
-    BlockQueue<ChannelBuffers> toWrite_{2};
-    std::mutex completion_; // the lanes' hand-over of finished blocks
+    std::atomic<bool> failed_{false};
+    Spares<ChannelBuffers> spare_{kMostInFlight}; // source blocks, back to the reader
+    WorkPool& pool_;
+    Strand reading_;
+    std::vector<std::unique_ptr<Strand>> converting_; // one per channel
+    Strand writing_;
+    std::mutex state_; // the counts below
+    std::condition_variable idle_;
+    int pending_ = 0;  // tasks posted and not yet ended
+    int inFlight_ = 0; // blocks read and not yet written
+    bool readerParked_ = false;
+    std::mutex completion_; // the channels' hand-over of finished blocks
     const ProgressFn* progress_ = nullptr;
     int64_t framesConverted_ = 0;
     StreamResult result_;
 };
 
-// A stop request fails the job like any other error, so that every stage leaves at its
-// next hand-over and the temporary output is removed on the way out.
+// A stop request fails the job like any other error, so that the tasks still queued end
+// without doing anything and the temporary output is removed on the way out.
 bool StreamJob::stopped() {
     if (!ctx_.stop.stop_requested()) return false;
     fail(std::make_exception_ptr(StopRequested()));
@@ -163,112 +172,103 @@ bool StreamJob::stopped() {
 
 void StreamJob::fail(std::exception_ptr e) {
     failure_.set(std::move(e));
-    toConvert_.abort();
-    for (auto& lane : toLane_)
-        lane->abort();
-    toWrite_.abort();
+    failed_ = true;
 }
 
-void StreamJob::readStage() {
-    try {
-        for (ChannelBuffers b = spare_.take(); !stopped() && reader_.read(kStreamBlockFrames, b);
-             b = spare_.take())
-            if (!toConvert_.push(std::move(b))) break;
-    } catch (...) {
-        fail(std::current_exception());
+// Every task is counted until it has ended, so that run() knows when nothing of the job is
+// left on the pool. After a failure the tasks still queued end without doing anything.
+void StreamJob::post(Strand& strand, std::function<void()> task) {
+    {
+        std::lock_guard lock(state_);
+        ++pending_;
     }
-    toConvert_.close();
-}
-
-void StreamJob::writeStage() {
-    try {
-        while (auto block = toWrite_.pop()) {
-            writer_.write(*block);
-            result_.framesWritten += static_cast<int64_t>((*block)[0].size());
+    strand.post([this, task = std::move(task)] {
+        try {
+            if (!failed_) task();
+        } catch (...) {
+            fail(std::current_exception());
         }
-    } catch (...) {
-        fail(std::current_exception());
+        std::lock_guard lock(state_);
+        if (--pending_ == 0) idle_.notify_all();
+    });
+}
+
+// Reads one block and hands it to every channel; at the end of the file, the flush. Reads
+// on while fewer than kMostInFlight blocks are on their way, and otherwise waits for the
+// writer to take one.
+void StreamJob::readNext() {
+    if (stopped()) return;
+    ChannelBuffers source = spare_.take();
+    const bool more = reader_.read(kStreamBlockFrames, source);
+    auto block = std::make_shared<InFlight>();
+    block->flush = !more;
+    if (more) block->source = std::move(source);
+    block->out.resize(static_cast<size_t>(channels_));
+    block->energies.resize(static_cast<size_t>(channels_));
+    block->channelsLeft = channels_;
+    bool readOn = false;
+    {
+        std::lock_guard lock(state_);
+        ++inFlight_;
+        readOn = more && inFlight_ < kMostInFlight;
+        readerParked_ = more && !readOn;
     }
+    for (int c = 0; c < channels_; ++c)
+        post(*converting_[static_cast<size_t>(c)], [this, block, c] { convert(*block, c); });
+    if (readOn) post(reading_, [this] { readNext(); });
 }
 
-bool StreamJob::dispatch(std::shared_ptr<InFlight> item) {
-    item->out.resize(static_cast<size_t>(channels_));
-    item->energies.resize(static_cast<size_t>(channels_));
-    item->lanesLeft = lanes_;
-    for (auto& lane : toLane_)
-        if (!lane->push(item)) return false;
-    return true;
+// Converts channel c of the block (or flushes its engine), measures it before its dither
+// and dithers it.
+void StreamJob::convert(InFlight& block, int c) {
+    if (stopped()) return;
+    const auto i = static_cast<size_t>(c);
+    ResamplerCore& engine = *engines_.engines[i];
+    auto converted = block.flush ? engine.flush() : engine.processBlock(block.source[i]);
+    ChannelMeter& meter = meter_.channel(c);
+    meter.measure(converted);
+    block.energies[i] = std::move(meter.completedEnergies());
+    meter.completedEnergies().clear();
+    if (!dither_.empty()) dither_[i].process(converted);
+    block.out[i] = std::move(converted);
+    std::lock_guard lock(completion_);
+    if (--block.channelsLeft == 0) complete(block);
 }
 
-// Converts the lane's channels of each block (or flushes their engines), measures each
-// before its dither and dithers it.
-void StreamJob::laneStage(int lane) {
-    try {
-        while (auto item = toLane_[static_cast<size_t>(lane)]->pop()) {
-            if (stopped()) break;
-            InFlight& block = **item;
-            for (int c = lane; c < channels_; c += lanes_) {
-                const auto i = static_cast<size_t>(c);
-                ResamplerCore& engine = *engines_.engines[i];
-                auto converted =
-                    block.flush ? engine.flush() : engine.processBlock(block.source[i]);
-                ChannelMeter& meter = meter_.channel(c);
-                meter.measure(converted);
-                block.energies[i] = std::move(meter.completedEnergies());
-                meter.completedEnergies().clear();
-                if (!dither_.empty()) dither_[i].process(converted);
-                block.out[i] = std::move(converted);
-            }
-            std::lock_guard lock(completion_);
-            if (--block.lanesLeft == 0) complete(block);
-        }
-    } catch (...) {
-        fail(std::current_exception());
-    }
-}
-
-// The last lane through a block, holding the completion lock: the block's levels, its
-// output (empty results, an engine still filling, are not written), the progress.
+// The last channel through a block, holding the completion lock: the block's levels, its
+// output to the writer, the progress.
 void StreamJob::complete(InFlight& block) {
     meter_.collect(block.energies);
-    if (!block.out[0].empty()) toWrite_.push(std::move(block.out));
+    post(writing_, [this, out = std::move(block.out)] { writeOut(out); });
     if (block.flush) return;
     framesConverted_ += static_cast<int64_t>(block.source[0].size());
     if (*progress_) (*progress_)(streamProgress(framesConverted_, reader_.totalFrames()));
     spare_.put(std::move(block.source));
 }
 
+// Empty results (an engine still filling) are not written.
+void StreamJob::writeOut(const ChannelBuffers& out) {
+    if (!out[0].empty()) {
+        writer_.write(out);
+        result_.framesWritten += static_cast<int64_t>(out[0].size());
+    }
+    bool wakeReader = false;
+    {
+        std::lock_guard lock(state_);
+        --inFlight_;
+        wakeReader = std::exchange(readerParked_, false);
+    }
+    if (wakeReader) post(reading_, [this] { readNext(); });
+}
+
 StreamResult StreamJob::run(const ProgressFn& progress) {
     progress_ = &progress;
-    std::thread reading([this] { readStage(); });
-    std::thread writing([this] { writeStage(); });
-    std::vector<std::thread> lanes;
-    for (int l = 0; l < lanes_; ++l)
-        lanes.emplace_back([this, l] { laneStage(l); });
-    try {
-        bool open = true;
-        while (open) {
-            auto block = toConvert_.pop();
-            if (!block) break;
-            auto item = std::make_shared<InFlight>();
-            item->source = std::move(*block);
-            open = dispatch(std::move(item));
-        }
-        failure_.rethrow(); // a failed read must not pass for the end of the file
-        auto flush = std::make_shared<InFlight>();
-        flush->flush = true;
-        dispatch(std::move(flush));
-        for (auto& lane : toLane_)
-            lane->close();
-    } catch (...) {
-        fail(std::current_exception());
+    post(reading_, [this] { readNext(); });
+    {
+        std::unique_lock lock(state_);
+        idle_.wait(lock, [&] { return pending_ == 0; });
     }
-    for (auto& lane : lanes)
-        lane.join();
-    toWrite_.close();
-    reading.join();
-    writing.join();
-    failure_.rethrow();
+    failure_.rethrow(); // a failed read must not pass for the end of the file
     summarise();
     writer_.setLoudness(loudnessSummary(result_.report.levels));
     writer_.close();

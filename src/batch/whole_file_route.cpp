@@ -4,8 +4,8 @@
 #include "audio_io/dither.h"
 #include "audio_io/level_meter.h"
 #include "audio_io/stop_request.h"
-#include "batch/channel_pool.h"
 #include "batch/job_runner.h"
+#include "batch/work_pool.h"
 #include "engines/engine_table.h"
 #include "engines/ssrc_runner.h"
 #include "engines/system_log.h"
@@ -47,8 +47,7 @@ ChannelBuffers convertChannels(const JobContext& ctx, const ChannelBuffers& sign
     ChannelBuffers out(signal.size());
     std::mutex lock;
     int finished = 0;
-    ChannelPool pool(ChannelPool::workersFor(channels));
-    pool.run(channels, [&](int c) {
+    WorkPool::shared().run(channels, [&](int c) {
         ResamplerCore& engine = *engines.engines[static_cast<size_t>(c)];
         auto converted = convertChannel(engine, signal[static_cast<size_t>(c)], ctx.stop);
         if (!converted) return;

@@ -1,9 +1,13 @@
 #include "cli/cli_options.h"
 
+#include "dsp/cores.h"
 #include "engines/engine_table.h"
+#include "model/app_view_model.h"
 #include "model/recipe.h"
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace sonteva::cli {
 
@@ -115,6 +119,18 @@ bool takeRecipeOption(RecipeOptions& r, const QString& name,
     return true;
 }
 
+int defaultJobs() {
+    return std::clamp(usableCores(), 1, kMostParallelJobs);
+}
+
+int parseJobs(const QString& text) {
+    bool ok = false;
+    const int jobs = text.toInt(&ok);
+    if (ok && jobs >= 1 && jobs <= kMostParallelJobs) return jobs;
+    reject(QStringLiteral("number of jobs"), text,
+           QStringLiteral("a whole number from 1 to %1").arg(kMostParallelJobs));
+}
+
 ConvertOptions parseConvert(const QStringList& args) {
     ConvertOptions o;
     walkOptions(args, o.files, [&](const QString& name, const std::function<QString()>& value) {
@@ -135,6 +151,8 @@ ConvertOptions parseConvert(const QStringList& args) {
             o.compensateDelay = true;
         else if (isOption(name, "-n", "--no-clobber"))
             o.noClobber = true;
+        else if (isOption(name, "-j", "--jobs"))
+            o.jobs = parseJobs(value());
         else
             return false;
         return true;

@@ -24,6 +24,10 @@ struct RecipeOptions {
     std::optional<AudioFormat> format;
 };
 
+// The files `convert` renders at once unless told otherwise: one per core.
+int defaultJobs();
+int parseJobs(const QString& text);
+
 struct ConvertOptions {
     RecipeOptions recipe;
     std::optional<QString> postfix; // absent: the generated stem of the recipe
@@ -33,6 +37,7 @@ struct ConvertOptions {
     bool strict = false;          // fail a job instead of substituting anything
     bool compensateDelay = false; // trim the engines' filter delay
     bool noClobber = false;       // skip a job whose output exists
+    int jobs = defaultJobs();     // files rendered at once
     QStringList files;
     // Catalogue runs: --manifest, --shard, --skip-done, --report (catalogue_options.h).
     CatalogueOptions catalogue;

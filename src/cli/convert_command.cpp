@@ -14,15 +14,19 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <utility>
 
 namespace sonteva::cli {
 
 namespace {
 
-const ConversionJob* findJob(const AppViewModel& vm, const QUuid& id) {
-    for (const ConversionJob& job : vm.batchJobs())
-        if (job.id == id) return &job;
-    return nullptr;
+// The job and its place in the queue (records arrive as jobs finish, which with several
+// running at once is not the queue's order).
+std::pair<const ConversionJob*, int> findJob(const AppViewModel& vm, const QUuid& id) {
+    const auto& jobs = vm.batchJobs();
+    for (size_t i = 0; i < jobs.size(); ++i)
+        if (jobs[i].id == id) return {&jobs[i], static_cast<int>(i)};
+    return {nullptr, -1};
 }
 
 QUrl urlOf(const QString& path) {
@@ -34,11 +38,11 @@ struct Printer {
     const ConvertOptions& o;
     int failed = 0;
 
-    void job(const AppViewModel& vm, const ConversionJob& job) {
+    void job(const AppViewModel& vm, const ConversionJob& job, int index) {
         const JobOutcome* outcome = vm.outcomeOf(job.id);
         const bool failure = std::holds_alternative<JobError>(job.status);
         failed += failure ? 1 : 0;
-        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(job, outcome)));
+        if (o.json) printLine(stdout, QString::fromUtf8(jobJson(job, index, outcome)));
         // With --json the human line goes to standard error; with -q only failures show.
         if (!o.quiet)
             printLine(o.json ? stderr : stdout, jobLine(job, outcome));
@@ -77,6 +81,7 @@ void applyJobOptions(AppViewModel& vm, const ConvertOptions& o) {
     vm.setFailInsteadOfSubstituting(o.strict);
     vm.setCompensateDelay(o.compensateDelay);
     vm.setNoClobber(o.noClobber);
+    vm.setParallelJobs(o.jobs);
     if (o.postfix) vm.setCustomPostfix(*o.postfix);
     if (o.outputDir) {
         if (o.outputDir->isEmpty()) throw UsageError("option -o needs a folder");
@@ -102,19 +107,18 @@ int runConvert(const QStringList& args) {
 
     Printer print{o, loadFailures};
     // Jobs whose output name cannot be created failed as they were queued.
-    for (const ConversionJob& job : vm->batchJobs())
-        if (std::holds_alternative<JobError>(job.status)) print.job(*vm, job);
+    for (size_t i = 0; i < vm->batchJobs().size(); ++i)
+        if (const ConversionJob& job = vm->batchJobs()[i];
+            std::holds_alternative<JobError>(job.status))
+            print.job(*vm, job, static_cast<int>(i));
     ProgressBar bar(!o.quiet);
     QObject::connect(vm.get(), &AppViewModel::batchJobsChanged, [&] {
-        for (const ConversionJob& job : vm->batchJobs())
-            if (const auto* p = std::get_if<JobProcessing>(&job.status)) {
-                bar.show(vm->globalStatus(), p->progress, p->elapsed);
-                return;
-            }
+        if (vm->runningJobCount() > 0)
+            bar.show(vm->globalStatus(), vm->batchProgress(), vm->batchElapsed());
     });
     QObject::connect(vm.get(), &AppViewModel::jobFinished, [&](const QUuid& id) {
         bar.clear();
-        if (const ConversionJob* job = findJob(*vm, id)) print.job(*vm, *job);
+        if (const auto [job, index] = findJob(*vm, id); job) print.job(*vm, *job, index);
     });
     // The summary line is the last status the run writes, once it has stopped processing.
     // Files that could not be loaded are failures of the run like failed jobs.

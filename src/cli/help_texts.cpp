@@ -68,6 +68,8 @@ QString convertHelp() {
                "                           round(n * out / in) frames, the sound where it was\n"
                "      --json               standard output carries one JSON object per line:\n"
                "                           one per job, one per source that failed to load\n"
+               "  -j, --jobs N             render N files at once, 1 to 64 (default: one per\n"
+               "                           core); the outputs are the same whatever N\n"
                "  -q, --quiet              print failures only\n"
                "  -h, --help               show this help\n"
                "\n"

@@ -70,7 +70,7 @@ QString jobLine(const ConversionJob& job, const JobOutcome* outcome) {
 
 // The job's record: what was asked (the recipe) and what ran (engine, dither, the word
 // length the file holds), the notes that say where the two differ, and the levels.
-QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
+QByteArray jobJson(const ConversionJob& job, int index, const JobOutcome* outcome) {
     const bool done = std::holds_alternative<JobDone>(job.status);
     const auto* error = std::get_if<JobError>(&job.status);
     QJsonObject o;
@@ -80,6 +80,7 @@ QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome) {
     o[QStringLiteral("seconds")] = done ? std::get<JobDone>(job.status).elapsed : 0.0;
     o[QStringLiteral("error")] = error ? QJsonValue(error->description) : QJsonValue();
     o[QStringLiteral("replaced")] = done && outcome && outcome->replaced;
+    o[QStringLiteral("index")] = index;
     o[QStringLiteral("notes")] = QJsonArray();
     QJsonObject recipe;
     recipe[QStringLiteral("rate")] = job.targetFs;
@@ -111,6 +112,7 @@ QByteArray loadFailureJson(const QUrl& source, const QString& reason) {
     o[QStringLiteral("source")] = displayPath(source);
     o[QStringLiteral("status")] = QStringLiteral("error");
     o[QStringLiteral("error")] = QStringLiteral("Failed to load: ") + reason;
+    o[QStringLiteral("index")] = QJsonValue(); // never queued
     return compact(o).toUtf8();
 }
 

@@ -13,8 +13,8 @@ namespace sonteva::cli {
 // "done    a.wav → a_44k.wav  (replaced)  (0.15 s)  peak …", "failed  a.wav: reason",
 // "skipped a.wav → a_44k.wav  (exists)".
 QString jobLine(const ConversionJob& job, const JobOutcome* outcome);
-// One line of compact JSON.
-QByteArray jobJson(const ConversionJob& job, const JobOutcome* outcome);
+// One line of compact JSON; `index` is the job's place in the queue (from 0).
+QByteArray jobJson(const ConversionJob& job, int index, const JobOutcome* outcome);
 // {"source": …, "status": "error", "error": "Failed to load: …"}
 QByteArray loadFailureJson(const QUrl& source, const QString& reason);
 // {"samplePeakDbfs", "truePeakDbtp", "integratedLufs", "clippedSamples"}; -inf as null.

@@ -4,6 +4,7 @@
 #include "dsp/filter_design.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <stdexcept>
 
@@ -14,6 +15,9 @@ namespace {
 // Above this a pre-shifted table costs more in memory traffic than it saves; the
 // engine then computes outputs from the plain rows instead.
 constexpr size_t kMaxPreshiftedBytes = size_t{48} << 20;
+
+// Banks kept after their last engine has gone.
+constexpr size_t kRecentBanks = 2;
 
 std::vector<double> windowFor(const std::string& windowType, int64_t N, double stopbandDB,
                               std::optional<double> beta, double center) {
@@ -128,13 +132,21 @@ sharedBank(const std::string& key,
            const std::function<std::shared_ptr<const PolyphaseFilterBank64>()>& make) {
     static std::mutex mutex;
     static std::map<std::string, std::weak_ptr<const PolyphaseFilterBank64>> cache;
+    // The banks used last stay for the next jobs, which mostly convert between the same
+    // rates: designing a bank takes longer than converting a short file.
+    static std::deque<std::shared_ptr<const PolyphaseFilterBank64>> recent;
     std::lock_guard lock(mutex);
     for (auto it = cache.begin(); it != cache.end();)
         it = it->second.expired() ? cache.erase(it) : std::next(it);
-    if (auto found = cache.find(key); found != cache.end())
-        if (auto bank = found->second.lock()) return bank;
-    auto bank = make();
-    cache[key] = bank;
+    std::shared_ptr<const PolyphaseFilterBank64> bank;
+    if (auto found = cache.find(key); found != cache.end()) bank = found->second.lock();
+    if (!bank) {
+        bank = make();
+        cache[key] = bank;
+    }
+    std::erase(recent, bank);
+    recent.push_front(bank);
+    if (recent.size() > kRecentBanks) recent.pop_back();
     return bank;
 }
 

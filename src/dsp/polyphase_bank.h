@@ -63,7 +63,7 @@ private:
 
 // Banks are costly to design for large L and their vector tables are large; the
 // engines of one job (one per channel) share them through this cache. A bank lives as
-// long as an engine holds it.
+// long as an engine holds it, and the two used last stay for the jobs that follow.
 std::shared_ptr<const PolyphaseFilterBank64>
 sharedBank(const std::string& key,
            const std::function<std::shared_ptr<const PolyphaseFilterBank64>()>& make);

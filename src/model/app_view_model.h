@@ -20,6 +20,9 @@
 
 namespace sonteva {
 
+// The most jobs the queue renders at once.
+inline constexpr int kMostParallelJobs = 64;
+
 // Modal choosers of the desktop: files to add, and the output folder. Each returns what the
 // user confirmed (nothing when cancelled).
 class FilePanels {
@@ -90,11 +93,21 @@ public:
     QString queueSummary() const;
     int pendingJobCount() const;
     void runBatch(); // Run Batch: starts processNextJob() unless a batch is running
+    // Starts pending jobs, top to bottom, until parallelJobs() run; ends the batch when
+    // none is left to run.
     void processNextJob();
     // Stop: the job in progress is abandoned (its render stopped, nothing of it left on
     // disk) and is pending again, like the jobs after it; the batch ends with a summary
     // that says so. Nothing happens while no batch runs.
     void stopBatch();
+    // Jobs rendered at once: 1, the designed one-at-a-time flow, unless set otherwise.
+    int parallelJobs() const { return parallelJobs_; }
+    void setParallelJobs(int jobs); // clamped to 1 ... kMostParallelJobs
+    int runningJobCount() const { return static_cast<int>(running_.size()); }
+    // The batch as a whole, for a progress line: the share of this run's jobs done (each
+    // running job counting with its own progress), and the seconds since Run Batch.
+    double batchProgress() const;
+    double batchElapsed() const;
     void removeJob(const QUuid& id);
     void clearQueue();
     bool isBatchProcessing() const { return isBatchProcessing_; }
@@ -177,6 +190,7 @@ Q_SIGNALS:
     void failInsteadOfSubstitutingChanged();
     void compensateDelayChanged();
     void noClobberChanged();
+    void parallelJobsChanged();
     // A job left `processing` for `done`, `error` or `skipped`.
     void jobFinished(const QUuid& id);
 
@@ -190,8 +204,10 @@ private:
     void setBatchProcessing(bool processing);
     ConversionJob* jobById(const QUuid& id);
     void onProgress(const QUuid& id, double progress);
-    void onFinished(const QUuid& id, const JobOutcome& outcome);
+    void onFinished(const QUuid& id, uint64_t run, const JobOutcome& outcome);
     void onAbandonedFinished(const QUuid& id, const JobOutcome& outcome, double elapsed);
+    void settle(ConversionJob& job, const JobOutcome& outcome, double elapsed);
+    void startJob(ConversionJob& job);
     void endBatch(const QString& summary);
     QString stoppedSummary() const;
     void onTimerTick();
@@ -231,19 +247,25 @@ private:
     QString globalStatus_;
     std::optional<QUuid> selectedBatchJobId_;
     QTimer* timer_ = nullptr;
-    QUuid runningJob_;
-    QElapsedTimer runningSince_;
-    // The render whose reports count (0: none), and the stopped ones still to report.
-    uint64_t run_ = 0;
+    int parallelJobs_ = 1;
+    struct Running {
+        QUuid id;
+        uint64_t run; // the render whose reports count for this job
+        QElapsedTimer since;
+    };
+    std::vector<Running> running_; // in the order they started
+    Running* runningRender(uint64_t run);
     uint64_t lastRun_ = 0;
+    // Renders stopped at the user's request, still to report.
     struct Abandoned {
         uint64_t run;
         QElapsedTimer since; // when the render started
     };
     std::vector<Abandoned> abandoned_;
-    // This run of the batch: since when, the jobs it finished and the audio they held
-    // (seconds), for the progress in the status line.
+    // This run of the batch: since when, the jobs it renders and has finished, and the
+    // audio they held (seconds), for the progress in the status line.
     QElapsedTimer batchClock_;
+    int batchTotal_ = 0;
     int batchFinished_ = 0;
     double batchSecondsDone_ = 0;
 

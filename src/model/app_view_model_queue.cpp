@@ -1,8 +1,9 @@
-// The queue: frozen jobs, Run Batch, one job at a time top to bottom, progress and
-// elapsed time in the job's row, the batch's progress and then its summary in the status
-// line, and Stop. Jobs are addressed by id and reports by the render they come from, so a
-// late report for a job that left the queue, or from a render that was stopped, changes
-// nothing (except that a stopped render that had in fact completed counts as done).
+// The queue: frozen jobs, Run Batch, top to bottom, one job at a time unless more are
+// allowed to run at once, progress and elapsed time in each running job's row, the batch's
+// progress and then its summary in the status line, and Stop. Jobs are addressed by id and
+// reports by the render they come from, so a late report for a job that left the queue, or
+// from a render that was stopped, changes nothing (except that a stopped render that had
+// in fact completed counts as done).
 #include "engines/engine_table.h"
 #include "model/app_view_model.h"
 #include "model/batch_texts.h"
@@ -14,11 +15,11 @@ namespace sonteva {
 
 void AppViewModel::drainReports() {
     for (ReportMailbox::Report& r : mailbox_->take()) {
-        if (r.run == run_ && run_ != 0) {
+        if (runningRender(r.run)) {
             if (r.progress)
                 onProgress(r.job, *r.progress);
             else
-                onFinished(r.job, r.outcome);
+                onFinished(r.job, r.run, r.outcome);
         } else if (!r.progress) {
             const auto a = std::find_if(abandoned_.begin(), abandoned_.end(),
                                         [&](const Abandoned& x) { return x.run == r.run; });
@@ -28,6 +29,12 @@ void AppViewModel::drainReports() {
             onAbandonedFinished(r.job, r.outcome, elapsed);
         }
     }
+}
+
+AppViewModel::Running* AppViewModel::runningRender(uint64_t run) {
+    for (Running& r : running_)
+        if (r.run == run) return &r;
+    return nullptr;
 }
 
 ConversionJob* AppViewModel::jobById(const QUuid& id) {
@@ -54,6 +61,14 @@ void AppViewModel::setCompensateDelay(bool compensate) {
     Q_EMIT compensateDelayChanged();
 }
 
+void AppViewModel::setParallelJobs(int jobs) {
+    jobs = std::clamp(jobs, 1, kMostParallelJobs);
+    if (parallelJobs_ == jobs) return;
+    parallelJobs_ = jobs;
+    Q_EMIT parallelJobsChanged();
+    if (isBatchProcessing_) processNextJob(); // more may start now
+}
+
 void AppViewModel::setNoClobber(bool keep) {
     if (noClobber_ == keep) return;
     noClobber_ = keep;
@@ -69,8 +84,12 @@ int AppViewModel::skippedCount() const {
 void AppViewModel::rememberJobOptions() {
     static const QString strictKey = QStringLiteral("sonteva.failInsteadOfSubstituting");
     static const QString compensateKey = QStringLiteral("sonteva.compensateEngineDelay");
+    static const QString parallelKey = QStringLiteral("sonteva.parallelJobs");
     setFailInsteadOfSubstituting(settings_->value(strictKey, false).toBool());
     setCompensateDelay(settings_->value(compensateKey, false).toBool());
+    setParallelJobs(settings_->value(parallelKey, 1).toInt());
+    connect(this, &AppViewModel::parallelJobsChanged, this,
+            [this] { settings_->setValue(parallelKey, parallelJobs_); });
     connect(this, &AppViewModel::failInsteadOfSubstitutingChanged, this,
             [this] { settings_->setValue(strictKey, strict_); });
     connect(this, &AppViewModel::compensateDelayChanged, this,
@@ -144,21 +163,25 @@ int AppViewModel::pendingJobCount() const {
 
 void AppViewModel::runBatch() {
     if (isBatchProcessing_) return;
-    setBatchProcessing(true);
     batchClock_.start();
+    batchTotal_ = pendingJobCount();
     batchFinished_ = 0;
     batchSecondsDone_ = 0;
+    setBatchProcessing(true);
     processNextJob();
 }
 
 void AppViewModel::stopBatch() {
     if (!isBatchProcessing_) return;
-    if (ConversionJob* job = jobById(runningJob_);
-        job && std::holds_alternative<JobProcessing>(job->status)) {
-        job->status = JobPending{};
-        abandoned_.push_back({run_, runningSince_});
-        executor_->stop(runningJob_);
+    for (const Running& r : running_) {
+        if (ConversionJob* job = jobById(r.id);
+            job && std::holds_alternative<JobProcessing>(job->status))
+            job->status = JobPending{};
+        abandoned_.push_back({r.run, r.since});
+        outputGuard_.released(r.id);
+        executor_->stop(r.id);
     }
+    running_.clear();
     endBatch(stoppedSummary());
 }
 
@@ -171,8 +194,6 @@ QString AppViewModel::stoppedSummary() const {
 }
 
 void AppViewModel::endBatch(const QString& summary) {
-    run_ = 0;
-    runningJob_ = QUuid();
     if (timer_) timer_->stop();
     Q_EMIT batchJobsChanged();
     setBatchProcessing(false);
@@ -180,65 +201,71 @@ void AppViewModel::endBatch(const QString& summary) {
 }
 
 void AppViewModel::processNextJob() {
-    auto next = std::find_if(batchJobs_.begin(), batchJobs_.end(), [](const ConversionJob& j) {
-        return std::holds_alternative<JobPending>(j.status);
-    });
-    if (next == batchJobs_.end()) {
-        int failed = 0;
-        for (const ConversionJob& j : batchJobs_)
-            failed += std::holds_alternative<JobError>(j.status);
-        // Files, not jobs: the same conversion queued twice writes one file.
-        endBatch(
-            batchSummary(outputGuard_.distinctWritten(batchJobs_), failed, skippedCount()));
+    if (!isBatchProcessing_) return;
+    while (runningJobCount() < parallelJobs_) {
+        // The guard's choice: a job waits while one before it writes the same file.
+        const ConversionJob* found = outputGuard_.nextToStart(batchJobs_);
+        if (!found) break;
+        ConversionJob& next = *jobById(found->id);
+        // A job told to keep an existing output ends here, before the guard: it replaces
+        // nothing, so no clash with another job's file can come of it.
+        if (next.noClobber && outputExists(next.outputUrl())) {
+            JobOutcome kept;
+            kept.skipped = skipReason(next.outputUrl());
+            settle(next, kept, 0.0);
+            continue;
+        }
+        if (const QString refusal = outputGuard_.refusal(next, batchJobs_); !refusal.isEmpty()) {
+            JobOutcome refused;
+            refused.error = refusal;
+            settle(next, refused, 0.0); // and on to the next job
+            continue;
+        }
+        startJob(next);
+    }
+    if (!running_.empty()) {
+        showBatchProgress();
         return;
     }
-    // A job told to keep an existing output ends here, before the guard: it replaces
-    // nothing, so no clash with another job's file can come of it.
-    if (next->noClobber && outputExists(next->outputUrl())) {
-        JobOutcome kept;
-        kept.skipped = skipReason(next->outputUrl());
-        next->status = JobProcessing{0.0, 0.0};
-        onFinished(next->id, kept);
-        return;
-    }
-    if (const QString refusal = outputGuard_.refusal(*next, batchJobs_); !refusal.isEmpty()) {
-        JobOutcome refused;
-        refused.error = refusal;
-        next->status = JobProcessing{0.0, 0.0};
-        onFinished(next->id, refused); // and on to the next job
-        return;
-    }
-    next->status = JobProcessing{0.0, 0.0};
-    runningJob_ = next->id;
-    run_ = ++lastRun_;
-    showBatchProgress();
+    int failed = 0;
+    for (const ConversionJob& j : batchJobs_)
+        failed += std::holds_alternative<JobError>(j.status);
+    // Files, not jobs: the same conversion queued twice writes one file.
+    endBatch(batchSummary(outputGuard_.distinctWritten(batchJobs_), failed, skippedCount()));
+}
+
+void AppViewModel::startJob(ConversionJob& job) {
+    job.status = JobProcessing{0.0, 0.0};
+    outputGuard_.started(job);
+    const uint64_t run = ++lastRun_;
+    running_.push_back({job.id, run, {}});
+    running_.back().since.start();
     Q_EMIT batchJobsChanged();
-    runningSince_.start();
     if (!timer_) {
         timer_ = new QTimer(this);
         timer_->setInterval(100);
         connect(timer_, &QTimer::timeout, this, &AppViewModel::onTimerTick);
     }
-    timer_->start();
+    if (!timer_->isActive()) timer_->start();
 
     // The reports come from the job's thread and are applied here, on the owning thread.
-    const QUuid id = next->id;
-    auto progress = [mailbox = mailbox_, run = run_, id](double p) {
-        mailbox->post({run, id, p, {}});
-    };
-    auto finished = [mailbox = mailbox_, run = run_, id](const JobOutcome& outcome) {
+    const QUuid id = job.id;
+    auto progress = [mailbox = mailbox_, run, id](double p) { mailbox->post({run, id, p, {}}); };
+    auto finished = [mailbox = mailbox_, run, id](const JobOutcome& outcome) {
         mailbox->post({run, id, std::nullopt, outcome});
     };
-    executor_->start(*next, progress, finished);
+    executor_->start(job, progress, finished);
 }
 
 void AppViewModel::onTimerTick() {
-    ConversionJob* job = jobById(runningJob_);
-    if (!job) return;
-    if (auto* p = std::get_if<JobProcessing>(&job->status)) {
-        p->elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
-        Q_EMIT batchJobsChanged();
-    }
+    bool changed = false;
+    for (const Running& r : running_)
+        if (ConversionJob* job = jobById(r.id))
+            if (auto* p = std::get_if<JobProcessing>(&job->status)) {
+                p->elapsed = static_cast<double>(r.since.nsecsElapsed()) * 1e-9;
+                changed = true;
+            }
+    if (changed) Q_EMIT batchJobsChanged();
     showBatchProgress();
 }
 
@@ -257,23 +284,49 @@ constexpr double kEstimateAfterSeconds = 3.0;
 
 } // namespace
 
-// "Processing take.wav... (3 of 12, about 2 min left)": the position counts the jobs this
-// run has finished; the estimate assumes the rest renders at the speed so far, in seconds
-// of audio per second.
+// "Processing take.wav... (3 of 12, about 2 min left)", or with several running
+// "Processing 2 files... (3–4 of 12, …)": the positions count the jobs this run has
+// finished; the estimate assumes the rest renders at the speed so far, in seconds of
+// audio per second.
 void AppViewModel::showBatchProgress() {
-    const ConversionJob* job = jobById(runningJob_);
-    const auto* processing = job ? std::get_if<JobProcessing>(&job->status) : nullptr;
-    if (!processing) return;
-    double secondsLeftOfAudio = audioSeconds(*job) * (1.0 - processing->progress);
+    if (running_.empty()) return;
+    double secondsLeftOfAudio = 0;
+    double done = batchSecondsDone_;
+    const ConversionJob* first = nullptr;
+    for (const Running& r : running_) {
+        const ConversionJob* job = jobById(r.id);
+        const auto* processing = job ? std::get_if<JobProcessing>(&job->status) : nullptr;
+        if (!processing) continue;
+        if (!first) first = job;
+        secondsLeftOfAudio += audioSeconds(*job) * (1.0 - processing->progress);
+        done += audioSeconds(*job) * processing->progress;
+    }
+    if (!first) return;
     for (const ConversionJob& j : batchJobs_)
         if (std::holds_alternative<JobPending>(j.status)) secondsLeftOfAudio += audioSeconds(j);
-    const double done = batchSecondsDone_ + audioSeconds(*job) * processing->progress;
-    const double elapsed = static_cast<double>(batchClock_.nsecsElapsed()) * 1e-9;
+    const double elapsed = batchElapsed();
     std::optional<double> left;
     if (elapsed >= kEstimateAfterSeconds && done > 0) left = elapsed * secondsLeftOfAudio / done;
-    const QString text = batchProgressText(displayName(job->inputFile.url), batchFinished_ + 1,
-                                           batchFinished_ + 1 + pendingJobCount(), left);
+    const int running = runningJobCount();
+    const int total = batchFinished_ + running + pendingJobCount();
+    const QString text =
+        running == 1
+            ? batchProgressText(displayName(first->inputFile.url), batchFinished_ + 1, total, left)
+            : parallelProgressText(running, batchFinished_ + 1, total, left);
     if (text != globalStatus_) setGlobalStatus(text);
+}
+
+double AppViewModel::batchProgress() const {
+    double done = batchFinished_;
+    for (const Running& r : running_)
+        for (const ConversionJob& job : batchJobs_)
+            if (job.id == r.id)
+                if (const auto* p = std::get_if<JobProcessing>(&job.status)) done += p->progress;
+    return std::clamp(done / std::max(batchTotal_, 1), 0.0, 1.0);
+}
+
+double AppViewModel::batchElapsed() const {
+    return batchClock_.isValid() ? static_cast<double>(batchClock_.nsecsElapsed()) * 1e-9 : 0.0;
 }
 
 void AppViewModel::onProgress(const QUuid& id, double progress) {
@@ -285,32 +338,37 @@ void AppViewModel::onProgress(const QUuid& id, double progress) {
     }
 }
 
-void AppViewModel::onFinished(const QUuid& id, const JobOutcome& outcome) {
-    const double elapsed = static_cast<double>(runningSince_.nsecsElapsed()) * 1e-9;
+void AppViewModel::onFinished(const QUuid& id, uint64_t run, const JobOutcome& outcome) {
+    Running* render = runningRender(run);
+    const double elapsed = static_cast<double>(render->since.nsecsElapsed()) * 1e-9;
+    std::erase_if(running_, [&](const Running& r) { return r.run == run; });
+    outputGuard_.released(id);
+    ConversionJob* job = jobById(id);
+    const bool processing = job && std::holds_alternative<JobProcessing>(job->status);
     if (outcome.stopped) { // stopped from elsewhere (the executor was shut down)
-        if (ConversionJob* job = jobById(id);
-            job && std::holds_alternative<JobProcessing>(job->status))
-            job->status = JobPending{};
-        endBatch(stoppedSummary());
+        if (processing) job->status = JobPending{};
+        stopBatch();
         return;
     }
-    if (ConversionJob* job = jobById(id);
-        job && std::holds_alternative<JobProcessing>(job->status)) {
-        ++batchFinished_;
-        batchSecondsDone_ += audioSeconds(*job);
-        if (!outcome.skipped.isEmpty()) {
-            job->status = JobSkipped{outcome.skipped};
-        } else if (outcome.succeeded) {
-            job->status = JobDone{elapsed};
-            outputGuard_.written(*job);
-        } else {
-            job->status = JobError{outcome.error};
-        }
-        outcomes_.emplace_back(id, outcome);
-        Q_EMIT batchJobsChanged();
-        Q_EMIT jobFinished(id);
-    }
+    if (processing) settle(*job, outcome, elapsed);
     processNextJob();
+}
+
+// The job's end: skipped, done with its render time, or failed with the reason.
+void AppViewModel::settle(ConversionJob& job, const JobOutcome& outcome, double elapsed) {
+    if (!outcome.skipped.isEmpty()) {
+        job.status = JobSkipped{outcome.skipped};
+    } else if (outcome.succeeded) {
+        job.status = JobDone{elapsed};
+        outputGuard_.written(job);
+    } else {
+        job.status = JobError{outcome.error};
+    }
+    ++batchFinished_;
+    batchSecondsDone_ += audioSeconds(job);
+    outcomes_.emplace_back(job.id, outcome);
+    Q_EMIT batchJobsChanged();
+    Q_EMIT jobFinished(job.id);
 }
 
 // A render stopped at the user's request whose report came after the stop. Usually it

@@ -63,6 +63,16 @@ QString batchProgressText(const QString& fileName, int position, int total,
     return processingText(fileName) + QStringLiteral(" (") + where + QLatin1Char(')');
 }
 
+QString parallelProgressText(int running, int first, int total,
+                             std::optional<double> secondsLeft) {
+    const QString text = QStringLiteral("Processing %1 files...").arg(running);
+    if (total <= running) return text;
+    QString where =
+        QStringLiteral("%1\u2013%2 of %3").arg(first).arg(first + running - 1).arg(total);
+    if (secondsLeft) where += QStringLiteral(", ") + timeLeftText(*secondsLeft);
+    return text + QStringLiteral(" (") + where + QLatin1Char(')');
+}
+
 QString timeLeftText(double seconds) {
     if (!(seconds >= 10)) return QStringLiteral("a few seconds left");
     if (seconds < 55) {

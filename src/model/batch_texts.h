@@ -22,6 +22,9 @@ QString processingText(const QString& fileName);
 // processing text for a batch of one job; without the estimate while there is none.
 QString batchProgressText(const QString& fileName, int position, int total,
                           std::optional<double> secondsLeft);
+// Several running at once: "Processing 2 files... (3–4 of 12, about 2 min left)", where
+// `first` is the position of the first of them.
+QString parallelProgressText(int running, int first, int total, std::optional<double> secondsLeft);
 // "a few seconds left", "about 40 s left", "about 2 min left", "about 1 h 5 min left"
 QString timeLeftText(double seconds);
 // "Batch stopped — 2 done, 3 pending." ("…, 1 failed, …" when jobs failed)

@@ -23,6 +23,35 @@ std::optional<FileIdentity> OutputGuard::sourceOf(const ConversionJob& job) {
     return *it;
 }
 
+std::optional<FileIdentity> OutputGuard::outputOf(const ConversionJob& job) {
+    auto it = planned_.find(job.id);
+    if (it == planned_.end() || !*it)
+        it = planned_.insert(job.id, fileIdentity(localPath(job.outputUrl())));
+    return *it;
+}
+
+const ConversionJob* OutputGuard::nextToStart(const std::vector<ConversionJob>& queue) {
+    // What the unfinished jobs seen so far write: folder and name, the file itself where it
+    // exists (a hard link), the path where the folder cannot be reached.
+    std::set<std::tuple<dev_t, ino_t, std::string>> names;
+    std::set<std::pair<dev_t, ino_t>> files;
+    std::set<QString> paths;
+    for (const ConversionJob& job : queue) {
+        const bool pending = std::holds_alternative<JobPending>(job.status);
+        if (!pending && !std::holds_alternative<JobProcessing>(job.status)) continue;
+        bool taken = false;
+        if (const auto output = outputOf(job)) {
+            taken = !names.emplace(output->folderDevice, output->folderInode, output->name).second;
+            if (output->exists)
+                taken |= !files.emplace(output->fileDevice, output->fileInode).second;
+        } else {
+            taken = !paths.insert(job.outputUrl().toLocalFile()).second;
+        }
+        if (pending && !taken) return &job;
+    }
+    return nullptr;
+}
+
 QString OutputGuard::refusal(const ConversionJob& job, const std::vector<ConversionJob>& queue) {
     const std::optional<FileIdentity> output = fileIdentity(localPath(job.outputUrl()));
     if (!output) return {}; // no folder to write in: the job fails on its own, with the reason
@@ -36,6 +65,9 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
                               "the queue")
             .arg(path, displayPath(other.inputFile.url));
     }
+    for (auto it = writing_.begin(); it != writing_.end(); ++it)
+        if (it.key() != job.id && *it && output->sameAs(**it))
+            return QStringLiteral("%1 is being written by another job in the queue").arg(path);
     // Running the same conversion of the same file again (under any of its names) is a
     // re-render, not a loss.
     const auto mine = sourceOf(job);
@@ -49,6 +81,14 @@ QString OutputGuard::refusal(const ConversionJob& job, const std::vector<Convers
                 .arg(path, displayPath(other.inputFile.url));
     }
     return {};
+}
+
+void OutputGuard::started(const ConversionJob& job) {
+    writing_.insert(job.id, fileIdentity(localPath(job.outputUrl())));
+}
+
+void OutputGuard::released(const QUuid& id) {
+    writing_.remove(id);
 }
 
 void OutputGuard::written(const ConversionJob& job) {
@@ -70,6 +110,8 @@ int OutputGuard::distinctWritten(const std::vector<ConversionJob>& queue) const 
 void OutputGuard::clear() {
     sources_.clear();
     outputs_.clear();
+    planned_.clear();
+    writing_.clear();
 }
 
 } // namespace sonteva

@@ -16,7 +16,7 @@ namespace sonteva {
 class AppViewModel::ReportMailbox {
 public:
     struct Report {
-        uint64_t run; // the render it comes from (AppViewModel::run_)
+        uint64_t run; // the render it comes from (AppViewModel::Running::run)
         QUuid job;
         std::optional<double> progress; // a progress report, or else the outcome
         JobOutcome outcome;

@@ -49,6 +49,7 @@ QueueRow::QueueRow(const ConversionJob& job, std::function<void()> onSelect,
     style::setTextColour(warning_, style::orange());
     layout->addWidget(warning_);
     progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("jobProgress"));
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedSize(110, 6);

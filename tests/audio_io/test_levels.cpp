@@ -106,3 +106,43 @@ TEST(Levels, ClippedSamplesAreCountedWhereTheReductionClips) {
     EXPECT_EQ(engine.clippedSamples(), 2);
     EXPECT_EQ(engine.peak(), 1.0);
 }
+
+TEST(Levels, DigitalSilenceSettlesTheLoudnessFilterWithoutMovingTheFigures) {
+    // Tone, long digital silence, tone: once the K-weighting's memory has decayed, silent
+    // 100 ms blocks measure exactly nothing (no subnormal residue is left to compute), and
+    // every figure still agrees with libebur128, which never settles.
+    for (double rate : {8000.0, 44100.0, 192000.0}) {
+        SCOPED_TRACE(rate);
+        const size_t tone = size_t(rate * 3), silence = size_t(rate * 20);
+        Planar x = sine(1, rate, 3, 0.5, 997);
+        x[0].resize(tone + silence, 0.0);
+        const Planar again = sine(1, rate, 3, 0.25, 440);
+        x[0].insert(x[0].end(), again[0].begin(), again[0].end());
+
+        ChannelMeter meter(rate, 24);
+        std::vector<double> energies;
+        for (size_t at = 0, n = 1; at < x[0].size(); at += n, n = n * 7 % 100003 + 1) {
+            n = std::min(n, x[0].size() - at);
+            meter.measure(std::span<const double>(x[0].data() + at, n));
+            auto& done = meter.completedEnergies();
+            energies.insert(energies.end(), done.begin(), done.end());
+            done.clear();
+        }
+        // From 3 s into the silence until the second tone, every block is exactly silent.
+        const size_t first = 60, last = 230;
+        ASSERT_GT(energies.size(), last);
+        for (size_t b = first; b < last; ++b)
+            ASSERT_EQ(energies[b], 0.0) << "block " << b;
+        for (double e : energies)
+            EXPECT_TRUE(e == 0.0 || std::isnormal(e)) << e;
+
+        const auto mine = measure(x, rate, 24);
+        ebur128_state* st = ebur128_init(1, unsigned(rate), EBUR128_MODE_I | EBUR128_MODE_M);
+        ebur128_add_frames_double(st, x[0].data(), x[0].size());
+        double loudness = 0;
+        ebur128_loudness_global(st, &loudness);
+        ebur128_destroy(&st);
+        EXPECT_NEAR(mine.integratedLoudness, loudness, 0.005);
+        EXPECT_EQ(mine.samplePeak, 0.5);
+    }
+}

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace sonteva;
@@ -233,4 +234,58 @@ TEST(Writer, ModeAndSameFile) {
     EXPECT_TRUE(sameFile(path, dir.path() + "/./m.wav"));
     EXPECT_FALSE(sameFile(path, dir.file("other.wav")));
     EXPECT_FALSE(sameFile(dir.file("a"), dir.file("a")));
+}
+
+TEST(Writer, PlainPcmWordsAreTheBytesTheLibraryWrites) {
+    // Handed to the file as bytes: the same audio bytes, in either byte order, as the
+    // library writes for the same integers, over chunk boundaries, with the edges of the
+    // range, clipping and NaN.
+    TempDir dir;
+    const size_t frames = 70001;
+    for (AudioFormat format : {AudioFormat::wav, AudioFormat::aiff})
+        for (BitDepth depth : {BitDepth::int16, BitDepth::int24, BitDepth::int32})
+            for (int channels : {1, 2, 3}) {
+                SCOPED_TRACE(rawValue(format) + " " + rawValue(depth) + " " +
+                             std::to_string(channels));
+                ChannelBuffers data = testSignal(channels, frames, 1.2);
+                data[0][0] = 1.0, data[0][1] = -1.0, data[0][2] = NAN, data[0][3] = -0.0;
+                data[0][4] = 0.5 / 32768, data[0][5] = -0.5 / 32768;
+                const std::string mine = dir.file("mine." + rawValue(format));
+                AudioIO::write(mine, data, 48000, format, depth);
+                // The reference: the same integers through the library.
+                const int bits = bitsOf(depth);
+                const double scale = std::ldexp(1.0, bits - 1);
+                std::vector<int> ints(frames * size_t(channels));
+                for (size_t i = 0; i < frames; ++i)
+                    for (int c = 0; c < channels; ++c) {
+                        double v = data[size_t(c)][i] * scale;
+                        v = std::isnan(v) ? 0.0 : std::clamp(v, -scale, scale - 1.0);
+                        ints[i * size_t(channels) + size_t(c)] =
+                            int(uint32_t(int32_t(std::round(v))) << (32 - bits));
+                    }
+                const std::string theirs = dir.file("theirs." + rawValue(format));
+                SF_INFO info{};
+                info.samplerate = 48000;
+                info.channels = channels;
+                info.format = (format == AudioFormat::wav ? SF_FORMAT_WAV : SF_FORMAT_AIFF) |
+                              (bits == 16   ? SF_FORMAT_PCM_16
+                               : bits == 24 ? SF_FORMAT_PCM_24
+                                            : SF_FORMAT_PCM_32);
+                SNDFILE* f = sf_open(theirs.c_str(), SFM_WRITE, &info);
+                ASSERT_NE(f, nullptr);
+                sf_writef_int(f, ints.data(), sf_count_t(frames));
+                sf_close(f);
+                const auto audioBytes = [&](const std::string& path) {
+                    SF_INFO in{};
+                    SNDFILE* g = sf_open(path.c_str(), SFM_READ, &in);
+                    EXPECT_EQ(in.frames, sf_count_t(frames));
+                    std::string bytes(frames * size_t(channels) * size_t(bits / 8), '\0');
+                    bytes.resize(size_t(sf_read_raw(g, bytes.data(), sf_count_t(bytes.size()))));
+                    sf_close(g);
+                    return bytes;
+                };
+                const std::string expected = audioBytes(theirs);
+                EXPECT_EQ(expected.size(), frames * size_t(channels) * size_t(bits / 8));
+                EXPECT_TRUE(audioBytes(mine) == expected);
+            }
 }

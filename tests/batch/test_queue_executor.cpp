@@ -9,6 +9,11 @@
 #include <QElapsedTimer>
 #include <QSettings>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
 #include <gtest/gtest.h>
 
 using namespace sonteva;
@@ -47,4 +52,46 @@ TEST(QueueExecutor, RendersTheQueueOnItsThreadAndReportsBack) {
     const JobOutcome* outcome = vm.outcomeOf(vm.batchJobs()[1].id);
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->framesWritten, 137842);
+}
+
+TEST(QueueExecutor, RendersSeveralJobsAtOnceToTheSameBytes) {
+    TempDir dir;
+    QSettings settings(QString::fromStdString(dir.file("settings.ini")), QSettings::IniFormat);
+    std::vector<QUrl> sources;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = dir.file(QStringLiteral("s%1.wav").arg(i).toStdString());
+        writeFile(name, musicLike(1 + i % 2, 200000 + 70000 * i, 96000, uint64_t(i)), 96000,
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+        sources.push_back(QUrl::fromLocalFile(QString::fromStdString(name)));
+    }
+    std::map<int, std::vector<std::string>> written;
+    for (int jobs : {1, 3}) {
+        const std::string out = dir.file(QStringLiteral("out%1").arg(jobs).toStdString());
+        std::filesystem::create_directory(out);
+        AppViewModel vm(std::make_shared<QueueExecutor>(), &settings);
+        for (const QUrl& url : sources)
+            vm.addInputFile(url);
+        vm.setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(out)));
+        vm.addAllToQueue();
+        vm.setParallelJobs(jobs);
+        int most = 0;
+        QObject::connect(&vm, &AppViewModel::batchJobsChanged,
+                         [&] { most = std::max(most, vm.runningJobCount()); });
+        vm.runBatch();
+        QElapsedTimer clock;
+        clock.start();
+        while (vm.isBatchProcessing() && clock.elapsed() < 120000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_FALSE(vm.isBatchProcessing());
+        EXPECT_EQ(vm.globalStatus(), "Batch completed successfully \u2014 4 files written.");
+        EXPECT_EQ(most, jobs);
+        for (int i = 0; i < 4; ++i) {
+            const QString name = QStringLiteral("/s%1_44k_16b_Sonteva_TPDF.wav").arg(i);
+            std::ifstream in(out + name.toStdString(), std::ios::binary);
+            written[jobs].emplace_back(std::istreambuf_iterator<char>(in),
+                                       std::istreambuf_iterator<char>());
+            EXPECT_GT(written[jobs].back().size(), 1000u);
+        }
+    }
+    EXPECT_TRUE(written[1] == written[3]);
 }

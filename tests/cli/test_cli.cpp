@@ -39,7 +39,7 @@ TEST(Cli, BatchGoesOnPastAFailedJob) {
     flac[flac.size() / 2] ^= 0x55;
     put(dir.file("b.flac"), flac);
     const CliRun r =
-        runCli({"convert", "-r", "48000", "-b", "24", q(dir.file("a.wav")),
+        runCli({"convert", "--jobs", "1", "-r", "48000", "-b", "24", q(dir.file("a.wav")),
                 q(dir.file("missing.wav")), q(dir.file("b.flac")), q(dir.file("c.wav"))});
     EXPECT_EQ(r.status, 1);
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);

@@ -143,7 +143,7 @@ TEST(Conventions, StandardOutputCarriesResultsOnly) {
     QJsonParseError error;
     const QJsonObject failure = QJsonDocument::fromJson(records[0].toUtf8(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError);
-    EXPECT_EQ(failure.keys(), (QStringList{"error", "source", "status"}));
+    EXPECT_EQ(failure.keys(), (QStringList{"error", "index", "source", "status"}));
     EXPECT_EQ(failure["source"].toString(), q(dir.file("missing.wav")));
     EXPECT_EQ(failure["status"].toString(), "error");
     const QJsonObject job = QJsonDocument::fromJson(records[1].toUtf8(), &error).object();

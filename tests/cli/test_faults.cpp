@@ -69,8 +69,9 @@ TEST(Faults, OutputFolderAndSourceVanishMidBatch) {
     put(b + "/gone" + suffix, kEarlier);
     const std::string longSource = slurp(a + "/long.wav");
 
-    const CliRun r = runCli({"convert", "-r", "44100", "-a", "r8brain Free", q(a + "/long.wav"),
-                             q(b + "/gone.wav"), q(b + "/next.wav")},
+    // One job at a time: the second must not have started while the first is paused.
+    const CliRun r = runCli({"convert", "--jobs", "1", "-r", "44100", "-a", "r8brain Free",
+                             q(a + "/long.wav"), q(b + "/gone.wav"), q(b + "/next.wav")},
                             {}, a, [&] {
                                 fs::rename(a, moved);
                                 fs::remove(b + "/gone.wav");

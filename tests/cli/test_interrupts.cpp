@@ -147,9 +147,9 @@ TEST(Interrupts, WhileAnOutputIsWritten) {
         put(existing, kEarlier);
         const int watch = ::inotify_init1(IN_CLOEXEC);
         ::inotify_add_watch(watch, out.c_str(), IN_CREATE);
-        Started run(
-            {"convert", "-r", "44100", "-a", "r8brain Free", "-o", q(out), q(longSource), q(next)},
-            {{"TMPDIR", q(dir.path())}});
+        Started run({"convert", "--jobs", "1", "-r", "44100", "-a", "r8brain Free", "-o", q(out),
+                     q(longSource), q(next)},
+                    {{"TMPDIR", q(dir.path())}});
         const bool created = cli_detail::awaitPartFile(watch);
         ::close(watch);
         ::kill(run.pid(), SIGSTOP);
@@ -166,6 +166,37 @@ TEST(Interrupts, WhileAnOutputIsWritten) {
         EXPECT_EQ(namesIn(out), (std::set<std::string>{"long_44k_16b_r8brain_TPDF.wav"}));
         EXPECT_EQ(slurp(existing), kEarlier);
     }
+}
+
+// Two jobs at once, both writing when the signal comes: neither leaves its temporary
+// output, and the earlier files of their names stay as they were.
+TEST(Interrupts, WhileTwoJobsWriteAtOnce) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    fs::create_directory(out);
+    const std::string a = dir.file("a.wav"), b = dir.file("b.wav");
+    put(a, wav(tone(48000 * 120)));
+    put(b, wav(tone(48000 * 120)));
+    const std::string earlierA = out + "/a_44k_16b_Sonteva_TPDF.wav";
+    const std::string earlierB = out + "/b_44k_16b_Sonteva_TPDF.wav";
+    put(earlierA, kEarlier);
+    put(earlierB, kEarlier);
+    Started run({"convert", "--jobs", "2", "-o", q(out), q(a), q(b)}, {});
+    const auto parts = [&] {
+        int n = 0;
+        for (const std::string& name : namesIn(out))
+            n += name.ends_with(".part");
+        return n;
+    };
+    const bool both = within60s([&] { return parts() == 2; });
+    ::kill(run.pid(), SIGINT);
+    const CliRun r = run.finish();
+    ASSERT_TRUE(both) << "the two jobs were never writing at once";
+    expectInterrupted(r, 130);
+    EXPECT_EQ(namesIn(out),
+              (std::set<std::string>{"a_44k_16b_Sonteva_TPDF.wav", "b_44k_16b_Sonteva_TPDF.wav"}));
+    EXPECT_EQ(slurp(earlierA), kEarlier);
+    EXPECT_EQ(slurp(earlierB), kEarlier);
 }
 
 // Under a file-size limit (ulimit -f) the output that would pass it fails with the reason,

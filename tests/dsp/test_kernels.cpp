@@ -19,7 +19,8 @@ const int64_t kRates[] = {44100, 48000, 88200, 96000, 176400, 192000, 352800, 38
 using Factory = std::function<std::unique_ptr<SRCEngine64>()>;
 
 void expectIdentical(const Factory& make, const std::vector<double>& x, uint64_t seed,
-                     const std::string& what) {
+                     const std::string& what, std::vector<size_t> vectorSplit = {}) {
+    if (vectorSplit.empty()) vectorSplit = randomSplit(seed * 7 + 3, 1500);
     std::vector<double> reference;
     withIsa(conv::Isa::plain, [&] {
         auto e = make();
@@ -29,7 +30,7 @@ void expectIdentical(const Factory& make, const std::vector<double>& x, uint64_t
         if (isa == conv::Isa::plain) continue;
         withIsa(isa, [&] {
             auto e = make();
-            const auto y = runSplit(*e, x, randomSplit(seed * 7 + 3, 1500));
+            const auto y = runSplit(*e, x, vectorSplit);
             ASSERT_EQ(y.size(), reference.size()) << what << " " << conv::isaName(isa);
             for (size_t i = 0; i < y.size(); ++i)
                 ASSERT_TRUE(sameBits(y[i], reference[i]))
@@ -90,4 +91,16 @@ TEST(Kernels, NonFiniteInputFallsBackToThePlainResult) {
     x[1000] = std::numeric_limits<double>::quiet_NaN();
     x[2000] = std::numeric_limits<double>::infinity();
     expectIdentical([] { return SontevaSRC::makeEngine(44100, 48000); }, x, 21, "non-finite");
+}
+
+TEST(Kernels, LongBlocksTakenInStretches) {
+    // Blocks as long as the streaming route's, which the vector path takes a stretch of
+    // input at a time.
+    const std::pair<int64_t, int64_t> pairs[] = {
+        {96000, 44100}, {44100, 192000}, {44100, 48000}, {192000, 48000}};
+    const auto x = testSignal(300000, 17);
+    uint64_t seed = 31;
+    for (const auto& [fsIn, fsOut] : pairs)
+        expectIdentical([&] { return SontevaSRC::makeEngine(fsIn, fsOut); }, x, seed++,
+                        std::to_string(fsIn) + "->" + std::to_string(fsOut), {262144, 37856});
 }

@@ -348,3 +348,78 @@ TEST(Audition, EntryPoints) {
     vm.togglePlayPause();
     EXPECT_TRUE(player->calls.empty());
 }
+
+TEST(Queue, ParallelJobsFillFreedSlotsTopToBottomWithTheirOwnProgress) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    EXPECT_EQ(vm.parallelJobs(), 1); // the designed one-at-a-time flow
+    addSources(f, vm, 5);
+    vm.addAllToQueue();
+    vm.setParallelJobs(2);
+    vm.runBatch();
+    ASSERT_EQ(f.executor->started.size(), 2u);
+    EXPECT_EQ(vm.globalStatus(), "Processing 2 files... (1\u20132 of 5)");
+    EXPECT_EQ(f.executor->started[1].job.id, vm.batchJobs()[1].id);
+    f.executor->started[0].progress(0.5);
+    f.executor->started[1].progress(0.25);
+    f.settle();
+    EXPECT_EQ(std::get<JobProcessing>(vm.batchJobs()[0].status).progress, 0.5);
+    EXPECT_EQ(std::get<JobProcessing>(vm.batchJobs()[1].status).progress, 0.25);
+    EXPECT_DOUBLE_EQ(vm.batchProgress(), 0.75 / 5);
+    // The second finishes first: the third starts in its place.
+    f.executor->started[1].finished(ok());
+    f.settle();
+    ASSERT_EQ(f.executor->started.size(), 3u);
+    EXPECT_EQ(f.executor->started[2].job.id, vm.batchJobs()[2].id);
+    EXPECT_TRUE(is<JobDone>(vm.batchJobs()[1]));
+    EXPECT_DOUBLE_EQ(vm.batchProgress(), 1.5 / 5);
+    // Allowing more starts more at once; allowing fewer stops none.
+    vm.setParallelJobs(3);
+    ASSERT_EQ(f.executor->started.size(), 4u);
+    vm.setParallelJobs(1);
+    for (size_t i : {0u, 2u, 3u}) {
+        f.executor->started[i].finished(ok());
+        f.settle();
+    }
+    ASSERT_EQ(f.executor->started.size(), 5u);
+    EXPECT_EQ(vm.globalStatus(), "Processing take4.wav... (5 of 5)");
+    f.executor->started[4].finished(failure("Disk full."));
+    f.settle();
+    EXPECT_EQ(vm.globalStatus(), "Batch finished \u2014 4 done, 1 failed.");
+    EXPECT_DOUBLE_EQ(vm.batchProgress(), 1.0);
+
+    // Remembered like the other Convert options, within 1 ... kMostParallelJobs.
+    AppViewModel& again = f.start();
+    again.rememberJobOptions();
+    EXPECT_EQ(again.parallelJobs(), 1);
+    again.setParallelJobs(0);
+    EXPECT_EQ(again.parallelJobs(), 1);
+    again.setParallelJobs(1000);
+    EXPECT_EQ(again.parallelJobs(), kMostParallelJobs);
+    again.setParallelJobs(3);
+    EXPECT_EQ(f.start().parallelJobs(), 1);
+    f.vm->rememberJobOptions();
+    EXPECT_EQ(f.vm->parallelJobs(), 3);
+}
+
+TEST(Queue, AJobWaitsWhileAnEarlierOneWritesItsFile) {
+    ModelFixture f;
+    AppViewModel& vm = f.start();
+    addSources(f, vm, 2);
+    vm.addAllToQueue();
+    vm.addAllToQueue(); // the same two conversions again: each writes the same file twice
+    vm.setParallelJobs(4);
+    vm.runBatch();
+    // Jobs 2 and 3 write what jobs 0 and 1 are writing: they wait.
+    ASSERT_EQ(f.executor->started.size(), 2u);
+    EXPECT_TRUE(is<JobPending>(vm.batchJobs()[2]));
+    f.executor->started[1].finished(failure("Broken."));
+    f.settle();
+    ASSERT_EQ(f.executor->started.size(), 3u);
+    EXPECT_EQ(f.executor->started[2].job.id, vm.batchJobs()[3].id);
+    f.executor->started[0].finished(ok());
+    f.settle();
+    // The same conversion again re-renders the file: it is not refused.
+    ASSERT_EQ(f.executor->started.size(), 4u);
+    EXPECT_EQ(f.executor->started[3].job.id, vm.batchJobs()[2].id);
+}

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QUuid>
 
 namespace sonteva::test {
@@ -263,6 +264,37 @@ TEST(ShellRules, Version) {
     EXPECT_EQ(AppInfo::version("2.0", "57"), "2.0 (57)");
     EXPECT_EQ(AppInfo::version("2.0", "2.0"), "2.0");
     EXPECT_EQ(AppInfo::version("", ""), "1.3.2");
+}
+
+TEST_F(Shell, ParallelJobsSettingRunsSeveralRowsEachWithItsOwnProgress) {
+    // One at a time unless chosen otherwise; the choice is remembered.
+    ASSERT_NE(action("parallelJobs1"), nullptr);
+    EXPECT_TRUE(action("parallelJobs1")->isChecked());
+    action("parallelJobs2")->trigger();
+    EXPECT_EQ(vm().parallelJobs(), 2);
+    EXPECT_TRUE(action("parallelJobs2")->isChecked());
+    EXPECT_FALSE(action("parallelJobs1")->isChecked());
+    EXPECT_EQ(settings.value("sonteva.parallelJobs").toInt(), 2);
+
+    vm().setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path())));
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        addSource(name);
+    vm().addAllToQueue();
+    action("runBatch")->trigger();
+    ASSERT_EQ(executor->started.size(), 2u);
+    executor->started[0].progress(0.5);
+    executor->started[1].progress(0.25);
+    settle();
+    std::vector<int> shown;
+    for (QProgressBar* bar : children<QProgressBar>("jobProgress"))
+        if (bar->isVisibleTo(&window())) shown.push_back(bar->value());
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<int>{250, 500}));
+    finishJob(1);
+    ASSERT_EQ(executor->started.size(), 3u);
+    finishJob(0);
+    finishJob(2);
+    EXPECT_FALSE(vm().isBatchProcessing());
 }
 
 } // namespace
