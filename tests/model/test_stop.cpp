@@ -137,7 +137,46 @@ TEST(Stop, ARenderStoppedFromElsewhereEndsTheBatch) {
     EXPECT_EQ(b.executor->started.size(), 1u);
 }
 
+TEST(Stop, EveryRunningJobIsAbandonedAndEachLateReportIsTakenForItsOwnRender) {
+    Batch b(4);
+    b.vm.setParallelJobs(2);
+    b.vm.runBatch();
+    ASSERT_EQ(b.executor->started.size(), 2u);
+    b.vm.stopBatch();
+    EXPECT_EQ(b.executor->stopped,
+              (std::vector<QUuid>{b.vm.batchJobs()[0].id, b.vm.batchJobs()[1].id}));
+    EXPECT_EQ(b.kinds(), (K{0, 0, 0, 0}));
+    EXPECT_EQ(b.vm.globalStatus(), "Batch stopped \u2014 0 done, 4 pending.");
+    // The second had written its file before the stop reached it; the first had not.
+    b.executor->started[1].finished(outcome(true));
+    b.executor->started[0].finished(outcome(false, true));
+    b.settle();
+    EXPECT_EQ(b.kinds(), (K{0, 2, 0, 0}));
+    EXPECT_EQ(b.vm.globalStatus(), "Batch stopped \u2014 1 done, 3 pending.");
+    EXPECT_EQ(b.executor->started.size(), 2u);
+
+    // Run again, two at a time: the renders are new even for the same jobs. A stop from
+    // elsewhere (the executor shut down) under one of them abandons the other too.
+    b.vm.runBatch();
+    ASSERT_EQ(b.executor->started.size(), 4u);
+    EXPECT_EQ(b.executor->started[2].job.id, b.vm.batchJobs()[0].id);
+    EXPECT_EQ(b.executor->started[3].job.id, b.vm.batchJobs()[2].id);
+    EXPECT_EQ(b.vm.globalStatus(), "Processing 2 files... (1\u20132 of 3)");
+    b.executor->started[3].finished(outcome(false, true));
+    b.settle();
+    EXPECT_FALSE(b.vm.isBatchProcessing());
+    EXPECT_EQ(b.kinds(), (K{0, 2, 0, 0}));
+    EXPECT_EQ(b.executor->stopped.back(), b.vm.batchJobs()[0].id);
+    b.executor->started[2].finished(outcome(false, true));
+    b.settle();
+    EXPECT_EQ(b.kinds(), (K{0, 2, 0, 0}));
+    EXPECT_EQ(b.executor->started.size(), 4u) << "no job started behind the user's back";
+}
+
 TEST(BatchTexts, ProgressTimeLeftStopAndLoadFailures) {
+    EXPECT_EQ(parallelProgressText(2, 1, 2, 300.0), "Processing 2 files...");
+    EXPECT_EQ(parallelProgressText(3, 4, 12, 30.0),
+              "Processing 3 files... (4\u20136 of 12, about 30 s left)");
     EXPECT_EQ(batchProgressText("take.wav", 1, 1, 120.0), "Processing take.wav...");
     EXPECT_EQ(batchProgressText("take.wav", 3, 12, std::nullopt),
               "Processing take.wav... (3 of 12)");
