@@ -95,6 +95,14 @@ inline std::vector<uint8_t> bodyOf(const Metadata& m, const std::string& id) {
     return {};
 }
 
+// Each marker as "position name/note".
+inline std::vector<std::string> marks(const Metadata& m) {
+    std::vector<std::string> out;
+    for (const Marker& k : m.markers)
+        out.push_back(std::to_string(k.position) + " " + k.name + "/" + k.note);
+    return out;
+}
+
 inline bool mentions(const std::vector<std::string>& notes, const std::string& what) {
     return std::any_of(notes.begin(), notes.end(),
                        [&](const std::string& n) { return n.find(what) != std::string::npos; });
@@ -132,29 +140,17 @@ inline CarriedMetadata convert(const std::string& source, const std::string& out
     return carried;
 }
 
-// The cue points libsndfile reads from a WAV "cue " or an AIFF "MARK" chunk: positions in
-// file order (at most `limit`).
-inline std::vector<int64_t> sndfileCues(const std::string& path, uint32_t limit = 16) {
+// The positions of the cue points libsndfile reads from a WAV "cue " or an AIFF "MARK"
+// chunk, in file order.
+inline std::vector<int64_t> sndfileCues(const std::string& path) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    SF_CUES cues{};
     std::vector<int64_t> out;
-    if (!f) return out;
-    uint32_t count = 0;
-    sf_command(f, SFC_GET_CUE_COUNT, &count, sizeof count);
-    std::vector<uint8_t> cues(sizeof(uint32_t) + sizeof(SF_CUE_POINT) * limit, 0);
-    if (count > 0 && count <= limit &&
-        sf_command(f, SFC_GET_CUE, cues.data(), int(cues.size())) == SF_TRUE) {
-        uint32_t n = 0;
-        std::memcpy(&n, cues.data(), sizeof n);
-        for (uint32_t i = 0; i < std::min(n, limit); ++i) {
-            SF_CUE_POINT p;
-            std::memcpy(&p, cues.data() + sizeof(uint32_t) + sizeof p * i, sizeof p);
-            out.push_back(p.sample_offset);
-        }
-    } else if (count > limit) {
-        out.assign(count, -1); // only the count
-    }
-    sf_close(f);
+    if (f && sf_command(f, SFC_GET_CUE, &cues, sizeof cues) == SF_TRUE)
+        for (uint32_t i = 0; i < std::min<uint32_t>(cues.cue_count, 100); ++i)
+            out.push_back(cues.cue_points[i].sample_offset);
+    if (f) sf_close(f);
     return out;
 }
 

@@ -111,7 +111,7 @@ bool shaperExists(long shaper, long rate) {
 }
 
 // Wrong output, each with exit status 0: data doubled or cut in half (the header still
-// counting all of it), odd-sized chunks, a rate labelled wrongly, the other word length.
+// counting all of it), a rate labelled wrongly, the other word length.
 void writeOutput(const Options& o, const Channels& y, const std::string& mode, long labelled) {
     const long bits = mode == "otherbits" ? 40 - o.bits : o.bits;
     const uint32_t channels = static_cast<uint32_t>(y.size()), width = bits / 8;
@@ -127,13 +127,12 @@ void writeOutput(const Options& o, const Channels& y, const std::string& mode, l
             put(data, static_cast<uint32_t>(static_cast<int32_t>(q)), static_cast<int>(width));
         }
     if (mode == "doubled") data += data;
-    const bool odd = mode == "chunks";
-    std::string b = odd ? std::string("WAVELIST\5\0\0\0INFOx\0fmt ", 22) : "WAVEfmt ";
+    std::string b = "WAVEfmt ";
     for (uint32_t v :
          {16u, 1u | channels << 16, uint32_t(labelled), uint32_t(labelled) * channels * width,
           channels * width | uint32_t(bits) << 16})
         put(b, v, 4);
-    b += odd ? std::string("odd \3\0\0\0abc\0data", 16) : "data";
+    b += "data";
     put(b, static_cast<uint32_t>(data.size()), 4);
     std::string riff = "RIFF";
     put(riff, static_cast<uint32_t>(b.size() + data.size()), 4);

@@ -3,7 +3,8 @@
 // go wrong (each with its own error), and its child process. The caller stops waiting when
 // the child ends, times out or is stopped, not when its pipes close, and the child's whole
 // process group goes with it; something that left the group cannot be killed but does not
-// hold the caller either. The child starts with plain signals.
+// hold the caller either. The child starts with plain signals. (A stop request while the
+// converter runs is attacked through the job runner in the batch layer's stop tests.)
 #include "audio_io/audio_error.h"
 #include "audio_io/interrupt_cleanup.h"
 #include "engines/child_process.h"
@@ -21,7 +22,6 @@
 #include <functional>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 using namespace sonteva;
 using namespace sonteva::test;
@@ -272,7 +272,9 @@ TEST_F(SSRCRunnerTest, NothingToRunOrNothingToRunWith) {
     EXPECT_EQ(why, "ssrc_hp was not found");
 }
 
+// The converter writing a MiB on standard error meanwhile: drained, it never stalls.
 TEST_F(SSRCRunnerTest, ConvertRoundTripWithTheExactArguments) {
+    mode("chatty");
     const SignalChannels y = SSRCRunner::convert(tone(1000, 44100), 44100, 48000);
     ASSERT_EQ(y.size(), 2u);
     ASSERT_EQ(y[0].size(), 1088u + 2);
@@ -373,17 +375,6 @@ TEST_F(SSRCRunnerTest, EveryFailureHasItsError) {
     EXPECT_FALSE(SSRCRunner::dither16(x, 44100, 0));
 }
 
-TEST_F(SSRCRunnerTest, OddChunksAndAChattyChildStillSucceed) {
-    const SignalChannels x = tone(500, 44100);
-    const SignalChannels plain = SSRCRunner::convert(x, 44100, 96000);
-    const auto plainDither = SSRCRunner::dither16(x, 44100, 6);
-    for (const char* name : {"chunks", "chatty"}) {
-        mode(name);
-        EXPECT_EQ(SSRCRunner::convert(x, 44100, 96000), plain) << name;
-        EXPECT_EQ(SSRCRunner::dither16(x, 44100, 6), plainDither) << name;
-    }
-}
-
 TEST_F(SSRCRunnerTest, NothingTheChildStartedKeepsTheCallerWaiting) {
     const std::string complaint = "ssrc_hp: cannot convert \u2014 \u00fcnsupported\n";
     struct Case {
@@ -430,30 +421,6 @@ TEST_F(SSRCRunnerTest, NothingTheChildStartedKeepsTheCallerWaiting) {
     SignalChannels x(2, std::vector<double>(2000, 0.25));
     EXPECT_EQ(SSRCRunner::convert(x, 44100, 48000)[0].size(), 2177u + 2);
     EXPECT_TRUE(ended(childAndGrandchild().second));
-}
-
-// A stop request ends the wait at once, whether it came before the child started or while
-// it runs, and the child's whole group goes as at a time-out.
-TEST_F(SSRCRunnerTest, AStopRequestEndsTheWaitAndTheGroup) {
-    mode("hang");
-    ::setenv("FAKE_SSRC_GRANDCHILD", "group", 1);
-    for (const bool early : {true, false}) {
-        SCOPED_TRACE(early ? "requested before" : "requested while it runs");
-        fs::remove(log_);
-        std::stop_source stop;
-        if (early) stop.request_stop();
-        std::thread requester([&] {
-            while (!early && childAndGrandchild().second == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            stop.request_stop();
-        });
-        const ChildOutcome outcome = runChild(SONTEVA_FAKE_SSRC, {}, 600, stop.get_token());
-        requester.join();
-        EXPECT_EQ(outcome.end, End::stopped);
-        const auto [child, grandchild] = childAndGrandchild();
-        for (const pid_t pid : {child, grandchild})
-            EXPECT_TRUE(pid == 0 || ended(pid)) << pid;
-    }
 }
 
 namespace {
