@@ -113,15 +113,17 @@ inline bool contains(const Bytes& b, const std::string& s) {
 }
 
 // The source's metadata carried to the target (its sound `offset` frames late) and written
-// with `frames` frames of a quiet tone, by the streaming writer or in one go.
+// with `frames` frames of a quiet tone, by the streaming writer or in one go, in `channels`
+// channels (by default one from FLAC, else two).
 inline CarriedMetadata convert(const std::string& source, const std::string& out,
                                AudioFormat format, BitDepth depth, int fsIn, int fsOut,
-                               int64_t frames, bool wholeFile = false, double offset = 0) {
+                               int64_t frames, bool wholeFile = false, double offset = 0,
+                               int channels = 0) {
     const Metadata m = readMetadata(source);
+    if (!channels) channels = m.origin == Container::flac ? 1 : 2;
     CarriedMetadata carried =
-        carryMetadata(m, {format, depth, fsIn, fsOut, m.origin == Container::flac ? 1 : 2,
-                          "Sonteva SRC", "TPDF", offset});
-    ChannelBuffers audio(m.origin == Container::flac ? 1 : 2, std::vector<double>(size_t(frames)));
+        carryMetadata(m, {format, depth, fsIn, fsOut, channels, "Sonteva SRC", "TPDF", offset});
+    ChannelBuffers audio(static_cast<size_t>(channels), std::vector<double>(size_t(frames)));
     for (auto& ch : audio)
         for (size_t i = 0; i < ch.size(); ++i)
             ch[i] = 0.25 * std::sin(0.001 * double(i));
