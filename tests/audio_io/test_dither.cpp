@@ -12,6 +12,9 @@ using namespace sonteva;
 
 namespace {
 
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
 std::vector<double> randomSignal(size_t n, uint64_t seed, double amplitude = 1.2) {
     std::mt19937_64 gen(seed);
     std::uniform_real_distribution<double> dist(-amplitude, amplitude);
@@ -105,17 +108,8 @@ TEST(Dither, BlockLoopIsBitIdenticalToThePlainFormulation) {
             std::vector<double> signal = randomSignal(n, gen(), round % 2 ? 1.0 : 3.0);
             // Edge values: full scale, exact LSB halves, huge values, non-finite input.
             const double scale = std::ldexp(1.0, bits - 1);
-            const double edges[] = {1.0,
-                                    -1.0,
-                                    0.0,
-                                    -0.0,
-                                    0.5 / scale,
-                                    -1.5 / scale,
-                                    1e300,
-                                    -1e300,
-                                    std::numeric_limits<double>::infinity(),
-                                    -std::numeric_limits<double>::infinity(),
-                                    std::numeric_limits<double>::quiet_NaN()};
+            const double edges[] = {1.0,   -1.0,   0.0,  -0.0,  0.5 / scale, -1.5 / scale,
+                                    1e300, -1e300, kInf, -kInf, kNaN};
             for (double e : edges)
                 signal[gen() % n] = e;
 
@@ -162,6 +156,6 @@ TEST(SampleMath, ArithmeticRoundingAndConversionMatchTheLibrary) {
     EXPECT_EQ(sample_math::quantise(1.0, 32768.0), 32767);
     EXPECT_EQ(sample_math::quantise(-1.0, 32768.0), -32768);
     EXPECT_EQ(sample_math::quantise(-1.5, 0x1p31), INT32_MIN);
-    EXPECT_EQ(sample_math::quantise(std::numeric_limits<double>::quiet_NaN(), 8388608.0), 0);
-    EXPECT_EQ(sample_math::quantise(-std::numeric_limits<double>::infinity(), 8388608.0), -8388608);
+    EXPECT_EQ(sample_math::quantise(kNaN, 8388608.0), 0);
+    EXPECT_EQ(sample_math::quantise(-kInf, 8388608.0), -8388608);
 }
