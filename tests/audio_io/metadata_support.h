@@ -95,6 +95,14 @@ inline std::vector<uint8_t> bodyOf(const Metadata& m, const std::string& id) {
     return {};
 }
 
+// Each marker as "position name/note".
+inline std::vector<std::string> marks(const Metadata& m) {
+    std::vector<std::string> out;
+    for (const Marker& k : m.markers)
+        out.push_back(std::to_string(k.position) + " " + k.name + "/" + k.note);
+    return out;
+}
+
 inline bool mentions(const std::vector<std::string>& notes, const std::string& what) {
     return std::any_of(notes.begin(), notes.end(),
                        [&](const std::string& n) { return n.find(what) != std::string::npos; });
@@ -105,15 +113,17 @@ inline bool contains(const Bytes& b, const std::string& s) {
 }
 
 // The source's metadata carried to the target (its sound `offset` frames late) and written
-// with `frames` frames of a quiet tone, by the streaming writer or in one go.
+// with `frames` frames of a quiet tone, by the streaming writer or in one go, in `channels`
+// channels (by default one from FLAC, else two).
 inline CarriedMetadata convert(const std::string& source, const std::string& out,
                                AudioFormat format, BitDepth depth, int fsIn, int fsOut,
-                               int64_t frames, bool wholeFile = false, double offset = 0) {
+                               int64_t frames, bool wholeFile = false, double offset = 0,
+                               int channels = 0) {
     const Metadata m = readMetadata(source);
+    if (!channels) channels = m.origin == Container::flac ? 1 : 2;
     CarriedMetadata carried =
-        carryMetadata(m, {format, depth, fsIn, fsOut, m.origin == Container::flac ? 1 : 2,
-                          "Sonteva SRC", "TPDF", offset});
-    ChannelBuffers audio(m.origin == Container::flac ? 1 : 2, std::vector<double>(size_t(frames)));
+        carryMetadata(m, {format, depth, fsIn, fsOut, channels, "Sonteva SRC", "TPDF", offset});
+    ChannelBuffers audio(static_cast<size_t>(channels), std::vector<double>(size_t(frames)));
     for (auto& ch : audio)
         for (size_t i = 0; i < ch.size(); ++i)
             ch[i] = 0.25 * std::sin(0.001 * double(i));
@@ -132,29 +142,17 @@ inline CarriedMetadata convert(const std::string& source, const std::string& out
     return carried;
 }
 
-// The cue points libsndfile reads from a WAV "cue " or an AIFF "MARK" chunk: positions in
-// file order (at most `limit`).
-inline std::vector<int64_t> sndfileCues(const std::string& path, uint32_t limit = 16) {
+// The positions of the cue points libsndfile reads from a WAV "cue " or an AIFF "MARK"
+// chunk, in file order.
+inline std::vector<int64_t> sndfileCues(const std::string& path) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    SF_CUES cues{};
     std::vector<int64_t> out;
-    if (!f) return out;
-    uint32_t count = 0;
-    sf_command(f, SFC_GET_CUE_COUNT, &count, sizeof count);
-    std::vector<uint8_t> cues(sizeof(uint32_t) + sizeof(SF_CUE_POINT) * limit, 0);
-    if (count > 0 && count <= limit &&
-        sf_command(f, SFC_GET_CUE, cues.data(), int(cues.size())) == SF_TRUE) {
-        uint32_t n = 0;
-        std::memcpy(&n, cues.data(), sizeof n);
-        for (uint32_t i = 0; i < std::min(n, limit); ++i) {
-            SF_CUE_POINT p;
-            std::memcpy(&p, cues.data() + sizeof(uint32_t) + sizeof p * i, sizeof p);
-            out.push_back(p.sample_offset);
-        }
-    } else if (count > limit) {
-        out.assign(count, -1); // only the count
-    }
-    sf_close(f);
+    if (f && sf_command(f, SFC_GET_CUE, &cues, sizeof cues) == SF_TRUE)
+        for (uint32_t i = 0; i < std::min<uint32_t>(cues.cue_count, 100); ++i)
+            out.push_back(cues.cue_points[i].sample_offset);
+    if (f) sf_close(f);
     return out;
 }
 

@@ -23,24 +23,6 @@ void oddAiff(const std::string& path, const Bytes& id3) {
                   chunk("zzzz", text("odd"), true)}));
 }
 
-// The source's metadata carried to an AIFF of `channels` channels and written.
-CarriedMetadata toAiff(const std::string& source, const std::string& out, BitDepth depth,
-                       int channels, int64_t frames, bool wholeFile) {
-    const Metadata m = readMetadata(source);
-    CarriedMetadata carried =
-        carryMetadata(m, {AudioFormat::aiff, depth, 96000, 48000, channels, "SRC", "None"});
-    ChannelBuffers audio(size_t(channels), std::vector<double>(size_t(frames), 0.125));
-    if (wholeFile) {
-        AudioIO::write(out, audio, 48000, AudioFormat::aiff, depth, &carried.metadata);
-    } else {
-        AudioStreamWriter writer(out, 48000, channels, AudioFormat::aiff, depth, -1,
-                                 &carried.metadata);
-        writer.write(audio);
-        writer.close();
-    }
-    return carried;
-}
-
 } // namespace
 
 TEST(MetadataLimits, AiffOutputsOpenInSoxAndLibsndfile) {
@@ -73,8 +55,8 @@ TEST(MetadataLimits, AiffOutputsOpenInSoxAndLibsndfile) {
         name += ".aiff";
         const std::string out = dir.file(name);
         SCOPED_TRACE(out + " from " + c.source);
-        const auto carried =
-            toAiff(dir.file(c.source), out, c.depth, c.channels, c.frames, c.wholeFile);
+        const auto carried = convert(dir.file(c.source), out, AudioFormat::aiff, c.depth, 96000,
+                                     48000, c.frames, c.wholeFile, 0, c.channels);
         std::string error;
         EXPECT_EQ(soxFrames(out, &error), c.frames) << error;
         EXPECT_EQ(soundfileFrames(out), c.frames);
@@ -109,14 +91,6 @@ TEST(MetadataLimits, AiffOutputsOpenInSoxAndLibsndfile) {
 
 TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
     TempDir dir;
-    struct Case {
-        const char* name;
-        Bytes chunks;       // of a 96 kHz WAV, unless `aiff`
-        AudioFormat format; // converted at 48 kHz
-        std::vector<std::string> lost;
-        std::function<void(const Metadata&)> check;
-        bool aiff = false;
-    };
     Bytes region;
     put(region, 9600, 4), put(region, "voic"), put(region, 44, 2), put(region, 9, 2);
     put(region, 1, 2), put(region, 1252, 2), put(region, std::string("Intro\0", 6));
@@ -142,106 +116,77 @@ TEST(MetadataLimits, WhatATargetCannotHoldIsNamed) {
                      infoItem("ICMT", std::string(20 << 20, 'x')), infoItem("IART", "Artist")}));
     Bytes truncatedCue = cueChunk({{1, 96000}, {2, 192000}});
     truncatedCue[8] = 3; // announces three
-    const Case cases[] = {
-        {"regions.wav",
-         labelled,
-         AudioFormat::wav,
-         {orphan},
-         [](const Metadata& m) {
-             ASSERT_EQ(m.markers.size(), 1u);
-             EXPECT_EQ(m.markers[0].length, 4800);
-             ASSERT_TRUE(m.markers[0].region);
-             EXPECT_EQ(m.markers[0].region->purpose, "voic");
-             EXPECT_EQ(m.markers[0].region->country, 44);
-             EXPECT_EQ(m.markers[0].region->codePage, 1252);
-             EXPECT_EQ(m.markers[0].region->text, "Intro");
-             EXPECT_EQ(m.markers[0].files, std::vector<Bytes>{text("TEXTabc")});
-         }},
-        {"regions.aiff",
-         labelled,
-         AudioFormat::aiff,
-         {orphan, "region lengths", "ltxt texts", "ltxt purposes and languages",
-          "adtl file data of 1 cue point"},
-         [](const Metadata& m) { EXPECT_EQ(m.markers.at(0).name, "Verse"); }},
-        {"regions.flac",
-         labelled,
-         AudioFormat::flac,
-         {orphan, "marker names", "region lengths", "ltxt texts", "ltxt purposes and languages",
-          "adtl file data of 1 cue point"},
-         [](const Metadata& m) { EXPECT_EQ(m.cueSheet->tracks.at(0).offset, 48000u); }},
-        {"frames.flac",
-         chunk("id3 ", id3),
-         AudioFormat::flac,
-         {"ID3 frames PRIV UFID/http://example.org (a Vorbis comment has no form for them)"},
-         [](const Metadata& m) {
-             EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}}));
-         }},
-        {"frames.aiff",
-         chunk("id3 ", id3),
-         AudioFormat::aiff,
-         {},
-         [&](const Metadata& m) { EXPECT_TRUE(contains(m.id3, "owner@example")); }},
-        {"many.aiff",
-         manyMarkers,
-         AudioFormat::aiff,
-         {"70 000 markers past AIFF's limit of 65 535 (the first 65 535 were kept)"},
-         [](const Metadata& m) {
-             ASSERT_EQ(m.markers.size(), 65535u);
-             EXPECT_EQ(m.markers.back().id, 65535u);
-             EXPECT_EQ(m.markers.back().position, 65534);
-         }},
-        {"big.flac",
-         bigInfo,
-         AudioFormat::flac,
-         {"1 tag of 20.0 MiB past FLAC's limit of 16 MiB for its comment block (COMMENT)"},
-         [](const Metadata& m) {
-             EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}, {"ARTIST", "Artist"}}));
-         }},
-        {"far.wav",
-         cueChunk({{1, 0xFFFFF000u}, {2, 100}}),
-         AudioFormat::wav,
-         {"1 marker past frame 4 294 967 295, which a cue point cannot address"},
-         [](const Metadata& m) {
-             ASSERT_EQ(m.markers.size(), 1u);
-             EXPECT_EQ(m.markers[0].position, 200);
-         }},
-        {"cut.wav",
-         truncatedCue,
-         AudioFormat::wav,
-         {"cue (it announces 3 cue points and holds 2)"},
-         [](const Metadata& m) { EXPECT_EQ(m.markers.size(), 2u); }},
-        {"appl.wav",
-         chunk("APPL", kApplication, true),
-         AudioFormat::wav,
-         {"AIFF application chunk 'pdos'"},
-         nullptr,
-         true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string source = dir.file(c.aiff ? "source.aiff" : "source.wav");
-        if (c.aiff)
-            aiffFile(source, 96000, 2, 9600, c.chunks);
+    // Converts a 96 kHz WAV (or AIFF) with `chunks` at 48 kHz; `lost` are the parts of its
+    // one note, `check` looks at the output.
+    const auto expect = [&](const std::string& name, const Bytes& chunks, AudioFormat format,
+                            const std::vector<std::string>& lost,
+                            const std::function<void(const Metadata&)>& check, bool aiff = false) {
+        SCOPED_TRACE(name);
+        const std::string source = dir.file(aiff ? "source.aiff" : "source.wav");
+        if (aiff)
+            aiffFile(source, 96000, 2, 9600, chunks);
         else
-            wavFile(source, 96000, 2, 9600, c.chunks);
+            wavFile(source, 96000, 2, 9600, chunks);
         // far.wav: 44.1 to 88.2 kHz doubles every position.
-        const bool far = c.name == std::string("far.wav");
-        const auto carried = convert(source, dir.file(c.name), c.format, BitDepth::int24,
+        const bool far = name == "far.wav";
+        const auto carried = convert(source, dir.file(name), format, BitDepth::int24,
                                      far ? 44100 : 96000, far ? 88200 : 48000, 4800);
-        if (c.lost.empty()) {
-            EXPECT_TRUE(carried.notes.empty()) << carried.notes.at(0);
-        } else {
-            std::string expected = std::string("metadata not carried to ") +
-                                   (c.format == AudioFormat::wav    ? "WAV"
-                                    : c.format == AudioFormat::aiff ? "AIFF"
-                                                                    : "FLAC") +
-                                   ": ";
-            for (size_t i = 0; i < c.lost.size(); ++i)
-                expected += (i ? "; " : "") + c.lost[i];
-            EXPECT_EQ(carried.notes, std::vector<std::string>{expected});
-        }
-        if (c.check) c.check(readMetadata(dir.file(c.name)));
-    }
+        const std::string target = format == AudioFormat::wav    ? "WAV"
+                                   : format == AudioFormat::aiff ? "AIFF"
+                                                                 : "FLAC";
+        std::string expected = "metadata not carried to " + target + ": ";
+        for (size_t i = 0; i < lost.size(); ++i)
+            expected.append(i ? "; " : "").append(lost[i]);
+        EXPECT_EQ(carried.notes, lost.empty() ? std::vector<std::string>{} : std::vector{expected});
+        if (check) check(readMetadata(dir.file(name)));
+    };
+    expect("regions.wav", labelled, AudioFormat::wav, {orphan}, [](const Metadata& m) {
+        ASSERT_EQ(m.markers.size(), 1u);
+        EXPECT_EQ(m.markers[0].length, 4800);
+        ASSERT_TRUE(m.markers[0].region);
+        EXPECT_EQ(m.markers[0].region->purpose, "voic");
+        EXPECT_EQ(m.markers[0].region->country, 44);
+        EXPECT_EQ(m.markers[0].region->codePage, 1252);
+        EXPECT_EQ(m.markers[0].region->text, "Intro");
+        EXPECT_EQ(m.markers[0].files, std::vector<Bytes>{text("TEXTabc")});
+    });
+    const std::vector<std::string> regionParts = {"region lengths", "ltxt texts",
+                                                  "ltxt purposes and languages",
+                                                  "adtl file data of 1 cue point"};
+    std::vector<std::string> lost = {orphan};
+    lost.insert(lost.end(), regionParts.begin(), regionParts.end());
+    expect("regions.aiff", labelled, AudioFormat::aiff, lost,
+           [](const Metadata& m) { EXPECT_EQ(m.markers.at(0).name, "Verse"); });
+    lost.insert(lost.begin() + 1, "marker names");
+    expect("regions.flac", labelled, AudioFormat::flac, lost,
+           [](const Metadata& m) { EXPECT_EQ(m.cueSheet->tracks.at(0).offset, 48000u); });
+    expect("frames.flac", chunk("id3 ", id3), AudioFormat::flac,
+           {"ID3 frames PRIV UFID/http://example.org (a Vorbis comment has no form for them)"},
+           [](const Metadata& m) {
+               EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}}));
+           });
+    expect("frames.aiff", chunk("id3 ", id3), AudioFormat::aiff, {},
+           [](const Metadata& m) { EXPECT_TRUE(contains(m.id3, "owner@example")); });
+    expect("many.aiff", manyMarkers, AudioFormat::aiff,
+           {"70 000 markers past AIFF's limit of 65 535 (the first 65 535 were kept)"},
+           [](const Metadata& m) {
+               ASSERT_EQ(m.markers.size(), 65535u);
+               EXPECT_EQ(m.markers.back().id, 65535u);
+               EXPECT_EQ(m.markers.back().position, 65534);
+           });
+    expect("big.flac", bigInfo, AudioFormat::flac,
+           {"1 tag of 20.0 MiB past FLAC's limit of 16 MiB for its comment block (COMMENT)"},
+           [](const Metadata& m) {
+               EXPECT_EQ(m.text, (TextTags{{"TITLE", "Title"}, {"ARTIST", "Artist"}}));
+           });
+    expect("far.wav", cueChunk({{1, 0xFFFFF000u}, {2, 100}}), AudioFormat::wav,
+           {"1 marker past frame 4 294 967 295, which a cue point cannot address"},
+           [](const Metadata& m) { EXPECT_EQ(marks(m), std::vector<std::string>{"200 /"}); });
+    expect("cut.wav", truncatedCue, AudioFormat::wav,
+           {"cue (it announces 3 cue points and holds 2)"},
+           [](const Metadata& m) { EXPECT_EQ(m.markers.size(), 2u); });
+    expect("appl.wav", chunk("APPL", kApplication, true), AudioFormat::wav,
+           {"AIFF application chunk 'pdos'"}, nullptr, true);
 }
 
 // A hostile file's thousands of unreadable items make one note of bounded length.

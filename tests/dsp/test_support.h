@@ -48,6 +48,19 @@ inline std::vector<size_t> randomSplit(uint64_t seed, size_t maxBlock) {
     return sizes;
 }
 
+// How late a tone of `period` output frames (a sine starting at frame 0) sits in y, in
+// frames, read over the whole periods in [from, to). A linear-phase filter delays every
+// frequency alike, so the phase of a slow tone shows its delay to a tiny fraction of a frame.
+inline double toneDelay(const std::vector<double>& y, double period, size_t from, size_t to) {
+    double sine = 0, cosine = 0;
+    for (size_t k = from; k < to; ++k) {
+        const double t = 2 * M_PI * static_cast<double>(k) / period;
+        sine += y[k] * std::sin(t);
+        cosine += y[k] * std::cos(t);
+    }
+    return std::atan2(-cosine, sine) * period / (2 * M_PI);
+}
+
 // Runs the body with the given instruction set active, restoring the previous one.
 template <typename F> void withIsa(conv::Isa isa, F&& body) {
     const conv::Isa before = conv::activeIsa();

@@ -4,10 +4,9 @@
 // full scale 2147483647, writes at 2^(bits-1) - 1 (8388607, 32767), clamps to the integer
 // range and adds a tail of two frames to round(n·out/in). FAKE_SSRC_LOG, when set, names a
 // file that receives the arguments (or, when hanging, the process id); FAKE_SSRC_KEEP names
-// a folder that receives a copy of each output as out-<bits>.wav.
-// FAKE_SSRC_GRANDCHILD starts a
-// process that sleeps holding the converter's standard output and error, within its
-// process group ("group") or outside it ("escape"), and logs "grandchild <pid> of <pid>".
+// a folder that receives a copy of each output as out-<bits>.wav. FAKE_SSRC_GRANDCHILD
+// starts a process that sleeps holding the converter's standard output and error, within
+// its process group ("group") or outside it ("escape"), and logs "grandchild <pid> of <pid>".
 #include <signal.h>
 #include <unistd.h>
 
@@ -44,12 +43,12 @@ Options parse(int argc, char** argv) {
         if (option == "--quiet") continue;
         if (i + 1 >= argc) fail("missing value for " + option);
         const char* value = argv[++i];
-        if (option == "--rate")
-            o.rate = std::atol(value);
-        else if (option == "--bits")
-            o.bits = std::atol(value);
-        else if (option == "--dither")
-            o.shaper = std::atol(value);
+        long* number = option == "--rate"     ? &o.rate
+                       : option == "--bits"   ? &o.bits
+                       : option == "--dither" ? &o.shaper
+                                              : nullptr;
+        if (number)
+            *number = std::atol(value);
         else if (option != "--tmpfile" || !std::ofstream(value))
             fail("bad option " + option);
     }
@@ -111,14 +110,10 @@ bool shaperExists(long shaper, long rate) {
            (common || rate == 88200 || rate == 96000 || rate == 192000);
 }
 
-struct Faults {
-    bool oddChunks = false, doubled = false, truncated = false;
-    long labelledRate = 0; // 0: the rate converted to
-    long bits = 0;         // 0: the word length asked for
-};
-
-void writeOutput(const Options& o, const Channels& y, const Faults& f) {
-    const long bits = f.bits ? f.bits : o.bits;
+// Wrong output, each with exit status 0: data doubled or cut in half (the header still
+// counting all of it), a rate labelled wrongly, the other word length.
+void writeOutput(const Options& o, const Channels& y, const std::string& mode, long labelled) {
+    const long bits = mode == "otherbits" ? 40 - o.bits : o.bits;
     const uint32_t channels = static_cast<uint32_t>(y.size()), width = bits / 8;
     const double full = bits == 24 ? 8388607.0 : 32767.0;
     const bool shaped = o.shaper >= 0 && shaperExists(o.shaper, o.rate);
@@ -131,20 +126,17 @@ void writeOutput(const Options& o, const Channels& y, const Faults& f) {
             error[c] = q - wanted;
             put(data, static_cast<uint32_t>(static_cast<int32_t>(q)), static_cast<int>(width));
         }
-    if (f.doubled) data += data;
-    const uint32_t rate = uint32_t(f.labelledRate ? f.labelledRate : o.rate);
-    std::string b = "WAVE";
-    if (f.oddChunks) b += std::string("LIST\5\0\0\0INFOx\0", 14);
-    b += "fmt ";
-    for (uint32_t v : {16u, 1u | channels << 16, rate, rate * channels * width,
-                       channels * width | uint32_t(bits) << 16})
+    if (mode == "doubled") data += data;
+    std::string b = "WAVEfmt ";
+    for (uint32_t v :
+         {16u, 1u | channels << 16, uint32_t(labelled), uint32_t(labelled) * channels * width,
+          channels * width | uint32_t(bits) << 16})
         put(b, v, 4);
-    if (f.oddChunks) b += std::string("odd \3\0\0\0abc\0", 12);
     b += "data";
     put(b, static_cast<uint32_t>(data.size()), 4);
     std::string riff = "RIFF";
     put(riff, static_cast<uint32_t>(b.size() + data.size()), 4);
-    if (f.truncated) data.resize(data.size() / 2 + 1); // the header still counts all of it
+    if (mode == "truncated") data.resize(data.size() / 2 + 1);
     std::ofstream(o.out, std::ios::binary) << riff << b << data;
     if (const char* keep = std::getenv("FAKE_SSRC_KEEP"))
         std::ofstream(std::string(keep) + "/out-" + std::to_string(bits) + ".wav", std::ios::binary)
@@ -200,9 +192,8 @@ int main(int argc, char** argv) {
     }
     while (mode == "hang")
         ::pause();
-    if (mode == "chatty")
-        for (int i = 0; i < 16384; ++i)
-            std::fprintf(stderr, "%063d\n", i); // 1 MiB
+    for (int i = 0; mode == "chatty" && i < 16384; ++i)
+        std::fprintf(stderr, "%063d\n", i); // 1 MiB
 
     const Options o = parse(argc, argv);
     long inRate = 0;
@@ -212,9 +203,7 @@ int main(int argc, char** argv) {
         std::ofstream(o.out, std::ios::binary) << std::string(300, 'Z');
         return 0;
     }
-    // Wrong output, each with exit status 0: lengths off by a few frames, doubled data, a
-    // file cut in half, a rate converted to or labelled wrongly, a channel too many or too
-    // few, the other word length.
+    // Lengths off by a few frames, a rate converted to wrongly, a channel too many or few.
     const long tail = mode == "short" ? -2 : mode == "long" ? 3 : mode == "exact" ? 0 : 2;
     const long rate = mode == "wrongrate" ? o.rate / 2 : o.rate;
     Channels y = resample(x, inRate, rate, tail);
@@ -222,12 +211,6 @@ int main(int argc, char** argv) {
     if (mode == "mono" && y.size() > 1) y.pop_back();
     if (o.shaper >= 0 && !shaperExists(o.shaper, o.rate))
         std::fprintf(stderr, "Noise shaper %ld is not available.\n", o.shaper);
-    Faults f;
-    f.oddChunks = mode == "chunks";
-    f.doubled = mode == "doubled";
-    f.truncated = mode == "truncated";
-    f.labelledRate = mode == "wrongrate" ? rate : mode == "mislabelled" ? inRate + 1 : 0;
-    f.bits = mode == "otherbits" ? 40 - o.bits : 0;
-    writeOutput(o, y, f);
+    writeOutput(o, y, mode, mode == "mislabelled" ? inRate + 1 : rate);
     return 0;
 }
