@@ -2,24 +2,14 @@
 // A command run on a pseudo-terminal of its own, as from a shell: the terminal is its
 // controlling terminal, so Ctrl-C and Ctrl-\ typed there reach it as signals. The test
 // keeps the terminal's other end open to read back its settings after the command ended.
-#include "support/sound_servers.h"
+#include "support/spawn.h"
 
 #include <QStringList>
 
-#include <chrono>
-#include <cstdlib>
-#include <functional>
-#include <map>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
+
+#include <functional>
 
 namespace sonteva::test {
 
@@ -32,55 +22,14 @@ public:
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
         const std::string slavePath = ::ptsname(master_);
         slave_ = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave_ < 0 || ::tcgetattr(slave_, &initial) != 0) return;
+        if (slave_ < 0 || ::tcgetattr(slave_, &initial_) != 0) return;
 
-        std::vector<std::string> words{program};
+        std::vector<std::string> argv{program};
         for (const QString& a : args)
-            words.push_back(a.toStdString());
-        std::vector<char*> argv;
-        for (auto& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        std::map<std::string, std::string> vars;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            const size_t eq = entry.find('=');
-            if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
-        for (const auto& [name, value] : env) {
-            if (value)
-                vars[name] = *value;
-            else
-                vars.erase(name);
-        }
-        std::vector<std::string> entries;
-        for (const auto& [name, value] : vars)
-            entries.push_back(name + "=" + value);
-        std::vector<char*> envp;
-        for (auto& e : entries)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        // A new session whose first terminal opened becomes its controlling terminal, with
-        // the signals a shell would leave it: default actions, none blocked.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t none, all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setsigdefault(&attr, &all);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                            POSIX_SPAWN_SETSIGDEF);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, slavePath.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&actions, 0, 1);
-        posix_spawn_file_actions_adddup2(&actions, 0, 2);
-        if (::posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
+            argv.push_back(a.toStdString());
+        Launch how;
+        how.terminal = slavePath, how.env = env;
+        pid_ = launch(argv, how);
         started_ = std::chrono::steady_clock::now();
     }
     ~TerminalSession() {
@@ -95,6 +44,7 @@ public:
     TerminalSession& operator=(const TerminalSession&) = delete;
 
     bool started() const { return pid_ > 0; }
+    void signal(int sig) { ::kill(pid_, sig); }
     // Types on the terminal.
     void type(const std::string& keys) {
         [[maybe_unused]] const ssize_t n = ::write(master_, keys.data(), keys.size());
@@ -125,12 +75,14 @@ public:
     }
     double secondsRun() const { return std::chrono::duration<double>(ended_ - started_).count(); }
     const std::string& output() const { return output_; }
-    termios settings() const {
+    // Whether the terminal is as it was before, in every field a program may change.
+    bool terminalPutBack() const {
         termios now{};
         ::tcgetattr(slave_, &now);
-        return now;
+        return now.c_iflag == initial_.c_iflag && now.c_oflag == initial_.c_oflag &&
+               now.c_cflag == initial_.c_cflag && now.c_lflag == initial_.c_lflag &&
+               std::equal(std::begin(now.c_cc), std::end(now.c_cc), initial_.c_cc);
     }
-    termios initial{};
 
 private:
     void drain(int ms) {
@@ -144,6 +96,7 @@ private:
         }
     }
 
+    termios initial_{};
     int master_ = -1;
     int slave_ = -1;
     pid_t pid_ = -1;
@@ -151,11 +104,5 @@ private:
     std::string output_;
     std::chrono::steady_clock::time_point started_, ended_;
 };
-
-// Whether two terminal settings are the same in every field a program may change.
-inline bool sameSettings(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc);
-}
 
 } // namespace sonteva::test

@@ -4,17 +4,14 @@
 // through posix_spawn: the audio tests are plain C++ and run under ThreadSanitizer, where
 // QProcess is no option. scripts/install-deps installs the tools; a test whose tool is
 // missing skips and says which.
+#include "support/spawn.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace sonteva::test {
 
@@ -31,28 +28,18 @@ struct ToolRun {
 inline ToolRun runTool(const std::vector<std::string>& argv) {
     ToolRun run;
     int out[2], err[2];
-    if (::pipe(out) != 0) return run;
-    if (::pipe(err) != 0) {
+    if (::pipe2(out, O_CLOEXEC) != 0) return run;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
         ::close(out[0]), ::close(out[1]);
         return run;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    for (int fd : {out[0], out[1], err[0], err[1]})
-        posix_spawn_file_actions_addclose(&actions, fd);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    Launch how;
+    how.outFd = out[1], how.errFd = err[1];
+    const pid_t pid = launch(argv, how);
     ::close(out[1]), ::close(err[1]);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* into[2] = {&run.out, &run.err};
-    for (int open = 2; spawned == 0 && open > 0;) {
+    for (int open = 2; pid > 0 && open > 0;) {
         if (::poll(fds, 2, -1) < 0) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
@@ -67,9 +54,8 @@ inline ToolRun runTool(const std::vector<std::string>& argv) {
         }
     }
     ::close(out[0]), ::close(err[0]);
-    int status = 0;
-    if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        run.status = WEXITSTATUS(status);
+    const int status = waitChild(pid, -1);
+    run.status = status < 128 ? status : -1;
     return run;
 }
 

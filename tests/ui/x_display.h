@@ -4,6 +4,7 @@
 // bar and borders, and keeps a strip free at the bottom as a panel would), and the X tools
 // that read what is on it (xdotool, xprop, xwininfo). Everything it starts it stops, by
 // pid. Missing tools make it unusable, with the reason for skipping.
+#include "support/spawn.h"
 #include "support/temp_dir.h"
 
 #include <QProcess>
@@ -12,21 +13,10 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <optional>
-#include <string>
-#include <vector>
-
-extern char** environ;
 
 namespace sonteva::test {
 
@@ -62,10 +52,8 @@ public:
         if (skipReason.empty() && windowManager) startWindowManager(panel);
     }
     ~XDisplay() {
-        for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) {
-            ::kill(*it, SIGTERM);
-            ::waitpid(*it, nullptr, 0);
-        }
+        for (auto it = pids_.rbegin(); it != pids_.rend(); ++it)
+            endChild(*it);
     }
     XDisplay(const XDisplay&) = delete;
     XDisplay& operator=(const XDisplay&) = delete;
@@ -149,38 +137,11 @@ private:
         return out;
     }
 
-    pid_t spawn(const std::vector<std::string>& words, int keepFd = -1) {
-        std::vector<char*> argv;
-        for (const std::string& w : words)
-            argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (!std::string(*e).starts_with("DISPLAY=")) env.emplace_back(*e);
-        if (!name.isEmpty()) env.push_back("DISPLAY=" + name.toStdString());
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        const std::string log = dir_.file("log-" + std::to_string(pids_.size()));
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        // From a descriptor that cannot be 3 itself: a dup2 onto itself would keep its
-        // close-on-exec flag.
-        const int kept = keepFd >= 0 ? ::fcntl(keepFd, F_DUPFD_CLOEXEC, 10) : -1;
-        if (kept >= 0) posix_spawn_file_actions_adddup2(&actions, kept, 3);
-        const std::string program =
-            QStandardPaths::findExecutable(QString::fromStdString(words[0])).toStdString();
-        pid_t pid = -1;
-        if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()))
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        if (kept >= 0) ::close(kept);
-        if (pid > 0) pids_.push_back(pid);
-        return pid;
+    void spawn(const std::vector<std::string>& argv, int fd3 = -1) {
+        Launch how = Launch::into(dir_.file("log-" + std::to_string(pids_.size())), "");
+        how.fd3 = fd3;
+        how.env["DISPLAY"] = name.isEmpty() ? std::nullopt : std::optional(name.toStdString());
+        if (const pid_t pid = launch(argv, how); pid > 0) pids_.push_back(pid);
     }
 
     // Xvfb picks a free display number and writes it to descriptor 3.
