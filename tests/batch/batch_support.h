@@ -8,6 +8,10 @@
 
 #include <QUuid>
 
+#include <fstream>
+#include <iterator>
+#include <set>
+
 namespace sonteva::test {
 
 inline ConversionJob jobFor(const std::string& source, int targetFs, BitDepth bits,
@@ -24,6 +28,24 @@ inline ConversionJob jobFor(const std::string& source, int targetFs, BitDepth bi
     job.quality = quality;
     job.postfix = "_out";
     return job;
+}
+
+inline std::string outputOf(const ConversionJob& job) {
+    return job.outputUrl().toLocalFile().toStdString();
+}
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::set<std::string> namesIn(const TempDir& dir) {
+    const auto names = dir.entries();
+    return {names.begin(), names.end()};
 }
 
 // The whole channel through one engine in one block, then its flush.

@@ -155,6 +155,16 @@ inline bool isStopped(qint64 pid) {
 
 } // namespace cli_detail
 
+// Waits (at most 120 s) for a started process and takes what it printed.
+inline CliRun collect(QProcess& p) {
+    CliRun r;
+    const bool finished = p.waitForFinished(120000);
+    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
 // Runs sonteva with `env` added to the environment and a private settings store. With
 // `pauseIn`, the process is stopped as soon as a temporary output appears in that folder,
 // `whilePaused` runs and the process resumes (CliRun::paused tells that it happened while
@@ -184,10 +194,9 @@ inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& 
         ::kill(static_cast<pid_t>(p.processId()), SIGCONT);
     }
     if (watch >= 0) ::close(watch);
-    const bool finished = p.waitForFinished(120000);
-    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
+    const bool paused = r.paused;
+    r = collect(p);
+    r.paused = paused;
     return r;
 }
 

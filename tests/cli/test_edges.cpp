@@ -45,12 +45,7 @@ CliRun runScript(const std::string& path, const std::string& script) {
     put(path, script);
     QProcess p;
     p.start("/bin/sh", {q(path)});
-    CliRun r;
-    r.status =
-        p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return collect(p);
 }
 
 } // namespace

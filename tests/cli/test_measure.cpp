@@ -126,12 +126,7 @@ CliRun runHeadless(const QStringList& args) {
         e.remove(name);
     p.setProcessEnvironment(e);
     p.start(QStringLiteral(SONTEVA_CLI), args);
-    CliRun r;
-    r.status =
-        p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return collect(p);
 }
 
 TEST(Measure, PlotIsAPngDrawnWithoutADisplay) {
