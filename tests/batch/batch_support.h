@@ -56,4 +56,21 @@ inline std::vector<double> convertWhole(ResamplerCore& engine, const std::vector
     return y;
 }
 
+// A Sonteva SRC job on a 24-bit source with TPDF at `bits`, as stored integers: each
+// channel converted in one block and dithered in one block.
+inline std::vector<std::vector<int32_t>> tpdfReference(const Planar& written, int fsIn, int fsOut,
+                                                       int bits) {
+    const Planar source = exactly(written, 24);
+    std::vector<std::vector<int32_t>> want;
+    for (size_t c = 0; c < source.size(); ++c) {
+        auto engine = SontevaSRC::makeEngine(fsIn, fsOut);
+        auto y = convertWhole(*engine, source[c]);
+        DitherEngine(DitherType::tpdf, bits, int(c)).process(y);
+        want.emplace_back();
+        for (double v : y)
+            want.back().push_back(int32_t(v * std::ldexp(1.0, bits - 1)));
+    }
+    return want;
+}
+
 } // namespace sonteva::test

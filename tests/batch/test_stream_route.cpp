@@ -8,26 +8,6 @@
 using namespace sonteva;
 using namespace sonteva::test;
 
-namespace {
-
-// One-block reference of a Sonteva SRC job with TPDF at `bits`, as integers.
-std::vector<std::vector<int32_t>> referenceInts(const Planar& source, int fsIn, int fsOut,
-                                                int bits) {
-    std::vector<std::vector<int32_t>> want;
-    for (size_t c = 0; c < source.size(); ++c) {
-        auto engine = SontevaSRC::makeEngine(fsIn, fsOut);
-        auto y = convertWhole(*engine, source[c]);
-        DitherEngine(DitherType::tpdf, bits, int(c)).process(y);
-        std::vector<int32_t> q;
-        for (double v : y)
-            q.push_back(int32_t(v * std::ldexp(1.0, bits - 1)));
-        want.push_back(q);
-    }
-    return want;
-}
-
-} // namespace
-
 TEST(StreamRoute, TwoBlocksMatchTheOneBlockReference) {
     TempDir dir;
     const auto src = dir.file("master.wav");
@@ -47,7 +27,7 @@ TEST(StreamRoute, TwoBlocksMatchTheOneBlockReference) {
     EXPECT_EQ(back.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     EXPECT_EQ(back.info.frames, 137842); // ceil((300000 + 64) * 147 / 320)
     EXPECT_EQ(r.framesWritten, 137842);
-    EXPECT_EQ(back.ints, referenceInts(exactly(data, 24), 96000, 44100, 16));
+    EXPECT_EQ(back.ints, tpdfReference(data, 96000, 44100, 16));
 }
 
 TEST(StreamRoute, EqualRatesPassTheSamplesThrough) {
@@ -73,7 +53,7 @@ TEST(StreamRoute, ManyChannelsEachWithItsOwnDither) {
     ASSERT_TRUE(r.succeeded) << r.error.toStdString();
     const ReadBack back = readFile(outputOf(job));
     EXPECT_EQ(back.info.channels, 6);
-    EXPECT_EQ(back.ints, referenceInts(exactly(data, 24), 48000, 44100, 24));
+    EXPECT_EQ(back.ints, tpdfReference(data, 48000, 44100, 24));
 }
 
 TEST(StreamRoute, FloatOutputIsTheConvertedSignalItself) {
@@ -102,5 +82,5 @@ TEST(StreamRoute, NoiseShapingOn24BitGetsTpdfAndSaysSo) {
                              "\u2014 using TPDF");
     EXPECT_EQ(r.notes, QStringList{"Noise Shaping Medium exists for 16-bit output only: TPDF "
                                    "dither was applied to this 24-bit output"});
-    EXPECT_EQ(readFile(outputOf(job)).ints, referenceInts(exactly(data, 24), 48000, 44100, 24));
+    EXPECT_EQ(readFile(outputOf(job)).ints, tpdfReference(data, 48000, 44100, 24));
 }
