@@ -84,18 +84,35 @@ TEST(EngineFigures, EqualRatesArePassThroughForEveryEngine) {
     }
 }
 
+// The stand-in converter interpolates linearly (a response of sinc squared of the frequency
+// over the source rate, loud aliases) and adds two frames of tail.
 TEST(EngineFigures, WholeFileConverterRunsThroughItsRunner) {
     setenv("SONTEVA_SSRC", SONTEVA_FAKE_SSRC, 1);
-    const EngineReport r = engine("SSRC Shibata", 96000, 44100);
+    for (auto [in, out] : {std::pair<int64_t, int64_t>{96000, 44100}, {44100, 96000}}) {
+        SCOPED_TRACE(std::to_string(in) + " -> " + std::to_string(out));
+        const EngineReport r = engine("SSRC Shibata", in, out);
+        const Figures& f = r.figures;
+        EXPECT_EQ(r.ran, "SSRC Shibata");
+        EXPECT_FALSE(r.claimedLatency);
+        EXPECT_EQ(f.outputFrames, f.expectedFrames + SSRCRunner::kTailFrames);
+        const auto sincSquaredDb = [&](double hz) {
+            const double x = 3.14159265358979323846 * hz / static_cast<double>(in);
+            return 20 * std::log10(std::pow(std::sin(x) / x, 2));
+        };
+        int direct = 0;
+        for (const ResponsePoint& p : r.plots.response)
+            if (p.direct) {
+                ++direct;
+                EXPECT_NEAR(p.db, sincSquaredDb(p.hz), 1e-4) << p.hz;
+            }
+        EXPECT_GT(direct, 250);
+        EXPECT_NEAR(f.at099Db, sincSquaredDb(f.at099Hz), 1e-4);
+        EXPECT_GT(f.aliasFullBand.dbfs, -10.0);
+        EXPECT_GT(f.aliasBelow09.dbfs, -10.0);
+        EXPECT_NEAR(f.latencyFrames, 0.0, 0.01);
+        EXPECT_TRUE(f.linearPhase);
+    }
     unsetenv("SONTEVA_SSRC");
-    EXPECT_EQ(r.ran, "SSRC Shibata");
-    EXPECT_FALSE(r.claimedLatency);
-    // The stand-in converter interpolates linearly and adds two frames of tail.
-    EXPECT_EQ(r.figures.outputFrames, r.figures.expectedFrames + SSRCRunner::kTailFrames);
-    const double x = 3.14159265358979323846 * r.figures.at099Hz / 96000;
-    EXPECT_NEAR(r.figures.at099Db, 20 * std::log10(std::pow(std::sin(x) / x, 2)), 1e-4);
-    EXPECT_GT(r.figures.aliasFullBand.dbfs, -10.0);
-    EXPECT_NEAR(r.figures.latencyFrames, 0.0, 0.01);
 }
 
 } // namespace

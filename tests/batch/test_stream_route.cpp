@@ -30,19 +30,6 @@ TEST(StreamRoute, TwoBlocksMatchTheOneBlockReference) {
     EXPECT_EQ(back.ints, tpdfReference(data, 96000, 44100, 16));
 }
 
-TEST(StreamRoute, EqualRatesPassTheSamplesThrough) {
-    TempDir dir;
-    const auto src = dir.file("same.wav");
-    const Planar data = musicLike(2, 5000, 48000);
-    writeFile(src, data, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    for (const QString& algorithm : {kSontevaSRC, QStringLiteral("SSRC Shibata")}) {
-        auto job = jobFor(src, 48000, BitDepth::int24, "None", AudioFormat::flac, algorithm);
-        const JobOutcome r = runJob(job);
-        ASSERT_TRUE(r.succeeded) << r.error.toStdString();
-        EXPECT_EQ(readFile(outputOf(job)).ints, readFile(src).ints);
-    }
-}
-
 TEST(StreamRoute, ManyChannelsEachWithItsOwnDither) {
     TempDir dir;
     const auto src = dir.file("surround.wav");

@@ -3,6 +3,7 @@
 // first job writes, so that a test can pull files away from under it; WAV files assembled
 // byte by byte, so that any field can lie; and readers of what a run printed and left.
 #include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <QProcess>
 
@@ -90,6 +91,11 @@ inline std::string tone(int64_t frames) {
         s += block;
     s.resize(static_cast<size_t>(frames * 4));
     return s;
+}
+
+// A tenth of a second of music-like stereo at 48 kHz, 24-bit.
+inline void writeTake(const std::string& path, uint64_t seed = 7) {
+    writeFile(path, musicLike(2, 4800, 48000, seed), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
 }
 
 // `before` goes ahead of the format chunk, `after` behind the audio.

@@ -35,10 +35,8 @@ CliRun runScript(const std::string& path, const std::string& script) {
 
 TEST(Edges, AnExistingOutputIsReplacedAndSaidOrKept) {
     TempDir dir;
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    writeFile(dir.file("b.wav"), musicLike(2, 4800, 48000, 2), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
+    writeTake(dir.file("b.wav"), 2);
     const QString a = q(dir.file("a.wav")), b = q(dir.file("b.wav"));
     const CliRun first = runCli({"convert", "--json", a});
     EXPECT_FALSE(record(first.lines().value(0))["replaced"].toBool());
@@ -133,8 +131,7 @@ TEST(Edges, InfoIsTheQuickLookBeforeDelivery) {
 TEST(Edges, FileNamesAreBytes) {
     TempDir dir;
     const std::string name = "caf\xE9";
-    writeFile(dir.file(name + ".wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file(name + ".wav"));
     const QString escaped = q(dir.path()) + "/caf\\xE9.wav";
     std::string source = dir.file(name + ".wav");
     source.insert(source.begin(), '\'');
@@ -153,10 +150,8 @@ TEST(Edges, FileNamesAreBytes) {
 
 TEST(Edges, WhatCannotBeWrittenIsSaidBeforeAnyRender) {
     TempDir dir;
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    writeFile(dir.file("b.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
+    writeTake(dir.file("b.wav"));
     put(dir.file("plain"), "not a folder");
     const QStringList sources{q(dir.file("a.wav")), q(dir.file("b.wav"))};
     struct Case {
@@ -194,8 +189,7 @@ TEST(Edges, WhatCannotBeWrittenIsSaidBeforeAnyRender) {
 TEST(Edges, ASourceWithoutAudioFailsAtOnce) {
     TempDir dir;
     wavFile(dir.file("empty.wav"), 96000, 2, 0, chunk("bext", bext(96000, 1, "")));
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
     for (const char* format : {"wav", "aiff", "flac"}) {
         SCOPED_TRACE(format);
         const CliRun r = runCli(
