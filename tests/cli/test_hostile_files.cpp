@@ -110,27 +110,3 @@ TEST(HostileFiles, ASourceCutShortWhileItIsRead) {
         << r.out.toStdString();
     EXPECT_TRUE(namesIn(out).empty());
 }
-
-// Two sources of one name sent to one folder: the second must not silently replace the
-// first one's output.
-TEST(HostileFiles, SourcesOfOneNameNeverReplaceEachOthersOutput) {
-    TempDir dir;
-    const std::string out = dir.file("out"), first = dir.file("a/take.wav"),
-                      second = dir.file("b/take.wav");
-    for (const char* folder : {"a", "b", "out"})
-        fs::create_directory(dir.file(folder));
-    put(first, wav(tone(4800)));
-    put(second, wav(tone(2400)));
-    const CliRun r = runCli(
-        {"convert", "-r", "44100", "-b", "24", "-d", "None", "-o", q(out), q(first), q(second)});
-    EXPECT_EQ(r.status, 1);
-    const QStringList lines = r.lines();
-    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith("done    take.wav")) << lines[0].toStdString();
-    EXPECT_EQ(lines[1], q("failed  take.wav: " + out +
-                          "/take_44k_24b_Sonteva.wav was already written by another job in the "
-                          "queue (from " +
-                          first + ")"));
-    EXPECT_EQ(namesIn(out), std::set<std::string>{"take_44k_24b_Sonteva.wav"});
-    EXPECT_GT(readFile(out + "/take_44k_24b_Sonteva.wav").info.frames, 4410);
-}
