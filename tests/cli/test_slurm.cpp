@@ -1,8 +1,8 @@
 // The catalogue workflow on a real (private, single-node) Slurm cluster: the array script
 // of contrib/slurm over a 24-master catalogue with mixed recipes, one task killed outright
 // in the middle of a job (SIGKILL, leaving its temporary file), the array run again, and
-// the reports merged. The delivery must
-// hold every deliverable once, byte for byte what a local run writes, and nothing else.
+// the reports merged. The delivery must hold every deliverable once, byte for byte what a
+// local run writes, and nothing else.
 #include "catalogue_support.h"
 #include "cli_support.h"
 #include "slurm_cluster.h"
@@ -11,8 +11,6 @@
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 using namespace sonteva::test;
 namespace fs = std::filesystem;
