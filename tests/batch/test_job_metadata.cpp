@@ -12,10 +12,6 @@ namespace {
 
 const std::string kHistory = "A=PCM,F=96000,W=16,M=stereo,T=Recorder\r\n";
 
-std::string out(const ConversionJob& job) {
-    return job.outputUrl().toLocalFile().toStdString();
-}
-
 } // namespace
 
 // A version-1 bext becomes version 2 with the measured loudness; two seconds have no
@@ -45,7 +41,7 @@ TEST(JobMetadata, BothRoutesCarryTheTimeReferenceAndRecordTheLevels) {
             EXPECT_NEAR(20 * std::log10(o.levels->samplePeak), -6.02, 0.01);
             EXPECT_NEAR(o.levels->integratedLoudness, -6.02, 0.05);
             EXPECT_EQ(o.levels->clippedSamples, 0);
-            const Metadata m = readMetadata(out(job));
+            const Metadata m = readMetadata(outputOf(job));
             ASSERT_GT(m.bext.size(), 602u);
             // The flagship's delay at 96 -> 48 and 96 -> 44.1 kHz: 31.9 and 29.4 frames.
             const int64_t delay = std::llround(o.latencyFrames);
@@ -81,7 +77,7 @@ TEST(JobMetadata, LoudnessRangeIsMeasuredOrMarkedNotCalculated) {
         const ConversionJob job = jobFor(dir.file("m.wav"), 48000, BitDepth::int24, "TPDF");
         const JobOutcome o = runJob(job);
         ASSERT_TRUE(o.succeeded) << o.error.toStdString();
-        const Metadata m = readMetadata(out(job));
+        const Metadata m = readMetadata(outputOf(job));
         ASSERT_GT(m.bext.size(), 602u);
         EXPECT_EQ(get(m.bext, 414, 2), range);
     }

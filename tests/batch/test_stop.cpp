@@ -25,11 +25,6 @@ using namespace sonteva::test;
 
 namespace {
 
-std::set<std::string> namesIn(const TempDir& dir) {
-    const auto names = dir.entries();
-    return {names.begin(), names.end()};
-}
-
 // The pids the stand-in converter logs when it hangs: its own, then "grandchild <pid> of
 // <pid>" for what it started in its group; 0 until logged.
 std::pair<pid_t, pid_t> hangingConverter(const std::string& log) {
@@ -167,10 +162,6 @@ struct LongBatch {
                     vm->stopBatch();
         });
     }
-    std::set<std::string> names() const {
-        const auto all = dir.entries();
-        return {all.begin(), all.end()};
-    }
     void runToTheEnd() {
         QElapsedTimer clock;
         clock.start();
@@ -199,7 +190,7 @@ TEST(StopBatch, TheAbandonedJobLeavesNothingAndRunsAgainLater) {
     std::set<std::string> expected = b.sources;
     for (const char* out : {"take0_44k_16b_Sonteva_TPDF.wav", "take1_44k_16b_Sonteva_TPDF.wav"})
         expected.insert(out);
-    EXPECT_EQ(b.names(), expected) << "no temporary file is left";
+    EXPECT_EQ(namesIn(b.dir), expected) << "no temporary file is left";
     // The whole of it: ceil((2097152 + 64) * 147 / 320) frames.
     EXPECT_EQ(readFile(b.dir.file("take0_44k_16b_Sonteva_TPDF.wav")).info.frames, 963409);
 }
@@ -218,5 +209,5 @@ TEST(StopBatch, QuittingDuringAJobStopsItAndRemovesItsTemporaryFile) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_TRUE(started);
     b.vm.reset(); // as the application does at its end: the executor stops the job
-    EXPECT_EQ(b.names(), b.sources);
+    EXPECT_EQ(namesIn(b.dir), b.sources);
 }

@@ -3,6 +3,7 @@
 // first job writes, so that a test can pull files away from under it; WAV files assembled
 // byte by byte, so that any field can lie; and readers of what a run printed and left.
 #include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <QProcess>
 
@@ -92,6 +93,11 @@ inline std::string tone(int64_t frames) {
     return s;
 }
 
+// A tenth of a second of music-like stereo at 48 kHz, 24-bit.
+inline void writeTake(const std::string& path, uint64_t seed = 7) {
+    writeFile(path, musicLike(2, 4800, 48000, seed), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+}
+
 // `before` goes ahead of the format chunk, `after` behind the audio.
 inline std::string wav(const std::string& audio, uint32_t channels = 2, uint32_t rate = 48000,
                        std::optional<uint32_t> dataSize = {}, const std::string& before = {},
@@ -155,6 +161,16 @@ inline bool isStopped(qint64 pid) {
 
 } // namespace cli_detail
 
+// Waits (at most 120 s) for a started process and takes what it printed.
+inline CliRun collect(QProcess& p) {
+    CliRun r;
+    const bool finished = p.waitForFinished(120000);
+    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
 // Runs sonteva with `env` added to the environment and a private settings store. With
 // `pauseIn`, the process is stopped as soon as a temporary output appears in that folder,
 // `whilePaused` runs and the process resumes (CliRun::paused tells that it happened while
@@ -184,10 +200,9 @@ inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& 
         ::kill(static_cast<pid_t>(p.processId()), SIGCONT);
     }
     if (watch >= 0) ::close(watch);
-    const bool finished = p.waitForFinished(120000);
-    r.status = finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
+    const bool paused = r.paused;
+    r = collect(p);
+    r.paused = paused;
     return r;
 }
 

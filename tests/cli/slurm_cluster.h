@@ -34,7 +34,10 @@ namespace sonteva::test {
 
 class SlurmCluster {
 public:
-    SlurmCluster() { skip_ = start(); }
+    SlurmCluster() {
+        if (const std::string why = start(); !why.empty())
+            skip_ = "Slurm cannot start here: " + why;
+    }
     ~SlurmCluster() { stop(); }
     SlurmCluster(const SlurmCluster&) = delete;
     SlurmCluster& operator=(const SlurmCluster&) = delete;
@@ -102,6 +105,7 @@ public:
         return states;
     }
 
+private:
     static bool processGone(pid_t pid) {
         if (::kill(pid, 0) != 0) return true;
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -110,7 +114,6 @@ public:
         return state == "Z"; // exited; whoever adopted it has not reaped it
     }
 
-private:
     template <typename Check> static bool waitFor(int seconds, Check done) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (!done()) {
@@ -155,78 +158,75 @@ private:
         return pid;
     }
 
-    // Runs a daemon's launcher (it forks the daemon and returns); false with its output.
-    bool launch(const QString& program, const QStringList& args, std::string& why) const {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(tool(program), args);
-        if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
-            return true;
-        why = program.toStdString() + " did not start: " + p.readAll().toStdString();
-        return false;
+    // Launches a daemon (its launcher forks it and returns) and reads its pid once written;
+    // the reason it did not start otherwise.
+    std::string launch(const QString& program, const QStringList& args, const std::string& log,
+                       const std::string& pidFile, pid_t& pid) const {
+        std::string why;
+        if (!client(program, args, &why))
+            return program.toStdString() + " did not start: " + why + slurp(log);
+        pid = pidIn(pidFile);
+        return {};
+    }
+
+    // A private munged: its key belongs to munge with mode 400, in a folder of mode 711
+    // (700 is refused).
+    std::string startMunge() {
+        const passwd* munge = ::getpwnam("munge");
+        if (!munge) return "there is no munge user";
+        const std::string dir = folder_ + "/munge";
+        {
+            std::ifstream random("/dev/urandom", std::ios::binary);
+            std::string key(1024, '\0');
+            random.read(key.data(), static_cast<std::streamsize>(key.size()));
+            std::ofstream(dir + "/munge.key", std::ios::binary) << key;
+        }
+        if (::chown(dir.c_str(), munge->pw_uid, munge->pw_gid) != 0 ||
+            ::chown((dir + "/munge.key").c_str(), munge->pw_uid, munge->pw_gid) != 0)
+            return "cannot hand the munge key to munge";
+        ::chmod(dir.c_str(), 0711);
+        ::chmod((dir + "/munge.key").c_str(), 0400);
+        const QString m = QString::fromStdString(dir);
+        return launch("runuser",
+                      {"-u", "munge", "--", "munged", "--socket=" + m + "/munge.socket",
+                       "--key-file=" + m + "/munge.key", "--pid-file=" + m + "/munged.pid",
+                       "--log-file=" + m + "/munged.log", "--seed-file=" + m + "/munged.seed"},
+                      dir + "/munged.log", dir + "/munged.pid", mungedPid_);
     }
 
     std::string start() {
         for (const char* name : {"munged", "runuser", "slurmctld", "slurmd", "sbatch", "squeue",
                                  "sinfo", "scancel", "scontrol"})
             if (tool(name).isEmpty())
-                return std::string("Slurm cannot start here: ") + name +
-                       " is not installed (scripts/install-deps installs slurmctld, slurmd, "
-                       "slurm-client and munge)";
-        if (::geteuid() != 0) return "Slurm cannot start here: its daemons need root";
-        const passwd* munge = ::getpwnam("munge");
-        if (!munge) return "Slurm cannot start here: there is no munge user";
+                return std::string(name) + " is not installed (scripts/install-deps installs "
+                                           "slurmctld, slurmd, slurm-client and munge)";
+        if (::geteuid() != 0) return "its daemons need root";
         // Under /tmp: munged insists that every folder on the way to its socket be open to
         // all, which a build folder under a private home is not.
         char pattern[] = "/tmp/sonteva-slurm-XXXXXX";
-        if (!::mkdtemp(pattern)) return "Slurm cannot start here: no temporary folder";
+        if (!::mkdtemp(pattern)) return "no temporary folder";
         folder_ = pattern;
-        namespace fs = std::filesystem;
-        for (const char* sub : {"munge", "state", "spool", "log", "jobs"})
-            fs::create_directories(folder_ + "/" + sub);
-        const std::string mungeDir = folder_ + "/munge";
-        // The key belongs to munge with mode 400; its folder must be 711 (700 is refused).
         ::chmod(folder_.c_str(), 0711);
-        {
-            std::ifstream random("/dev/urandom", std::ios::binary);
-            std::string key(1024, '\0');
-            random.read(key.data(), static_cast<std::streamsize>(key.size()));
-            std::ofstream(mungeDir + "/munge.key", std::ios::binary) << key;
-        }
-        if (::chown(mungeDir.c_str(), munge->pw_uid, munge->pw_gid) != 0 ||
-            ::chown((mungeDir + "/munge.key").c_str(), munge->pw_uid, munge->pw_gid) != 0)
-            return "Slurm cannot start here: cannot hand the munge key to munge";
-        ::chmod(mungeDir.c_str(), 0711);
-        ::chmod((mungeDir + "/munge.key").c_str(), 0400);
-        std::string why;
-        if (!launch("runuser",
-                    {"-u", "munge", "--", "munged",
-                     QString::fromStdString("--socket=" + mungeDir + "/munge.socket"),
-                     QString::fromStdString("--key-file=" + mungeDir + "/munge.key"),
-                     QString::fromStdString("--pid-file=" + mungeDir + "/munged.pid"),
-                     QString::fromStdString("--log-file=" + mungeDir + "/munged.log"),
-                     QString::fromStdString("--seed-file=" + mungeDir + "/munged.seed")},
-                    why))
-            return "Slurm cannot start here: " + why + slurp(mungeDir + "/munged.log");
-        mungedPid_ = pidIn(mungeDir + "/munged.pid");
-        if (const std::string conf = config(); !conf.empty())
-            std::ofstream(folder_ + "/slurm.conf") << conf;
-        else
-            return "Slurm cannot start here: slurmd -C does not describe this machine";
-        if (!launch("slurmctld", {}, why))
-            return "Slurm cannot start here: " + why + slurp(folder_ + "/log/slurmctld.log");
-        slurmctldPid_ = pidIn(folder_ + "/slurmctld.pid");
-        if (!launch("slurmd", {}, why))
-            return "Slurm cannot start here: " + why + slurp(folder_ + "/log/slurmd.log");
-        slurmdPid_ = pidIn(folder_ + "/slurmd.pid");
+        for (const char* sub : {"munge", "state", "spool", "log", "jobs"})
+            std::filesystem::create_directories(folder_ + "/" + sub);
+        if (std::string why = startMunge(); !why.empty()) return why;
+        const std::string conf = config();
+        if (conf.empty()) return "slurmd -C does not describe this machine";
+        std::ofstream(folder_ + "/slurm.conf") << conf;
+        const std::string log = folder_ + "/log/";
+        for (const auto& [daemon, pid] :
+             {std::pair<const char*, pid_t*>{"slurmctld", &slurmctldPid_}, {"slurmd", &slurmdPid_}})
+            if (std::string why = launch(daemon, {}, log + daemon + ".log",
+                                         folder_ + "/" + daemon + ".pid", *pid);
+                !why.empty())
+                return why;
         const bool idle = waitFor(30, [&] {
             const auto out = client("sinfo", {"-h", "-o", "%T"});
             return out && out->rfind("idle", 0) == 0;
         });
         if (!idle)
-            return "Slurm cannot start here: the node never became idle\n" +
-                   slurp(folder_ + "/log/slurmctld.log") + slurp(folder_ + "/log/slurmd.log");
+            return "the node never became idle\n" + slurp(log + "slurmctld.log") +
+                   slurp(log + "slurmd.log");
         return {};
     }
 

@@ -1,3 +1,5 @@
+// The option walker and the value parsers of `convert`, without a process (what the binary
+// prints for them is attacked in test_conventions.cpp).
 #include "cli/cli_options.h"
 
 #include <gtest/gtest.h>
@@ -5,36 +7,35 @@
 using namespace sonteva;
 using namespace sonteva::cli;
 
-TEST(CliOptions, OnlyWhatIsGivenIsSet) {
-    const ConvertOptions o = parseConvert({"a.wav"});
-    EXPECT_FALSE(o.recipe.preset || o.recipe.rate || o.recipe.bits || o.recipe.algorithm ||
-                 o.recipe.dither || o.recipe.format);
-    EXPECT_FALSE(o.postfix.has_value());
-    EXPECT_FALSE(o.outputDir.has_value());
-    EXPECT_EQ(o.files, QStringList{"a.wav"});
+namespace {
+
+QStringList split(const char* args) {
+    return QString(args).split('|');
 }
 
-TEST(CliOptions, EveryOptionInBothSpellings) {
-    const ConvertOptions o = parseConvert({"--preset",
-                                           "Hi Res",
-                                           "-r",
-                                           "48000",
-                                           "--bits=32f",
-                                           "-a",
-                                           "Zavir Iravizeza",
-                                           "--dither",
-                                           "Noise Shaping High",
-                                           "-f",
-                                           "flac",
-                                           "--postfix",
-                                           "_x",
-                                           "-o",
-                                           "out",
-                                           "--json",
-                                           "-q",
-                                           "--",
-                                           "-dash.wav",
-                                           "b.wav"});
+std::string refusal(const char* args) {
+    try {
+        parseConvert(split(args));
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+} // namespace
+
+// Only what is given is set (the rest comes from the preset); every option in its short or
+// long spelling, glued or apart; "--" ends the options.
+TEST(CliOptions, EveryOptionInEverySpelling) {
+    const ConvertOptions bare = parseConvert({"a.wav"});
+    EXPECT_FALSE(bare.recipe.preset || bare.recipe.rate || bare.recipe.bits ||
+                 bare.recipe.algorithm || bare.recipe.dither || bare.recipe.format ||
+                 bare.postfix || bare.outputDir);
+    EXPECT_EQ(bare.files, QStringList{"a.wav"});
+    const ConvertOptions o =
+        parseConvert(split("--preset|Hi Res|-r|48000|--bits=32f|-a|Zavir Iravizeza|--dither|"
+                           "Noise Shaping High|-f|flac|--postfix|_x|-o|out|--json|-q|--|"
+                           "-dash.wav|b.wav"));
     EXPECT_EQ(o.recipe.preset, "Hi Res");
     EXPECT_EQ(o.recipe.rate, 48000);
     EXPECT_EQ(o.recipe.bits, BitDepth::float32);
@@ -43,34 +44,39 @@ TEST(CliOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.recipe.format, AudioFormat::flac);
     EXPECT_EQ(o.postfix, "_x");
     EXPECT_EQ(o.outputDir, "out");
-    EXPECT_TRUE(o.json);
-    EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.json && o.quiet);
     EXPECT_EQ(o.files, (QStringList{"-dash.wav", "b.wav"}));
+    const ConvertOptions glued = parseConvert(split("-r48k|-o/out|--postfix=|-n|--|--json|-"));
+    EXPECT_EQ(glued.recipe.rate, 48000);
+    EXPECT_EQ(glued.outputDir, "/out");
+    EXPECT_EQ(glued.postfix, "");
+    EXPECT_TRUE(glued.noClobber);
+    EXPECT_FALSE(glued.json);
+    EXPECT_EQ(glued.files, (QStringList{"--json", "-"}));
     QStringList rest;
-    const RecipeOptions r = parseRecipe({"Client A", "-r", "96000"}, rest);
-    EXPECT_EQ(r.rate, 96000);
+    EXPECT_EQ(parseRecipe({"Client A", "-r", "96000"}, rest).rate, 96000);
     EXPECT_EQ(rest, QStringList{"Client A"});
+    // --help wherever it stands before "--", also as an option's value.
+    for (const char* args : {"--help", "a.wav|-h", "-o|--help|a.wav", "--bogus|--help"})
+        EXPECT_THROW(parseConvert(split(args)), HelpRequested) << args;
+    EXPECT_EQ(parseConvert({"--", "--help"}).files, QStringList{"--help"});
 }
 
 TEST(CliOptions, RejectionsListTheAcceptedValues) {
-    auto message = [](const QStringList& args) {
-        try {
-            parseConvert(args);
-        } catch (const UsageError& e) {
-            return std::string(e.what());
-        }
-        return std::string("accepted");
+    const std::pair<const char*, const char*> cases[] = {
+        {"-r|44000|a.wav", "44100, 48000, 88200"},
+        {"-b|20|a.wav", "16, 24, 32, 32f, 64f"},
+        {"-a|best|a.wav", "\"Zavir Iravizeza\""},
+        {"-d|shaped|a.wav", "\"Noise Shaping Low\""},
+        {"-f|mp3|a.wav", "wav, aiff, flac"},
+        {"--colour|a.wav", "unknown option"},
+        {"--json=yes|a.wav", "unknown option"},
+        {"-r", "needs a value"},
+        {"-r|48000", "no input files"},
+        {"-qx|a.wav", "unknown option -qx"},
     };
-    EXPECT_NE(message({"-r", "44000", "a.wav"}).find("44100, 48000, 88200"), std::string::npos);
-    EXPECT_NE(message({"-b", "20", "a.wav"}).find("16, 24, 32, 32f, 64f"), std::string::npos);
-    EXPECT_NE(message({"-a", "best", "a.wav"}).find("\"Zavir Iravizeza\""), std::string::npos);
-    EXPECT_NE(message({"-d", "shaped", "a.wav"}).find("\"Noise Shaping Low\""), std::string::npos);
-    EXPECT_NE(message({"-f", "mp3", "a.wav"}).find("wav, aiff, flac"), std::string::npos);
-    EXPECT_NE(message({"--colour", "a.wav"}).find("unknown option"), std::string::npos);
-    EXPECT_NE(message({"--json=yes", "a.wav"}).find("unknown option"), std::string::npos);
-    EXPECT_NE(message({"-r"}).find("needs a value"), std::string::npos);
-    EXPECT_NE(message({"-r", "48000"}).find("no input files"), std::string::npos);
-    EXPECT_NE(message({"-qx", "a.wav"}).find("unknown option -qx"), std::string::npos);
+    for (const auto& [args, said] : cases)
+        EXPECT_NE(refusal(args).find(said), std::string::npos) << args << ": " << refusal(args);
 }
 
 // Each spelling people use, and the value it means.
@@ -93,21 +99,4 @@ TEST(CliOptions, ValuesAsPeopleTypeThem) {
     EXPECT_EQ(parseDither("tpdf"), "TPDF");
     EXPECT_EQ(parseFormat("FLAC"), AudioFormat::flac);
     EXPECT_EQ(parseFormat("aif"), AudioFormat::aiff);
-}
-
-// Glued values, "--", and --help wherever it stands before "--".
-TEST(CliOptions, TheWalkerFollowsTheCommonConventions) {
-    const ConvertOptions o =
-        parseConvert({"-r48k", "-o/out", "--postfix=", "-n", "--", "--json", "-"});
-    EXPECT_EQ(o.recipe.rate, 48000);
-    EXPECT_EQ(o.outputDir, "/out");
-    EXPECT_EQ(o.postfix, "");
-    EXPECT_TRUE(o.noClobber);
-    EXPECT_FALSE(o.json);
-    EXPECT_EQ(o.files, (QStringList{"--json", "-"}));
-    for (const QStringList& args :
-         {QStringList{"--help"}, QStringList{"a.wav", "-h"}, QStringList{"-o", "--help", "a.wav"},
-          QStringList{"--bogus", "--help"}})
-        EXPECT_THROW(parseConvert(args), HelpRequested) << args.join(' ').toStdString();
-    EXPECT_EQ(parseConvert({"--", "--help"}).files, QStringList{"--help"});
 }

@@ -99,8 +99,7 @@ TEST(Conventions, OverviewVersionAndUsageErrors) {
 
 TEST(Conventions, ValuesAsPeopleTypeThem) {
     TempDir dir;
-    writeFile(dir.file("t.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("t.wav"));
     struct Case {
         QStringList options;
         std::string output;
@@ -133,8 +132,7 @@ TEST(Conventions, ValuesAsPeopleTypeThem) {
 // messages name files by their paths.
 TEST(Conventions, StandardOutputCarriesResultsOnly) {
     TempDir dir;
-    writeFile(dir.file("good.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("good.wav"));
     const QStringList files{q(dir.file("good.wav")), q(dir.file("missing.wav"))};
     const CliRun json = runCli(QStringList{"convert", "--json"} + files);
     EXPECT_EQ(json.status, 1);
@@ -197,8 +195,7 @@ TEST(Conventions, PresetNamesSayWhichPresetIsMeant) {
     const CliRun list = runCli({"presets", "list"}, home);
     EXPECT_EQ(list.out.count("Client A"), 1) << list.out.toStdString();
     // --preset takes the replacement, in any case.
-    writeFile(dir.file("t.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("t.wav"));
     EXPECT_EQ(runCli({"convert", "-q", "-p", "client a", q(dir.file("t.wav"))}, home).status, 0);
     EXPECT_TRUE(fs::exists(dir.file("t_96k_24b_Sonteva.wav")));
     const CliRun builtIn = runCli({"presets", "delete", "Hi Res"}, home);

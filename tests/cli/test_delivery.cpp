@@ -29,11 +29,9 @@ QJsonObject onlyRecord(const CliRun& r) {
 
 TEST(Delivery, AnOutputNeverReplacesASourceOfTheQueue) {
     TempDir dir;
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
     // The second source carries the name the first job's output would take.
-    writeFile(dir.file("a_44k_16b_Sonteva_TPDF.wav"), musicLike(2, 4800, 48000, 9), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a_44k_16b_Sonteva_TPDF.wav"), 9);
     const std::string second = slurp(dir.file("a_44k_16b_Sonteva_TPDF.wav"));
     for (bool reversed : {false, true}) {
         SCOPED_TRACE(reversed ? "reversed" : "in order");
@@ -52,14 +50,17 @@ TEST(Delivery, OutputsAreComparedAsFilesNotAsPathStrings) {
     TempDir dir;
     fs::create_directory(dir.file("A"));
     fs::create_directory_symlink(dir.file("A"), dir.file("B"));
-    writeFile(dir.file("A/take.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("A/take.wav"));
     writeFile(dir.file("A/take.flac"), musicLike(2, 4800, 48000, 3), 48000,
               SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
-    // Two different sources whose outputs meet in one file through the linked folder.
+    // Two different sources whose outputs meet in one file through the linked folder: the
+    // second must not silently replace the first one's output.
     const CliRun clash = runCli({"convert", q(dir.file("A/take.wav")), q(dir.file("B/take.flac"))});
     EXPECT_EQ(clash.status, 1);
-    EXPECT_TRUE(failureOf(clash, "take.flac").contains("was already written by another job"))
+    EXPECT_EQ(failureOf(clash, "take.flac"),
+              q(dir.file("B/take_44k_16b_Sonteva_TPDF.wav") +
+                " was already written by another job in the queue (from " + dir.file("A/take.wav") +
+                ")"))
         << clash.out.toStdString();
     EXPECT_EQ(clash.lines().last(), "Batch finished \u2014 1 done, 1 failed.");
     EXPECT_TRUE(doneLine(clash, "take.wav").contains("take_44k_16b_Sonteva_TPDF.wav"));

@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 using namespace sonteva::test;
 
 namespace {
@@ -24,43 +22,21 @@ QJsonObject record(const QString& line) {
     return o;
 }
 
-// 16-bit PCM in WAVE_FORMAT_EXTENSIBLE stating its speakers (5.1 for six channels).
-void extensibleWav(const std::string& path, int channels, int rate, int frames) {
-    SF_INFO info{};
-    info.samplerate = rate, info.channels = channels;
-    info.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    std::vector<int> map{SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,     SF_CHANNEL_MAP_CENTER,
-                         SF_CHANNEL_MAP_LFE,  SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT};
-    sf_command(f, SFC_SET_CHANNEL_MAP_INFO, map.data(), int(sizeof(int)) * channels);
-    std::vector<short> silence(size_t(frames * channels), 0);
-    sf_writef_short(f, silence.data(), frames);
-    sf_close(f);
-}
-
 // Runs a shell script: the way to hand sonteva arguments that are not UTF-8 (QProcess
 // encodes every argument as UTF-8).
 CliRun runScript(const std::string& path, const std::string& script) {
     put(path, script);
     QProcess p;
     p.start("/bin/sh", {q(path)});
-    CliRun r;
-    r.status =
-        p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return collect(p);
 }
 
 } // namespace
 
 TEST(Edges, AnExistingOutputIsReplacedAndSaidOrKept) {
     TempDir dir;
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    writeFile(dir.file("b.wav"), musicLike(2, 4800, 48000, 2), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
+    writeTake(dir.file("b.wav"), 2);
     const QString a = q(dir.file("a.wav")), b = q(dir.file("b.wav"));
     const CliRun first = runCli({"convert", "--json", a});
     EXPECT_FALSE(record(first.lines().value(0))["replaced"].toBool());
@@ -94,7 +70,9 @@ TEST(Edges, InfoIsTheQuickLookBeforeDelivery) {
     TempDir dir;
     writeFile(dir.file("cd.flac"), musicLike(2, 44100 * 2, 44100), 44100,
               SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-    extensibleWav(dir.file("surround.wav"), 6, 48000, 4800);
+    // WAVE_FORMAT_EXTENSIBLE states the speakers: libsndfile's for six channels are 5.1.
+    writeFile(dir.file("surround.wav"), Planar(6, std::vector<double>(4800)), 48000,
+              SF_FORMAT_WAVEX | SF_FORMAT_PCM_16);
     Bytes info = text("INFO");
     for (const Bytes& c :
          {chunk("INAM", text("Title One")), chunk("ISRC", text("GB-AYE-24-00001"))})
@@ -119,8 +97,6 @@ TEST(Edges, InfoIsTheQuickLookBeforeDelivery) {
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     for (const char* expected :
          {"Format:         FLAC, FLAC", "Sample rate:    44.1 kHz (44100 Hz)",
-          "Word length:    16-bit integer", "Channels:       2 channels (stereo)",
-          "Duration:       0:02.000 (88200 frames)",
           "Channels:       6 channels (5.1: FL FR FC LFE BL BR)", "Description:    A master",
           "Originator:     Mastering Room",
           "Time reference: 172800000 frames (01:00:00.000 of the day)",
@@ -155,8 +131,7 @@ TEST(Edges, InfoIsTheQuickLookBeforeDelivery) {
 TEST(Edges, FileNamesAreBytes) {
     TempDir dir;
     const std::string name = "caf\xE9";
-    writeFile(dir.file(name + ".wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file(name + ".wav"));
     const QString escaped = q(dir.path()) + "/caf\\xE9.wav";
     std::string source = dir.file(name + ".wav");
     source.insert(source.begin(), '\'');
@@ -175,10 +150,8 @@ TEST(Edges, FileNamesAreBytes) {
 
 TEST(Edges, WhatCannotBeWrittenIsSaidBeforeAnyRender) {
     TempDir dir;
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    writeFile(dir.file("b.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
+    writeTake(dir.file("b.wav"));
     put(dir.file("plain"), "not a folder");
     const QStringList sources{q(dir.file("a.wav")), q(dir.file("b.wav"))};
     struct Case {
@@ -216,8 +189,7 @@ TEST(Edges, WhatCannotBeWrittenIsSaidBeforeAnyRender) {
 TEST(Edges, ASourceWithoutAudioFailsAtOnce) {
     TempDir dir;
     wavFile(dir.file("empty.wav"), 96000, 2, 0, chunk("bext", bext(96000, 1, "")));
-    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    writeTake(dir.file("a.wav"));
     for (const char* format : {"wav", "aiff", "flac"}) {
         SCOPED_TRACE(format);
         const CliRun r = runCli(

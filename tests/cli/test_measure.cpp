@@ -94,12 +94,17 @@ TEST(Measure, JsonHoldsEveryFigureOfEveryEngine) {
             EXPECT_TRUE(f.contains("minus3dBHz"));
         }
         EXPECT_GT(e["response"].toArray().size(), 300);
+        if (e["claimedLatencyFrames"].isDouble()) { // every claim holds, a stand-in's too
+            EXPECT_NEAR(e["figures"]["latencyFrames"].toDouble(),
+                        e["claimedLatencyFrames"].toDouble(), 1e-3)
+                << e["engine"].toString().toStdString();
+        }
     }
+    EXPECT_TRUE(engines[0]["claimedLatencyFrames"].isDouble());
+    EXPECT_TRUE(engines[3]["claimedLatencyFrames"].isDouble());
     const QJsonObject flagship = engines[0].toObject();
     EXPECT_EQ(flagship["ran"].toString(), "Sonteva SRC");
     EXPECT_NEAR(flagship["figures"]["passbandRippleDb"].toDouble(), 0.72, 0.05);
-    EXPECT_NEAR(flagship["figures"]["latencyFrames"].toDouble(),
-                flagship["claimedLatencyFrames"].toDouble(), 1e-3);
     EXPECT_EQ(engines[3].toObject()["ran"].toString(), "internal engine (r8brain Free row)");
     EXPECT_TRUE(engines[3].toObject()["substituted"].toBool());
     EXPECT_EQ(engines[4].toObject()["ran"].toString(), "SSRC Shibata");
@@ -126,12 +131,7 @@ CliRun runHeadless(const QStringList& args) {
         e.remove(name);
     p.setProcessEnvironment(e);
     p.start(QStringLiteral(SONTEVA_CLI), args);
-    CliRun r;
-    r.status =
-        p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return collect(p);
 }
 
 TEST(Measure, PlotIsAPngDrawnWithoutADisplay) {
