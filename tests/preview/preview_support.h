@@ -22,22 +22,6 @@
 
 namespace sonteva::test {
 
-// Music-like content that a 32-bit float file stores exactly.
-inline Planar floatSignal(int channels, int64_t frames, int rate, uint64_t seed) {
-    Planar x = musicLike(channels, frames, rate, seed);
-    for (auto& channel : x)
-        for (double& v : channel)
-            v = double(float(v));
-    return x;
-}
-
-inline std::string writeFloatSource(const TempDir& dir, const std::string& name, const Planar& x,
-                                    int rate) {
-    const std::string path = dir.file(name);
-    writeFile(path, x, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    return path;
-}
-
 inline ConversionJob previewJob(const std::string& source, int targetFs,
                                 const QString& quality = kSontevaSRC) {
     ConversionJob job;
@@ -48,6 +32,24 @@ inline ConversionJob previewJob(const std::string& source, int targetFs,
     job.quality = quality;
     job.postfix = "_preview";
     return job;
+}
+
+// Music-like content that a 32-bit float file stores exactly, written as one.
+struct Source {
+    Planar x;
+    std::string path;
+    ConversionJob job(int targetFs, const QString& quality = kSontevaSRC) const {
+        return previewJob(path, targetFs, quality);
+    }
+};
+inline Source floatSource(const TempDir& dir, const std::string& name, int channels, int64_t frames,
+                          int rate, uint64_t seed) {
+    Source s{musicLike(channels, frames, rate, seed), dir.file(name)};
+    for (auto& channel : s.x)
+        for (double& v : channel)
+            v = double(float(v));
+    writeFile(s.path, s.x, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    return s;
 }
 
 // What a chain started at source frame `start` hands out, computed independently: fresh
@@ -79,7 +81,7 @@ inline ::testing::AssertionResult samePlayed(const std::vector<std::vector<float
                                              size_t count) {
     for (size_t c = 0; c < expected.size(); ++c) {
         if (played.size() <= c || played[c].size() < from + count)
-            return ::testing::AssertionFailure() << "only " << played[c].size() << " frames played";
+            return ::testing::AssertionFailure() << "too little played on channel " << c;
         if (expected[c].size() < at + count)
             return ::testing::AssertionFailure() << "reference too short";
         for (size_t i = 0; i < count; ++i) {

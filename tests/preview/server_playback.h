@@ -88,17 +88,16 @@ inline ::testing::AssertionResult heardFromTheStart(const std::vector<float>& re
 // source's rate, and converted live by the job's own engines. `span` as above.
 inline void expectOpeningsHeard(const TempDir& dir, const std::string& sink, uint64_t seed,
                                 size_t span = SIZE_MAX) {
-    const Planar x = floatSignal(2, 24000, 48000, seed);
-    const ConversionJob same = previewJob(writeFloatSource(dir, "same.wav", x, 48000), 48000);
-    EXPECT_TRUE(heardFromTheStart(playAndRecord(dir.path(), sink, same, StartPosition::start()),
-                                  x[0], span));
-    EXPECT_TRUE(heardFromTheStart(playAndRecord(dir.path(), sink, same, StartPosition::time(0.25)),
-                                  expectedFrom(x, kSontevaSRC, 48000, 48000, 12000, 0)[0], span));
-    const Planar y = floatSignal(2, 22050, 44100, seed + 1);
-    const ConversionJob converted = previewJob(writeFloatSource(dir, "c.wav", y, 44100), 48000);
+    const Source x = floatSource(dir, "same.wav", 2, 24000, 48000, seed);
+    EXPECT_TRUE(heardFromTheStart(
+        playAndRecord(dir.path(), sink, x.job(48000), StartPosition::start()), x.x[0], span));
     EXPECT_TRUE(
-        heardFromTheStart(playAndRecord(dir.path(), sink, converted, StartPosition::start()),
-                          expectedFrom(y, kSontevaSRC, 44100, 48000, 0, 0)[0], span));
+        heardFromTheStart(playAndRecord(dir.path(), sink, x.job(48000), StartPosition::time(0.25)),
+                          expectedFrom(x.x, kSontevaSRC, 48000, 48000, 12000, 0)[0], span));
+    const Source y = floatSource(dir, "c.wav", 2, 22050, 44100, seed + 1);
+    EXPECT_TRUE(
+        heardFromTheStart(playAndRecord(dir.path(), sink, y.job(48000), StartPosition::start()),
+                          expectedFrom(y.x, kSontevaSRC, 44100, 48000, 0, 0)[0], span));
 }
 
 } // namespace sonteva::test

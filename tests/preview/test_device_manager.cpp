@@ -224,85 +224,75 @@ TEST_F(DeviceManagerTest, SettingsPlayerLifetimeAndRestore) {
     backend->changeRate(7, 48000);
     EXPECT_EQ(m.deviceRate(), 48000.0);
 
-    // A stop right after our own switch belongs to it and keeps the switch.
+    // A stop puts the rates back, except right after our own switch: that stop belongs to
+    // it and keeps the switch.
+    m.previewStopped();
+    EXPECT_EQ(backend->restoreCalls, 2);
     EXPECT_TRUE(m.matchRate(96000));
     m.previewStopped();
-    EXPECT_EQ(backend->restoreCalls, 1);
-}
-
-TEST_F(DeviceManagerTest, PreviewStopRestoresRates) {
-    auto m = attached();
-    m->previewStopped();
-    EXPECT_EQ(backend->restoreCalls, 1);
+    EXPECT_EQ(backend->restoreCalls, 2);
 }
 
 using namespace SampleRateIndicator;
 
-TEST(SampleRateIndicatorTest, Labels) {
-    EXPECT_EQ(label(48000), "48k");
-    EXPECT_EQ(label(44100), "44.1k");
-    EXPECT_EQ(label(88200), "88.2k");
-    EXPECT_EQ(label(352800), "352.8k");
-    EXPECT_EQ(label(192000), "192k");
-}
-
 TEST(SampleRateIndicatorTest, EveryState) {
-    const Colour amber{1.0, 149.0 / 255.0, 0.0, 0.85};
-    State s = state(std::nullopt, 48000, true, kFourRates);
-    EXPECT_EQ(s.text, "—");
-    EXPECT_EQ(s.tone, Tone::grey);
-    EXPECT_EQ(s.toolTip, "Output device sample rate");
-    EXPECT_FALSE(s.clickMatches);
-
-    s = state(44100, std::nullopt, true, kFourRates);
-    EXPECT_EQ(s.text, "44.1k");
-    EXPECT_EQ(s.tone, Tone::grey);
-    EXPECT_EQ(s.toolTip, "Output device is running at 44.1kHz");
-
-    s = state(48000, 48000, true, kFourRates);
-    EXPECT_EQ(s.text, "48k");
-    EXPECT_EQ(s.tone, Tone::grey);
-    EXPECT_EQ(s.toolTip, "Output device is running at 48kHz — the preview reaches it unresampled.");
-    EXPECT_FALSE(s.clickMatches);
-    s = state(48000.9, 48000, true, kFourRates); // within 1 Hz counts as matching
-    EXPECT_EQ(s.tone, Tone::grey);
-    EXPECT_TRUE(s.toolTip.endsWith("unresampled."));
-    EXPECT_EQ(state(48001.5, 48000, true, kFourRates).tone, Tone::amber);
-
-    s = state(44100, 48000, true, kFourRates);
-    EXPECT_EQ(s.text, "44.1k");
-    EXPECT_EQ(s.tone, Tone::amber);
-    EXPECT_EQ(s.toolTip,
-              "Output device is running at 44.1kHz, the preview is 48kHz — the sound "
-              "server resamples it on the way out. Click to switch the device to 48kHz.");
-    EXPECT_TRUE(s.clickMatches);
-
-    // A single-rate device, and a device whose rate cannot be set.
-    const QString only = "Output device is running at 44.1kHz, the preview is 48kHz — the sound "
-                         "server resamples it on the way out. This device runs at 44.1kHz only; "
-                         "pick another output to hear the conversion unresampled.";
-    for (const State& c :
-         {state(44100, 48000, true, {{44100, 44100}}), state(44100, 48000, false, kFourRates)}) {
-        EXPECT_EQ(c.tone, Tone::amber);
-        EXPECT_EQ(c.toolTip, only);
-        EXPECT_FALSE(c.clickMatches);
+    for (const auto& [rate, text] : std::vector<std::pair<double, QString>>{{48000, "48k"},
+                                                                            {44100, "44.1k"},
+                                                                            {88200, "88.2k"},
+                                                                            {352800, "352.8k"},
+                                                                            {192000, "192k"}})
+        EXPECT_EQ(label(rate), text);
+    const QString resampled = "Output device is running at 44.1kHz, the preview is 48kHz — the "
+                              "sound server resamples it on the way out. ";
+    const QString only = resampled + "This device runs at 44.1kHz only; pick another output to "
+                                     "hear the conversion unresampled.";
+    const struct {
+        std::optional<double> device;
+        std::optional<int> fs;
+        bool settable;
+        std::vector<RateRange> ranges;
+        const char* text;
+        Tone tone;
+        QString toolTip;
+        bool clickMatches;
+    } cases[] = {
+        {std::nullopt, 48000, true, kFourRates, "—", Tone::grey, "Output device sample rate",
+         false},
+        {44100, std::nullopt, true, kFourRates, "44.1k", Tone::grey,
+         "Output device is running at 44.1kHz", false},
+        {48000, 48000, true, kFourRates, "48k", Tone::grey,
+         "Output device is running at 48kHz — the preview reaches it unresampled.", false},
+        // Within 1 Hz counts as matching.
+        {48000.9, 48000, true, kFourRates, "48k", Tone::grey,
+         "Output device is running at 48kHz — the preview reaches it unresampled.", false},
+        {44100, 48000, true, kFourRates, "44.1k", Tone::amber,
+         resampled + "Click to switch the device to 48kHz.", true},
+        {44100,
+         48000,
+         true,
+         {{47999.5, 47999.5}},
+         "44.1k",
+         Tone::amber,
+         resampled + "Click to switch the device to 48kHz.",
+         true},
+        // A single-rate device, and a device whose rate cannot be set.
+        {44100, 48000, true, {{44100, 44100}}, "44.1k", Tone::amber, only, false},
+        {44100, 48000, false, kFourRates, "44.1k", Tone::amber, only, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.toolTip.toStdString());
+        const State s = state(c.device, c.fs, c.settable, c.ranges);
+        EXPECT_EQ(s.text, c.text);
+        EXPECT_EQ(s.tone, c.tone);
+        EXPECT_EQ(s.toolTip, c.toolTip);
+        EXPECT_EQ(s.clickMatches, c.clickMatches);
     }
-    EXPECT_TRUE(state(44100, 48000, true, {{47999.5, 47999.5}}).clickMatches);
-
+    EXPECT_EQ(state(48001.5, 48000, true, kFourRates).tone, Tone::amber);
+    const Colour amber{1.0, 149.0 / 255.0, 0.0, 0.85};
     EXPECT_EQ(dotColour(Tone::amber), amber);
     EXPECT_EQ(textColour(Tone::amber), amber);
     EXPECT_EQ(dotColour(Tone::grey), (Colour{0.45, 0.45, 0.45, 1.0}));
     EXPECT_EQ(textColour(Tone::grey), (Colour{0.55, 0.55, 0.55, 1.0}));
-}
-
-TEST_F(DeviceManagerTest, SingleRateDeviceOffersNoSwitch) {
-    backend->ranges[3] = {{44100, 44100}};
-    auto m = attached();
-    const State s = state(m->deviceRate(), 48000, m->rateIsSettable(), m->availableRates());
-    EXPECT_EQ(s.tone, Tone::amber);
-    EXPECT_FALSE(s.clickMatches);
-    EXPECT_FALSE(m->matchRate(48000));
-    EXPECT_TRUE(player->reopened.empty());
 }
 
 } // namespace

@@ -58,8 +58,7 @@ bool playingPast(TerminalSession& play, double seconds, int ms = 8000) {
 }
 
 std::string sourceFile(const TempDir& dir, double seconds) {
-    return writeFloatSource(dir, "source.wav", floatSignal(2, int64_t(seconds * 48000), 48000, 31),
-                            48000);
+    return floatSource(dir, "source.wav", 2, int64_t(seconds * 48000), 48000, 31).path;
 }
 
 QStringList playArgs(const std::string& file, const QStringList& more = {}) {

@@ -11,7 +11,6 @@ class Prewarm : public PlayerTest {
 protected:
     void SetUp() override {
         PlayerTest::SetUp();
-        source = writeFloatSource(dir, "a.wav", floatSignal(2, 22050, 44100, 1), 44100);
         QObject::connect(player.get(), &PreviewPlayer::prewarmFinished, player.get(),
                          [this](QUuid id, bool built) { finished.emplace_back(id, built); });
     }
@@ -24,7 +23,7 @@ protected:
         return finished.back().second;
     }
 
-    std::string source;
+    Source a = floatSource(dir, "a.wav", 2, 22050, 44100, 1);
     std::vector<std::pair<QUuid, bool>> finished;
 };
 
@@ -33,7 +32,7 @@ protected:
 TEST_F(Prewarm, KeepsTheThreeNewestAndUsesEachOnce) {
     std::vector<ConversionJob> jobs;
     for (int i = 0; i < 4; ++i) {
-        jobs.push_back(previewJob(source, 48000));
+        jobs.push_back(a.job(48000));
         EXPECT_TRUE(prewarmAndWait(jobs.back()));
     }
     EXPECT_EQ(player->preparedJobIds(), (std::vector<QUuid>{jobs[1].id, jobs[2].id, jobs[3].id}));
@@ -46,14 +45,13 @@ TEST_F(Prewarm, KeepsTheThreeNewestAndUsesEachOnce) {
     EXPECT_EQ(player->preparedJobIds(), (std::vector<QUuid>{jobs[1].id, jobs[3].id}));
     waitFull();
     playChunks(1);
-    EXPECT_TRUE(samePlayed(
-        played(), 0,
-        expectedFrom(floatSignal(2, 22050, 44100, 1), kSontevaSRC, 44100, 48000, 0, 8192), 0, 1024))
+    EXPECT_TRUE(
+        samePlayed(played(), 0, expectedFrom(a.x, kSontevaSRC, 44100, 48000, 0, 8192), 0, 1024))
         << "the prepared engines convert like fresh ones";
 }
 
 TEST_F(Prewarm, MismatchedEntriesAreNeverUsed) {
-    const ConversionJob job = previewJob(source, 48000);
+    const ConversionJob job = a.job(48000);
     ASSERT_TRUE(prewarmAndWait(job));
     ConversionJob edited = job;
     edited.quality = QStringLiteral("Zavir Iravizeza");
@@ -69,7 +67,7 @@ TEST_F(Prewarm, MismatchedEntriesAreNeverUsed) {
     EXPECT_FALSE(player->takePrepared(job).has_value()) << "used once";
 
     // A source already at the target rate is prepared without engines.
-    const ConversionJob same = previewJob(source, 44100);
+    const ConversionJob same = a.job(44100);
     ASSERT_TRUE(prewarmAndWait(same));
     EXPECT_TRUE(player->takePrepared(same)->engines.empty());
     // One that cannot be opened caches nothing.
@@ -78,9 +76,9 @@ TEST_F(Prewarm, MismatchedEntriesAreNeverUsed) {
 }
 
 TEST_F(Prewarm, ANewerRequestCancelsOneNotYetStartedAndSsrcJobsNeverPrewarm) {
-    const ConversionJob first = previewJob(source, 48000);
-    const ConversionJob second = previewJob(source, 48000);
-    const ConversionJob ssrc = previewJob(source, 48000, QStringLiteral("SSRC Shibata"));
+    const ConversionJob first = a.job(48000);
+    const ConversionJob second = a.job(48000);
+    const ConversionJob ssrc = a.job(48000, QStringLiteral("SSRC Shibata"));
     player->prewarm(first);
     player->prewarm(ssrc); // does nothing, and in particular does not cancel `first`
     ASSERT_TRUE(waitFor([&] { return !finished.empty(); }));

@@ -225,9 +225,8 @@ TEST_F(PipeWireIntegrationTest, MatchesTheDeviceRateAndPutsItBack) {
         auto manager = std::make_unique<AudioDeviceManager>(devices, &settings);
         auto player = std::make_shared<PreviewPlayer>(std::make_shared<PulseOutput>());
         manager->attach(player);
-        const Planar x = floatSignal(2, rate * 3, rate, 23);
         const ConversionJob job =
-            previewJob(writeFloatSource(dir, std::to_string(rate) + "hz.wav", x, rate), rate);
+            floatSource(dir, std::to_string(rate) + ".wav", 2, rate * 3, rate, 23).job(rate);
         ASSERT_TRUE(manager->matchRate(rate));
         ASSERT_TRUE(waitFor([&] { return !manager->applyingRate(); }, 3000));
         player->play(job, StartPosition::start());
@@ -254,8 +253,7 @@ TEST_F(PipeWireIntegrationTest, OutsideChangesOfTheDefaultSinkAndItsRateMidPrevi
     manager.attach(player);
     ASSERT_TRUE(waitFor([&] { return sinkIndex(*devices, "sonteva_pw2").has_value(); }, 3000));
     const auto second = sinkIndex(*devices, "sonteva_pw2");
-    const Planar x = floatSignal(2, 48000 * 6, 48000, 25);
-    const ConversionJob job = previewJob(writeFloatSource(dir, "long.wav", x, 48000), 48000);
+    const ConversionJob job = floatSource(dir, "long.wav", 2, 48000 * 6, 48000, 25).job(48000);
 
     // "System Default" follows the new default: the preview stops, routed there.
     player->play(job, StartPosition::start());

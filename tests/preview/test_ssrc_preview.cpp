@@ -3,8 +3,6 @@
 // gone, and never played for a job the user has left.
 #include "preview_support.h"
 
-#include <QDir>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -12,6 +10,8 @@ using namespace sonteva;
 using namespace sonteva::test;
 
 namespace {
+
+const QString kSsrc = QStringLiteral("SSRC Shibata");
 
 class SsrcPreview : public PlayerTest {
 protected:
@@ -21,39 +21,29 @@ protected:
         ::setenv("SONTEVA_SSRC", SONTEVA_FAKE_SSRC, 1);
         ::setenv("TMPDIR", tmp.path().c_str(), 1);
         PlayerTest::SetUp();
-        x = floatSignal(2, 44100, 44100, 1);
-        job = previewJob(writeFloatSource(dir, "master.wav", x, 44100), 48000, QStringLiteral("SSRC Shibata"));
     }
     void TearDown() override {
         PlayerTest::TearDown();
-        ::unsetenv("FAKE_SSRC_MODE");
-        ::unsetenv("SONTEVA_SSRC");
-        ::unsetenv("SONTEVA_RESOURCE_DIR");
-        ::unsetenv("TMPDIR");
+        for (const char* name :
+             {"FAKE_SSRC_MODE", "SONTEVA_SSRC", "SONTEVA_RESOURCE_DIR", "TMPDIR"})
+            ::unsetenv(name);
     }
     std::vector<std::string> renders() const {
         std::vector<std::string> found;
         for (const std::string& name : tmp.entries())
-            if (name.rfind("sonteva-preview-", 0) == 0 && name.size() == 16 + 36 + 4 &&
+            if (name.starts_with("sonteva-preview-") && name.size() == 16 + 36 + 4 &&
                 name.ends_with(".wav"))
                 found.push_back(tmp.file(name));
         return found;
     }
-    // Plays the job, waiting for its render when there is none yet.
-    void playRendered() {
-        player->play(job, StartPosition::start());
-        EXPECT_EQ(player->currentJobId(), job.id);
-        waitFull();
-    }
 
     TempDir resources, tmp;
-    Planar x;
-    ConversionJob job;
+    ConversionJob job = floatSource(dir, "master.wav", 2, 44100, 44100, 1).job(48000, kSsrc);
 };
 
 } // namespace
 
-TEST_F(SsrcPreview, RendersOnceAndPlaysTheCachedFile) {
+TEST_F(SsrcPreview, RendersOnceAndPlaysTheCachedFileAndRendersAgainWhenItIsGone) {
     player->play(job, StartPosition::start());
     EXPECT_EQ(player->currentJobId(), job.id) << "shows the job being prepared";
     EXPECT_FALSE(player->isPlaying());
@@ -80,12 +70,8 @@ TEST_F(SsrcPreview, RendersOnceAndPlaysTheCachedFile) {
     player->seek(0.5);
     playChunks(6); // the fifth buffer after the seek is mixed, the sixth all new position
     EXPECT_TRUE(samePlayed(played(), from + 6 * 1024, rendered.doubles, 24000 + 1024, 1024));
-}
 
-TEST_F(SsrcPreview, ADeletedRenderIsRenderedAgain) {
-    playRendered();
     player->stopTransport(true);
-    ASSERT_EQ(renders().size(), 1u);
     const std::string first = renders()[0];
     std::filesystem::remove(first);
     player->play(job, StartPosition::start());
@@ -131,13 +117,11 @@ TEST_F(SsrcPreview, FailuresAreReportedAndStopWithTheJobCleared) {
 }
 
 TEST_F(SsrcPreview, ASourceAlreadyAtTheTargetRateStreamsDirectly) {
-    const Planar same = floatSignal(2, 4800, 48000, 2);
-    const ConversionJob direct =
-        previewJob(writeFloatSource(dir, "48k.wav", same, 48000), 48000, QStringLiteral("SSRC Shibata"));
-    player->play(direct, StartPosition::start());
+    const Source same = floatSource(dir, "48k.wav", 2, 4800, 48000, 2);
+    player->play(same.job(48000, kSsrc), StartPosition::start());
     EXPECT_TRUE(player->isPlaying());
     waitFull();
     playChunks(1);
-    EXPECT_TRUE(samePlayed(played(), 0, same, 0, 1024));
+    EXPECT_TRUE(samePlayed(played(), 0, same.x, 0, 1024));
     EXPECT_TRUE(renders().empty());
 }

@@ -5,7 +5,6 @@
 #include "app/single_instance.h"
 #include "test_shell_support.h"
 #include "ui/elided_label.h"
-#include "ui/help_window.h"
 #include "ui/load_failures.h"
 #include "ui/queue_view.h"
 
@@ -13,7 +12,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QScrollArea>
 #include <QSignalSpy>
 
@@ -215,17 +213,6 @@ TEST_F(Controls, EnginesAndDithersThatCannotRunHereAreMarked) {
     qputenv("PATH", path);
     qunsetenv("SONTEVA_RESOURCE_DIR");
     qunsetenv("SONTEVA_SSRC");
-}
-
-TEST(HelpKeys, EscAndCtrlWCloseTheHelpWindow) {
-    for (const QKeyCombination keys :
-         {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
-        QPointer<HelpWindow> help = HelpWindow::show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
-        QTest::keyClick(help, keys.key(), keys.keyboardModifiers());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_FALSE(help) << QKeySequence(keys).toString().toStdString();
-    }
 }
 
 } // namespace
