@@ -69,6 +69,7 @@ bench: deps
 	build-bench/bin/bench_job
 	build-bench/bin/bench_preview
 	build-bench/bin/bench_catalogue
+	build-bench/bin/bench_measure
 
 # libFuzzer over the parsers that face outside files, FUZZ_SECONDS each, one after the
 # other. What a run finds lands in build-fuzz/findings/<target>/; once fixed, it is kept

@@ -1,7 +1,8 @@
 // A catalogue through a cluster engine against one process: the 24-master catalogue of the
 // Slurm test (mixed rates and recipes) through the array script on a private single-node
 // Slurm cluster (4 tasks), and through one `sonteva convert --manifest` process, in the
-// same run. The argument scales the masters' length (1: about half a second each).
+// same run, one job at a time and two at once. The first argument scales the masters'
+// length (1: about half a second each).
 #include "cli/catalogue_support.h"
 #include "cli/slurm_cluster.h"
 
@@ -81,7 +82,8 @@ void OneProcess(benchmark::State& state) {
         emptyDelivery(manifest);
         state.ResumeTiming();
         QProcess p;
-        p.start(SONTEVA_CLI, {"convert", "-q", "--manifest", QString::fromStdString(manifest)});
+        p.start(SONTEVA_CLI, {"convert", "-q", "--jobs", QString::number(state.range(1)),
+                              "--manifest", QString::fromStdString(manifest)});
         if (!p.waitForFinished(600000) || p.exitCode() != 0) {
             state.SkipWithError("sonteva convert failed");
             return;
@@ -92,7 +94,8 @@ void OneProcess(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(SlurmArrayOf4)->Arg(1)->Arg(20)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
-BENCHMARK(OneProcess)->Arg(1)->Arg(20)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+// One process, one job at a time and one per core (--jobs 2 on this machine).
+BENCHMARK(OneProcess)->ArgsProduct({{1, 20}, {1, 2}})->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
