@@ -122,13 +122,27 @@ HelpSection helpQueue() {
                            "on with the next job."})),
          B::heading(t("Running")),
          B::bullets(items({"Run Batch (Ctrl+R) renders the queue top to bottom, one job at a "
-                           "time, with the channels of each job converted in parallel.",
-                           "The status line follows the batch and ends with \"Batch completed "
-                           "successfully\" or \"Batch finished\" and a summary.",
+                           "time unless Convert ▸ Parallel Jobs allows more, with the channels "
+                           "of each job converted in parallel.",
+                           "While a batch runs the button reads Stop (Esc does the same): the "
+                           "job in progress is abandoned, nothing of it is left on disk, and it "
+                           "stays pending with the jobs after it.",
+                           "The status line counts the jobs, estimates the time left and ends "
+                           "with \"Batch completed successfully\", \"Batch finished\" or "
+                           "\"Batch stopped\" and a summary.",
                            "While a batch runs, sources and jobs cannot be removed; adding "
                            "files, editing the recipe and auditioning stay possible.",
                            "Finished and failed rows stay in the list until you clear the "
-                           "queue."}))});
+                           "queue. A done row's tooltip says where the file is, what ran, its "
+                           "levels and its notes; double-click it to open its folder."})),
+         B::heading(t("Convert menu options")),
+         B::bullets(items({"Compensate Engine Delay — each output starts where the sound starts "
+                           "and holds exactly the source's length at the new rate.",
+                           "Fail Instead of Substituting — a job whose recipe cannot run exactly "
+                           "here (an engine or dither missing, a word length the format cannot "
+                           "hold) fails; otherwise what stood in is named in the job's notes.",
+                           "Both are frozen into the jobs queued from then on and remembered "
+                           "between sessions."}))});
 }
 
 HelpSection helpPreview() {
@@ -194,7 +208,8 @@ HelpSection helpShortcuts() {
          B::bullets(items({"Ctrl+O — Add Audio Files…", "Ctrl+Shift+O — Choose Output Folder…"})),
          B::heading(t("Conversion")),
          B::bullets(items(
-             {"Ctrl+Return — Add to Queue", "Ctrl+R — Run Batch", "Ctrl+Shift+S — Save Preset…"})),
+             {"Ctrl+Return — Add to Queue", "Ctrl+R — Run Batch (and Stop while it runs)",
+              "Esc — Stop the running batch", "Ctrl+Shift+S — Save Preset…"})),
          B::heading(t("Preview")),
          B::bullets(items({"Space — Play / pause the selected job (works anywhere "
                            "except while typing in a text field)"})),
