@@ -97,7 +97,7 @@ void AppMenus::buildConvert(QMenu* menu) {
         QAction* action = add(menu, QString::fromLatin1(name), text);
         action->setCheckable(true);
         action->setChecked((vm_.*get)());
-        connect(action, &QAction::toggled, &vm_, [this, set](bool on) { (vm_.*set)(on); });
+        connect(action, &QAction::toggled, &vm_, set);
         connect(&vm_, changed, action, [this, action, get] { action->setChecked((vm_.*get)()); });
     };
     option("compensateDelay", QStringLiteral("Compensate Engine Delay"),

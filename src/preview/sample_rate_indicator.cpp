@@ -15,8 +15,9 @@ Colour textColour(Tone tone) {
     return {0.55, 0.55, 0.55, 1.0};
 }
 
+// To a tenth of a kHz: a clock that reports 48000.9 Hz runs at 48k, not "48.0k".
 QString label(double rate) {
-    const double k = rate / 1000.0;
+    const double k = std::round(rate / 100.0) / 10.0;
     if (k == std::floor(k)) return QString::number(static_cast<long long>(k)) + QStringLiteral("k");
     return QString::asprintf("%.1fk", k);
 }

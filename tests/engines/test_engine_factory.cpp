@@ -77,8 +77,8 @@ TEST(EngineFactory, EachNameBuildsItsEngineAndSaysWhatRan) {
     EXPECT_EQ(log.lines, r8 ? std::vector<std::string>{}
                             : std::vector{kR8Line + "falling back to internal SRC"});
     // Channels of a job share one bank.
-    const auto* flagship = dynamic_cast<const SRCEngine64*>(
-        makeExportResampler("Sonteva SRC", 44100, 48000).engine.get());
+    const ChosenEngine chosen = makeExportResampler("Sonteva SRC", 44100, 48000);
+    const auto* flagship = dynamic_cast<const SRCEngine64*>(chosen.engine.get());
     ASSERT_NE(flagship, nullptr);
     EXPECT_EQ(&flagship->bank(), &SontevaSRC::makeEngine(44100, 48000)->bank());
 }
