@@ -158,6 +158,18 @@ function(sonteva_subcommands text command out)
   set(${out} "${subs}" PARENT_SCOPE)
 endfunction()
 
+# The subcommands of a command from the overview's usage lines and, where the command has a
+# help of its own (own_ok), from its usage lines too.
+function(sonteva_all_subcommands top own_ok own_text command out)
+  sonteva_subcommands("${top}" ${command} subs)
+  if(own_ok)
+    sonteva_subcommands("${own_text}" ${command} more)
+    list(APPEND subs ${more})
+    list(REMOVE_DUPLICATES subs)
+  endif()
+  set(${out} "${subs}" PARENT_SCOPE)
+endfunction()
+
 # The options listed in a help text, as entries "SECTION|SHORT|LONG|VALUE" (VALUE is the
 # metavariable, empty for a flag; SHORT or LONG may be empty). SECTION is the last
 # unindented line ending in a colon above the option ("Convert only:"). The lines of an
