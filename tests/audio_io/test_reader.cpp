@@ -114,7 +114,7 @@ TEST(Reader, WordLengthLabels) {
     int n = 0;
     for (const auto& [format, label] : cases) {
         const std::string path = dir.file(std::to_string(n++) + ".label");
-        writeDoubles(path, format, 44100, 1, tone);
+        writeFile(path, {tone}, 44100, format);
         EXPECT_EQ(AudioIO(path).getBitDepth(), label) << label;
     }
 }
@@ -123,8 +123,8 @@ TEST(Reader, NonFiniteSamplesReadAsZeroAndAreCounted) {
     TempDir dir;
     const std::string path = dir.file("nan.wav");
     const double inf = std::numeric_limits<double>::infinity();
-    writeDoubles(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2,
-                 {0.5, NAN, inf, -0.25, -inf, 0.125});
+    writeFile(path, {{0.5, inf, -inf}, {NAN, -0.25, 0.125}}, 48000,
+              SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     AudioIO io(path);
     const ChannelBuffers all = io.readAllDouble();
     EXPECT_EQ(all, (ChannelBuffers{{0.5, 0.0, 0.0}, {0.0, -0.25, 0.125}}));
@@ -213,27 +213,11 @@ TEST(Reader, PlainPcmWordsReadAsTheLibraryReadsThem) {
                     x = int32_t(rng());
                 v[0] = INT32_MIN, v[1] = INT32_MAX, v[2] = 0, v[3] = -256;
                 writeInts(path, type | word, 48000, channels, v);
-                // The library's own reading, as the reference.
-                SF_INFO info{};
-                SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-                ASSERT_NE(f, nullptr);
-                std::vector<double> frames(size_t(info.frames) * size_t(channels));
-                sf_readf_double(f, frames.data(), info.frames);
-                sf_close(f);
-                ChannelBuffers expected(static_cast<size_t>(channels));
-                for (size_t i = 0; i < frames.size(); ++i)
-                    expected[i % size_t(channels)].push_back(frames[i]);
                 SCOPED_TRACE(std::to_string(type) + " " + std::to_string(word) + " " +
                              std::to_string(channels));
-                AudioStreamReader reader(path);
-                ChannelBuffers all(static_cast<size_t>(channels));
-                for (int64_t n = 1; true; n = n * 3 + 7) {
-                    const ChannelBuffers block = reader.read(n);
-                    if (block.empty()) break;
-                    for (int c = 0; c < channels; ++c)
-                        all[size_t(c)].insert(all[size_t(c)].end(), block[size_t(c)].begin(),
-                                              block[size_t(c)].end());
-                }
+                // The library's own reading is the reference.
+                const Planar expected = readFile(path).doubles;
+                const Planar all = readStreamed(path, 0, true);
                 ASSERT_EQ(all.size(), expected.size());
                 for (size_t c = 0; c < all.size(); ++c) {
                     ASSERT_EQ(all[c].size(), expected[c].size());
