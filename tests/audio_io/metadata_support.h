@@ -138,7 +138,7 @@ inline CarriedMetadata convert(const std::string& source, const std::string& out
         writer.setLoudness(loudness);
         writer.close();
     }
-    EXPECT_EQ(readWithSndfile(out).info.frames, frames);
+    EXPECT_EQ(readFile(out).info.frames, frames);
     return carried;
 }
 

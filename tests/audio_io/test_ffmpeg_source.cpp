@@ -47,12 +47,7 @@ TEST(FfmpegSource, AlacInM4aDecodesExactly) {
         EXPECT_EQ(io.totalFrames(), 10007);
         EXPECT_EQ(io.readAllDouble(), signal);
 
-        AudioStreamReader reader(path);
-        ChannelBuffers joined(signal.size());
-        for (ChannelBuffers b = reader.read(3000); !b.empty(); b = reader.read(3000))
-            for (size_t c = 0; c < b.size(); ++c)
-                joined[c].insert(joined[c].end(), b[c].begin(), b[c].end());
-        EXPECT_EQ(joined, signal);
+        EXPECT_EQ(readStreamed(path, 3000), signal);
     }
 }
 

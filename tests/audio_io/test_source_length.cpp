@@ -61,12 +61,7 @@ void PrintTo(const Kind& kind, std::ostream* os) {
 }
 
 Planar streamed(const std::string& path) {
-    AudioStreamReader reader(path);
-    Planar out(size_t(reader.channels()));
-    for (ChannelBuffers b; reader.read(10007, b);)
-        for (size_t c = 0; c < b.size(); ++c)
-            out[c].insert(out[c].end(), b[c].begin(), b[c].end());
-    return out;
+    return readStreamed(path, 10007);
 }
 
 // Every reader's refusal of `path`; all must be the same text.

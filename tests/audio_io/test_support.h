@@ -1,9 +1,11 @@
 #pragma once
 // Shared helpers of the audio file tests: temporary folders, test audio written with
-// libsndfile directly (independent of the code under test), byte access (load, save and
-// the little-endian readers), child processes.
+// libsndfile directly (independent of the code under test), streamed reading, byte access
+// (load, save and the little-endian readers), child processes.
+#include "audio_io/audio_io.h"
 #include "support/metadata_files.h"
 #include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <sndfile.h>
 #include <sys/wait.h>
@@ -13,7 +15,6 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace sonteva::test {
@@ -24,54 +25,33 @@ inline uint16_t le16(const Bytes& b, size_t at) {
 inline uint32_t le32(const Bytes& b, size_t at) {
     return uint32_t(get(b, at, 4));
 }
-inline uint64_t le64(const Bytes& b, size_t at) {
-    return get(b, at, 8);
-}
 inline std::string tagAt(const std::vector<uint8_t>& b, size_t at) {
     return std::string(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + 4);
 }
 
-// Writes interleaved samples with libsndfile: integers at 32-bit full scale
-// (q << (32 − bits)), or doubles.
-template <typename T>
-void writeInterleaved(const std::string& path, int format, int rate, int channels,
-                      const std::vector<T>& interleaved) {
+// Writes raw interleaved integers at 32-bit full scale (q << (32 − bits)) with libsndfile,
+// which keeps their top bits; planar doubles go through writeFile (support/test_files.h).
+inline void writeInts(const std::string& path, int format, int rate, int channels,
+                      const std::vector<int32_t>& interleaved) {
     SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) throw std::runtime_error(std::string("test write: ") + sf_strerror(nullptr));
-    const auto frames = static_cast<sf_count_t>(interleaved.size() / channels);
-    if constexpr (std::is_same_v<T, double>)
-        sf_writef_double(file, interleaved.data(), frames);
-    else
-        sf_writef_int(file, interleaved.data(), frames);
+    sf_writef_int(file, interleaved.data(), sf_count_t(interleaved.size() / size_t(channels)));
     sf_close(file);
-}
-inline void writeInts(const std::string& path, int format, int rate, int channels,
-                      const std::vector<int32_t>& interleaved) {
-    writeInterleaved(path, format, rate, channels, interleaved);
-}
-inline void writeDoubles(const std::string& path, int format, int rate, int channels,
-                         const std::vector<double>& interleaved) {
-    writeInterleaved(path, format, rate, channels, interleaved);
 }
 
-struct SndRead {
-    SF_INFO info{};
-    std::vector<int32_t> ints; // interleaved, 32-bit full scale
-    std::vector<double> doubles;
-};
-inline SndRead readWithSndfile(const std::string& path) {
-    SndRead r;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &r.info);
-    if (!file) throw std::runtime_error(std::string("test read: ") + sf_strerror(nullptr));
-    const size_t n = static_cast<size_t>(r.info.frames * r.info.channels);
-    r.ints.resize(n);
-    r.doubles.resize(n);
-    sf_readf_int(file, r.ints.data(), r.info.frames);
-    sf_seek(file, 0, SEEK_SET);
-    sf_readf_double(file, r.doubles.data(), r.info.frames);
-    sf_close(file);
-    return r;
+// Everything the streaming reader delivers, in blocks of `block` frames, or of growing
+// sizes (1, 10, 37, …) when `growing`.
+inline std::vector<std::vector<double>> readStreamed(const std::string& path, int64_t block,
+                                                     bool growing = false) {
+    AudioStreamReader reader(path);
+    std::vector<std::vector<double>> out(size_t(reader.channels()));
+    for (int64_t n = growing ? 1 : block;; n = growing ? n * 3 + 7 : block) {
+        const std::vector<std::vector<double>> b = reader.read(n);
+        if (b.empty()) return out;
+        for (size_t c = 0; c < b.size(); ++c)
+            out[c].insert(out[c].end(), b[c].begin(), b[c].end());
+    }
 }
 
 // The text of the exception `f` throws, or "no error".
