@@ -1,7 +1,6 @@
 // The streaming route end to end: what the batch writes equals converting each channel
 // in one block and dithering it in one block, whatever the 262 144-frame reads did.
 #include "batch_support.h"
-#include "engines/system_log.h"
 
 #include <gtest/gtest.h>
 
@@ -52,22 +51,4 @@ TEST(StreamRoute, FloatOutputIsTheConvertedSignalItself) {
     ASSERT_TRUE(runJob(job).succeeded);
     auto engine = SontevaSRC::makeEngine(44100, 96000);
     EXPECT_EQ(readFile(outputOf(job)).doubles[0], convertWhole(*engine, data[0]));
-}
-
-TEST(StreamRoute, NoiseShapingOn24BitGetsTpdfAndSaysSo) {
-    TempDir dir;
-    const auto src = dir.file("ns.wav");
-    const Planar data = musicLike(2, 8000, 48000);
-    writeFile(src, data, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    std::vector<std::string> lines;
-    setLogSink([&](const std::string& line) { lines.push_back(line); });
-    const auto job = jobFor(src, 44100, BitDepth::int24, "Noise Shaping Medium");
-    const JobOutcome r = runJob(job);
-    setLogSink(nullptr);
-    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
-    EXPECT_EQ(lines.front(), "Sonteva: noise-shaping dither unavailable (bitDepth 24 / ssrc) "
-                             "\u2014 using TPDF");
-    EXPECT_EQ(r.notes, QStringList{"Noise Shaping Medium exists for 16-bit output only: TPDF "
-                                   "dither was applied to this 24-bit output"});
-    EXPECT_EQ(readFile(outputOf(job)).ints, tpdfReference(data, 48000, 44100, 24));
 }

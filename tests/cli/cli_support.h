@@ -5,6 +5,8 @@
 #include "support/temp_dir.h"
 #include "support/test_files.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <poll.h>
@@ -25,6 +27,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Readable failure messages for QString values.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -39,6 +42,14 @@ struct CliRun {
     QString err;
     bool paused = false;
     QStringList lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+    std::string printed() const { return out.toStdString() + err.toStdString(); }
+    // Each line of standard output as a JSON object (an empty one where it is not JSON).
+    std::vector<QJsonObject> records() const {
+        std::vector<QJsonObject> all;
+        for (const QString& line : lines())
+            all.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+        return all;
+    }
 };
 
 inline QString q(const std::string& s) {

@@ -29,10 +29,9 @@ QJsonObject reportJson(const QStringList& files, int* status = nullptr) {
 }
 
 std::vector<QJsonObject> reportLines(const std::string& path) {
-    std::vector<QJsonObject> lines;
-    for (const QString& line : q(slurp(path)).split('\n', Qt::SkipEmptyParts))
-        lines.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
-    return lines;
+    CliRun lines;
+    lines.out = q(slurp(path));
+    return lines.records();
 }
 
 } // namespace
@@ -185,8 +184,7 @@ TEST(Catalogue, SkipDoneRedoesExactlyWhatItCannotVouchFor) {
     // What the run says of a.wav and of b.wav.
     auto statuses = [](const CliRun& r) {
         std::map<QString, QString> s;
-        for (const QString& line : r.lines()) {
-            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        for (const QJsonObject& o : r.records()) {
             s[QFileInfo(o["source"].toString()).fileName()] = o["status"].toString();
         }
         return s["a.wav"] + " " + s["b.wav"];

@@ -190,14 +190,29 @@ TEST(Conventions, PresetNamesSayWhichPresetIsMeant) {
         EXPECT_EQ(run.status, 1) << r.args.join('|').toStdString();
         EXPECT_EQ(run.err.trimmed(), r.message);
     }
-    const CliRun replaced = save({"--replace", "Client A", "-r", "96k", "-b", "24", "-d", "none"});
+    const CliRun replaced = save(
+        {"--replace", "Client A", "-r", "96k", "-b", "24", "-a", "Zavir Iravizeza", "-d", "none"});
     EXPECT_EQ(replaced.status, 0) << replaced.err.toStdString();
-    const CliRun list = runCli({"presets", "list"}, home);
-    EXPECT_EQ(list.out.count("Client A"), 1) << list.out.toStdString();
-    // --preset takes the replacement, in any case.
+    // Listed once; "*" marks the preset the given options amount to.
+    const CliRun list = runCli(
+        {"presets", "list", "-r", "96k", "-b", "24", "-a", "Zavir Iravizeza", "-d", "None"}, home);
+    EXPECT_EQ(list.out.count("Client A  ("), 1) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("* Client A  (96 kHz, 24-bit, Zavir Iravizeza, None, WAV)"))
+        << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("  CD Master  (44.1 kHz, 16-bit, Sonteva SRC, TPDF, WAV)"));
+    EXPECT_TRUE(runCli({"presets", "list"}, home).out.contains("* CD Master"));
+    // --preset takes the replacement, in any case, under the options given beside it.
     writeTake(dir.file("t.wav"));
-    EXPECT_EQ(runCli({"convert", "-q", "-p", "client a", q(dir.file("t.wav"))}, home).status, 0);
-    EXPECT_TRUE(fs::exists(dir.file("t_96k_24b_Sonteva.wav")));
+    EXPECT_EQ(runCli({"convert", "-q", "-p", "client a", "-f", "flac", q(dir.file("t.wav"))}, home)
+                  .status,
+              0);
+    EXPECT_TRUE(fs::exists(dir.file("t_96k_24b_Swiss.flac")));
+    const CliRun unknown = runCli({"convert", "--preset", "Nope", q(dir.file("t.wav"))}, home);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.contains("\"Hi Res\"")) << unknown.err.toStdString();
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 0);
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 1);
+    EXPECT_EQ(runCli({"engines"}).lines().size(), 5);
     const CliRun builtIn = runCli({"presets", "delete", "Hi Res"}, home);
     EXPECT_EQ(builtIn.status, 1);
     EXPECT_EQ(builtIn.err.trimmed(),

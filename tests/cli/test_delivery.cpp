@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 namespace {
 
 QJsonObject onlyRecord(const CliRun& r) {
-    const QStringList lines = r.lines();
-    EXPECT_EQ(lines.size(), 1) << r.out.toStdString() << r.err.toStdString();
-    return lines.isEmpty() ? QJsonObject() : QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    const auto all = r.records();
+    EXPECT_EQ(all.size(), 1u) << r.printed();
+    return all.empty() ? QJsonObject() : all[0];
 }
 
 } // namespace
@@ -152,10 +152,10 @@ TEST(Delivery, IntegerSamplesAtTheirOwnRateAreNotDitheredForNothing) {
         runCli({"convert", "--json", "-r", "96000", "-b", "24", "-d", "TPDF", "-f", "flac",
                 q(dir.file("m24.wav")), q(dir.file("m16.wav")), q(dir.file("mf.wav"))});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QStringList lines = r.lines();
-    ASSERT_EQ(lines.size(), 3);
+    const auto records = r.records();
+    ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 2; ++i) {
-        const QJsonObject o = QJsonDocument::fromJson(lines[i].toUtf8()).object();
+        const QJsonObject& o = records[size_t(i)];
         EXPECT_EQ(o["dither"].toString(), "None");
         EXPECT_TRUE(o["notes"][0].toString().startsWith("samples unchanged, no dither needed"));
         EXPECT_FALSE(o["substituted"].toBool());
@@ -165,7 +165,7 @@ TEST(Delivery, IntegerSamplesAtTheirOwnRateAreNotDitheredForNothing) {
     EXPECT_EQ(readFile(dir.file("m16_96k_24b_Sonteva_TPDF.flac")).doubles,
               readFile(dir.file("m16.wav")).doubles);
     // A float source is reduced, and dithered as the recipe says.
-    EXPECT_EQ(QJsonDocument::fromJson(lines[2].toUtf8()).object()["dither"].toString(), "TPDF");
+    EXPECT_EQ(records[2]["dither"].toString(), "TPDF");
 
     // A longer word length than the target still needs its dither.
     const CliRun down =

@@ -37,24 +37,12 @@ public:
         process_.waitForStarted();
     }
     pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
-    CliRun finish() {
-        CliRun r;
-        const bool finished = process_.waitForFinished(120000);
-        r.status =
-            finished && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        r.out = QString::fromUtf8(process_.readAllStandardOutput());
-        r.err = QString::fromUtf8(process_.readAllStandardError());
-        return r;
-    }
+    CliRun finish() { return collect(process_); }
 
 private:
     TempDir config_;
     QProcess process_;
 };
-
-std::string printed(const CliRun& r) {
-    return r.out.toStdString() + r.err.toStdString();
-}
 
 bool within60s(const std::function<bool()>& condition) {
     for (int i = 0; i < 6000; ++i) {
@@ -80,12 +68,12 @@ std::pair<pid_t, pid_t> converterPids(const std::string& log) {
 }
 
 void expectInterrupted(const CliRun& r, int status) {
-    EXPECT_EQ(r.status, status) << printed(r);
+    EXPECT_EQ(r.status, status) << r.printed();
     EXPECT_TRUE(r.err.endsWith("\nsonteva: Interrupted\n") || r.err == "sonteva: Interrupted\n")
-        << printed(r);
+        << r.printed();
     for (const QString& line : r.lines()) {
-        EXPECT_FALSE(line.startsWith("done ") || line.startsWith("failed ")) << printed(r);
-        EXPECT_FALSE(line.startsWith("Batch finished")) << printed(r);
+        EXPECT_FALSE(line.startsWith("done ") || line.startsWith("failed ")) << r.printed();
+        EXPECT_FALSE(line.startsWith("Batch finished")) << r.printed();
     }
 }
 
@@ -224,11 +212,11 @@ TEST(Interrupts, AFileSizeLimitFailsTheJob) {
                     ::setrlimit(RLIMIT_FSIZE, &limit);
                 });
     const CliRun r = run.finish();
-    EXPECT_EQ(r.status, 1) << printed(r);
-    EXPECT_EQ(failureOf(r, "big.wav"), "File too large") << printed(r);
-    EXPECT_TRUE(failureOf(r, "hires.wav").endsWith(": File too large")) << printed(r);
-    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << printed(r);
-    EXPECT_EQ(r.lines().last(), "Batch finished \u2014 1 done, 2 failed.") << printed(r);
+    EXPECT_EQ(r.status, 1) << r.printed();
+    EXPECT_EQ(failureOf(r, "big.wav"), "File too large") << r.printed();
+    EXPECT_TRUE(failureOf(r, "hires.wav").endsWith(": File too large")) << r.printed();
+    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << r.printed();
+    EXPECT_EQ(r.lines().last(), "Batch finished \u2014 1 done, 2 failed.") << r.printed();
     EXPECT_EQ(namesIn(out),
               (std::set<std::string>{"big_44k_24b_SSRC_TPDF.wav", "small_44k_24b_SSRC_TPDF.wav"}));
     EXPECT_EQ(slurp(existing), kEarlier);
