@@ -49,20 +49,6 @@ TEST(Cli, BatchGoesOnPastAFailedJob) {
     EXPECT_EQ(readFile(dir.file("c_48k_24b_Sonteva_TPDF.wav")).info.frames, 4800 + 32);
 }
 
-TEST(Cli, DemoRendersThroughTheEngines) {
-    TempDir dir;
-    const CliRun r = runCli({"demo", q(dir.file("demo"))});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Sonteva SRC      demo-master_44k_16b_Sonteva_TPDF.wav"))
-        << r.out.toStdString();
-    for (const char* name : {"Sonteva", "Swiss", "SoX", "r8brain"})
-        EXPECT_TRUE(
-            fs::exists(dir.file(std::string("demo/demo-master_44k_16b_") + name + "_TPDF.wav")));
-    const ReadBack master = readFile(dir.file("demo/demo-master.wav"));
-    EXPECT_EQ(master.info.samplerate, 96000);
-    EXPECT_EQ(master.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-}
-
 // A format libsndfile refuses reaches the decoder loaded at run time; ALAC is lossless, so
 // a pass-through job gives back the source's integers.
 TEST(Cli, AlacSourceThroughTheRunTimeDecoder) {
