@@ -182,23 +182,32 @@ inline CliRun collect(QProcess& p) {
     return r;
 }
 
-// Runs sonteva with `env` added to the environment and a private settings store. With
-// `pauseIn`, the process is stopped as soon as a temporary output appears in that folder,
-// `whilePaused` runs and the process resumes (CliRun::paused tells that it happened while
-// the output was still being written).
-inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& env = {},
-                     const std::string& pauseIn = {},
-                     const std::function<void()>& whilePaused = {}) {
+// Starts sonteva with `env` added to the environment and a private settings store;
+// `inChild` runs in the child before it becomes sonteva (a resource limit, an ignored
+// signal).
+inline void startCli(QProcess& p, const QStringList& args,
+                     const std::map<QString, QString>& env = {},
+                     const std::function<void()>& inChild = {}) {
     static const TempDir config;
-    QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("XDG_CONFIG_HOME", QString::fromStdString(config.path()));
     for (const auto& [name, value] : env)
         e.insert(name, value);
     p.setProcessEnvironment(e);
+    if (inChild) p.setChildProcessModifier(inChild);
+    p.start(QStringLiteral(SONTEVA_CLI), args);
+}
+
+// Runs sonteva as startCli does. With `pauseIn`, the process is stopped as soon as a
+// temporary output appears in that folder, `whilePaused` runs and the process resumes
+// (CliRun::paused tells that it happened while the output was still being written).
+inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& env = {},
+                     const std::string& pauseIn = {},
+                     const std::function<void()>& whilePaused = {}) {
+    QProcess p;
     const int watch = pauseIn.empty() ? -1 : ::inotify_init1(IN_CLOEXEC);
     if (watch >= 0) ::inotify_add_watch(watch, pauseIn.c_str(), IN_CREATE);
-    p.start(QStringLiteral(SONTEVA_CLI), args);
+    startCli(p, args, env);
     CliRun r;
     if (watch >= 0 && p.waitForStarted() && cli_detail::awaitPartFile(watch)) {
         ::kill(static_cast<pid_t>(p.processId()), SIGSTOP);

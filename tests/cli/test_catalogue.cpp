@@ -122,8 +122,8 @@ TEST(Catalogue, LinesCarryTheirOwnRecipes) {
         "masters/Side A/01 Intro.wav\tstrict=yes postfix=\"\" out=out");
     QProcess p;
     p.setWorkingDirectory(q(elsewhere.path()));
-    p.start(SONTEVA_CLI,
-            {"convert", "-r", "88200", "-b", "24", "--json", "--manifest", q(dir.file("m.tsv"))});
+    startCli(p,
+             {"convert", "-r", "88200", "-b", "24", "--json", "--manifest", q(dir.file("m.tsv"))});
     const CliRun r = collect(p);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     const auto info = [&](const std::string& name) { return readFile(dir.file(name)).info; };
@@ -240,7 +240,7 @@ TEST(Catalogue, AKilledTaskRunAgainFinishesAndLeavesNothingBehind) {
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ::inotify_add_watch(watch, longFolder.c_str(), IN_CREATE);
     QProcess p;
-    p.start(SONTEVA_CLI, args);
+    startCli(p, args);
     ASSERT_TRUE(cli_detail::awaitPartFile(watch));
     ::close(watch);
     ::kill(static_cast<pid_t>(p.processId()), SIGKILL);

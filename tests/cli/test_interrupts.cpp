@@ -21,26 +21,18 @@ namespace {
 
 const std::string kEarlier = "an earlier delivery";
 
-// sonteva started with `env` added and a private settings store; `inChild` runs in the
-// child before it becomes sonteva (a resource limit, an ignored signal).
+// sonteva started as startCli starts it, to be signalled while it runs.
 class Started {
 public:
     Started(const QStringList& args, const std::map<QString, QString>& env,
             const std::function<void()>& inChild = {}) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("XDG_CONFIG_HOME", q(config_.path()));
-        for (const auto& [name, value] : env)
-            e.insert(name, value);
-        process_.setProcessEnvironment(e);
-        if (inChild) process_.setChildProcessModifier(inChild);
-        process_.start(QStringLiteral(SONTEVA_CLI), args);
+        startCli(process_, args, env, inChild);
         process_.waitForStarted();
     }
     pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
     CliRun finish() { return collect(process_); }
 
 private:
-    TempDir config_;
     QProcess process_;
 };
 
