@@ -34,6 +34,22 @@ TEST(JobRunner, AnEmptySourceIsRefused) {
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"silent.wav"});
 }
 
+// The runner's own check, for an output that appeared after the job was queued (the
+// command line's refuses outputs that exist when it queues): a no-clobber job keeps it.
+TEST(JobRunner, ANoClobberJobKeepsAnExistingOutput) {
+    TempDir dir;
+    writeFile(dir.file("a.wav"), musicLike(2, 4800, 48000), 48000,
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    ConversionJob job = jobFor(dir.file("a.wav"), 44100, BitDepth::int16, "TPDF");
+    put(dir.file("a_out.wav"), "keep me");
+    job.noClobber = true;
+    const JobOutcome kept = runJob(job);
+    EXPECT_FALSE(kept.succeeded);
+    EXPECT_TRUE(kept.error.isEmpty());
+    EXPECT_EQ(kept.skipped, "exists: " + QString::fromStdString(dir.file("a_out.wav")));
+    EXPECT_EQ(slurp(dir.file("a_out.wav")), "keep me");
+}
+
 // Sources that cannot be read and outputs that cannot be written: the job fails with the
 // reason, and the folder keeps exactly what it held.
 TEST(JobFailures, UnusableSourcesAndOutputs) {
