@@ -182,6 +182,16 @@ inline CliRun collect(QProcess& p) {
     return r;
 }
 
+// The stand-in converter for a run, its work folders and the engine's resources in `tmp`;
+// `extra` sets its behaviour (FAKE_SSRC_MODE, FAKE_SSRC_LOG, ...) and the time limit.
+inline std::map<QString, QString> fakeConverter(const std::string& tmp,
+                                                std::map<QString, QString> extra = {}) {
+    extra.insert({{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
+                  {"SONTEVA_RESOURCE_DIR", q(tmp)},
+                  {"TMPDIR", q(tmp)}});
+    return extra;
+}
+
 // Starts sonteva with `env` added to the environment and a private settings store;
 // `inChild` runs in the child before it becomes sonteva (a resource limit, an ignored
 // signal).

@@ -108,12 +108,9 @@ TEST(Faults, ABrokenConverterFailsOnlyItsJob) {
         fs::remove(log);
         const CliRun r =
             runCli({"convert", "-r", "44100", "-b", "24", "-a", "SSRC Shibata", q(a), q(b)},
-                   {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                    {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                    {"SONTEVA_SSRC_TIME_LIMIT", "1"},
-                    {"FAKE_SSRC_MODE", mode},
-                    {"FAKE_SSRC_LOG", q(log)},
-                    {"TMPDIR", q(tmp.path())}});
+                   fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "1"},
+                                              {"FAKE_SSRC_MODE", mode},
+                                              {"FAKE_SSRC_LOG", q(log)}}));
         EXPECT_EQ(r.status, 1) << r.printed();
         EXPECT_EQ(failureOf(r, "a.wav"), error) << r.printed();
         EXPECT_FALSE(doneLine(r, "b.wav").isEmpty()) << r.printed();

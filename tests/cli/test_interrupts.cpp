@@ -89,13 +89,10 @@ TEST(Interrupts, WhileTheConverterRuns) {
             shaper ? QStringList{"-a", "Sonteva SRC", "-b", "16", "-d", "Noise Shaping High"}
                    : QStringList{"-a", "SSRC Shibata", "-b", "24"};
         Started run(QStringList{"convert", "-r", "44100"} + recipe + QStringList{q(source)},
-                    {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                     {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                     {"SONTEVA_SSRC_TIME_LIMIT", "600"},
-                     {"FAKE_SSRC_MODE", "hang"},
-                     {"FAKE_SSRC_GRANDCHILD", "group"},
-                     {"FAKE_SSRC_LOG", q(log)},
-                     {"TMPDIR", q(tmp.path())}});
+                    fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "600"},
+                                               {"FAKE_SSRC_MODE", "hang"},
+                                               {"FAKE_SSRC_GRANDCHILD", "group"},
+                                               {"FAKE_SSRC_LOG", q(log)}}));
         ASSERT_TRUE(within60s([&] { return converterPids(log).second > 0; })) << slurp(log);
         const auto [converter, grandchild] = converterPids(log);
         ASSERT_EQ(tmp.entries().size(), 1u);
@@ -196,10 +193,7 @@ TEST(Interrupts, AFileSizeLimitFailsTheJob) {
 
     Started run({"convert", "-r", "44100", "-b", "24", "-a", "SSRC Shibata", "-o", q(out), q(big),
                  q(hires), q(small)},
-                {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                 {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                 {"TMPDIR", q(tmp.path())}},
-                [] {
+                fakeConverter(tmp.path()), [] {
                     const rlimit limit{1 << 20, 1 << 20};
                     ::setrlimit(RLIMIT_FSIZE, &limit);
                 });
@@ -223,12 +217,9 @@ TEST(Interrupts, AnIgnoredHangUpStaysIgnored) {
     const std::string source = dir.file("a.wav"), log = dir.file("ssrc.log");
     put(source, wav(tone(9600), 2, 96000));
     Started run({"convert", "-r", "44100", "-a", "SSRC Shibata", q(source)},
-                {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                 {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                 {"SONTEVA_SSRC_TIME_LIMIT", "600"},
-                 {"FAKE_SSRC_MODE", "hang"},
-                 {"FAKE_SSRC_LOG", q(log)},
-                 {"TMPDIR", q(tmp.path())}},
+                fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "600"},
+                                           {"FAKE_SSRC_MODE", "hang"},
+                                           {"FAKE_SSRC_LOG", q(log)}}),
                 [] { ::signal(SIGHUP, SIG_IGN); });
     ASSERT_TRUE(within60s([&] { return converterPids(log).first > 0; }));
     ::kill(run.pid(), SIGHUP);
