@@ -2,8 +2,8 @@
 // thread, progress and outcomes posted back, the summary at the end. Also run under
 // ThreadSanitizer.
 #include "batch/queue_executor.h"
+#include "batch_support.h"
 #include "model/app_view_model.h"
-#include "support/test_files.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -48,7 +48,13 @@ TEST(QueueExecutor, RendersTheQueueOnItsThreadAndReportsBack) {
     EXPECT_TRUE(std::get<JobError>(vm.batchJobs()[0].status).description.contains("a.wav"));
     EXPECT_GT(std::get<JobDone>(vm.batchJobs()[1].status).elapsed, 0.0);
     EXPECT_EQ(progress, (std::vector<double>{0.0, 0.1 + 0.85 * 262144 / 300000, 0.95}));
-    EXPECT_EQ(readFile(dir.file("b_44k_16b_Sonteva_TPDF.wav")).info.frames, 137842);
+    // Two blocks of reads write what one block of conversion and one of dither give.
+    const ReadBack back = readFile(dir.file("b_44k_16b_Sonteva_TPDF.wav"));
+    EXPECT_EQ(back.info.samplerate, 44100);
+    EXPECT_EQ(back.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(back.info.frames, 137842); // ceil((300000 + 64) * 147 / 320)
+    EXPECT_EQ(back.ints, tpdfReference(musicLike(2, 300000, 96000), 96000, 44100, 16));
+    EXPECT_EQ(streamProgress(5, 0), 0.95); // a source that states no length
     const JobOutcome* outcome = vm.outcomeOf(vm.batchJobs()[1].id);
     ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->framesWritten, 137842);

@@ -1,34 +1,11 @@
 // The streaming route end to end: what the batch writes equals converting each channel
-// in one block and dithering it in one block, whatever the 262 144-frame reads did.
+// in one block and dithering it in one block (two blocks of reads: test_queue_executor).
 #include "batch_support.h"
-#include "engines/system_log.h"
 
 #include <gtest/gtest.h>
 
 using namespace sonteva;
 using namespace sonteva::test;
-
-TEST(StreamRoute, TwoBlocksMatchTheOneBlockReference) {
-    TempDir dir;
-    const auto src = dir.file("master.wav");
-    const Planar data = musicLike(2, 300000, 96000);
-    writeFile(src, data, 96000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    const auto job = jobFor(src, 44100, BitDepth::int16, "TPDF");
-    std::vector<double> progress;
-    const JobOutcome r = runJob(job, [&](double p) { progress.push_back(p); });
-    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
-    ASSERT_EQ(progress.size(), 2u);
-    EXPECT_NEAR(progress[0], 0.8427, 1e-4);
-    EXPECT_EQ(progress[1], 0.95);
-    EXPECT_EQ(streamProgress(5, 0), 0.95); // a source that states no length
-
-    const ReadBack back = readFile(outputOf(job));
-    EXPECT_EQ(back.info.samplerate, 44100);
-    EXPECT_EQ(back.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(back.info.frames, 137842); // ceil((300000 + 64) * 147 / 320)
-    EXPECT_EQ(r.framesWritten, 137842);
-    EXPECT_EQ(back.ints, tpdfReference(data, 96000, 44100, 16));
-}
 
 TEST(StreamRoute, ManyChannelsEachWithItsOwnDither) {
     TempDir dir;
@@ -52,22 +29,4 @@ TEST(StreamRoute, FloatOutputIsTheConvertedSignalItself) {
     ASSERT_TRUE(runJob(job).succeeded);
     auto engine = SontevaSRC::makeEngine(44100, 96000);
     EXPECT_EQ(readFile(outputOf(job)).doubles[0], convertWhole(*engine, data[0]));
-}
-
-TEST(StreamRoute, NoiseShapingOn24BitGetsTpdfAndSaysSo) {
-    TempDir dir;
-    const auto src = dir.file("ns.wav");
-    const Planar data = musicLike(2, 8000, 48000);
-    writeFile(src, data, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    std::vector<std::string> lines;
-    setLogSink([&](const std::string& line) { lines.push_back(line); });
-    const auto job = jobFor(src, 44100, BitDepth::int24, "Noise Shaping Medium");
-    const JobOutcome r = runJob(job);
-    setLogSink(nullptr);
-    ASSERT_TRUE(r.succeeded) << r.error.toStdString();
-    EXPECT_EQ(lines.front(), "Sonteva: noise-shaping dither unavailable (bitDepth 24 / ssrc) "
-                             "\u2014 using TPDF");
-    EXPECT_EQ(r.notes, QStringList{"Noise Shaping Medium exists for 16-bit output only: TPDF "
-                                   "dither was applied to this 24-bit output"});
-    EXPECT_EQ(readFile(outputOf(job)).ints, tpdfReference(data, 48000, 44100, 24));
 }

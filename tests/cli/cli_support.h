@@ -5,6 +5,8 @@
 #include "support/temp_dir.h"
 #include "support/test_files.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <poll.h>
@@ -25,6 +27,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Readable failure messages for QString values.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -39,6 +42,14 @@ struct CliRun {
     QString err;
     bool paused = false;
     QStringList lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+    std::string printed() const { return out.toStdString() + err.toStdString(); }
+    // Each line of standard output as a JSON object (an empty one where it is not JSON).
+    std::vector<QJsonObject> records() const {
+        std::vector<QJsonObject> all;
+        for (const QString& line : lines())
+            all.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
+        return all;
+    }
 };
 
 inline QString q(const std::string& s) {
@@ -171,23 +182,42 @@ inline CliRun collect(QProcess& p) {
     return r;
 }
 
-// Runs sonteva with `env` added to the environment and a private settings store. With
-// `pauseIn`, the process is stopped as soon as a temporary output appears in that folder,
-// `whilePaused` runs and the process resumes (CliRun::paused tells that it happened while
-// the output was still being written).
-inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& env = {},
-                     const std::string& pauseIn = {},
-                     const std::function<void()>& whilePaused = {}) {
+// The stand-in converter for a run, its work folders and the engine's resources in `tmp`;
+// `extra` sets its behaviour (FAKE_SSRC_MODE, FAKE_SSRC_LOG, ...) and the time limit.
+inline std::map<QString, QString> fakeConverter(const std::string& tmp,
+                                                std::map<QString, QString> extra = {}) {
+    extra.insert({{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
+                  {"SONTEVA_RESOURCE_DIR", q(tmp)},
+                  {"TMPDIR", q(tmp)}});
+    return extra;
+}
+
+// Starts sonteva with `env` added to the environment and a private settings store;
+// `inChild` runs in the child before it becomes sonteva (a resource limit, an ignored
+// signal).
+inline void startCli(QProcess& p, const QStringList& args,
+                     const std::map<QString, QString>& env = {},
+                     const std::function<void()>& inChild = {}) {
     static const TempDir config;
-    QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert("XDG_CONFIG_HOME", QString::fromStdString(config.path()));
     for (const auto& [name, value] : env)
         e.insert(name, value);
     p.setProcessEnvironment(e);
+    if (inChild) p.setChildProcessModifier(inChild);
+    p.start(QStringLiteral(SONTEVA_CLI), args);
+}
+
+// Runs sonteva as startCli does. With `pauseIn`, the process is stopped as soon as a
+// temporary output appears in that folder, `whilePaused` runs and the process resumes
+// (CliRun::paused tells that it happened while the output was still being written).
+inline CliRun runCli(const QStringList& args, const std::map<QString, QString>& env = {},
+                     const std::string& pauseIn = {},
+                     const std::function<void()>& whilePaused = {}) {
+    QProcess p;
     const int watch = pauseIn.empty() ? -1 : ::inotify_init1(IN_CLOEXEC);
     if (watch >= 0) ::inotify_add_watch(watch, pauseIn.c_str(), IN_CREATE);
-    p.start(QStringLiteral(SONTEVA_CLI), args);
+    startCli(p, args, env);
     CliRun r;
     if (watch >= 0 && p.waitForStarted() && cli_detail::awaitPartFile(watch)) {
         ::kill(static_cast<pid_t>(p.processId()), SIGSTOP);

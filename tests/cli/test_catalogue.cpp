@@ -29,10 +29,9 @@ QJsonObject reportJson(const QStringList& files, int* status = nullptr) {
 }
 
 std::vector<QJsonObject> reportLines(const std::string& path) {
-    std::vector<QJsonObject> lines;
-    for (const QString& line : q(slurp(path)).split('\n', Qt::SkipEmptyParts))
-        lines.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
-    return lines;
+    CliRun lines;
+    lines.out = q(slurp(path));
+    return lines.records();
 }
 
 } // namespace
@@ -123,8 +122,8 @@ TEST(Catalogue, LinesCarryTheirOwnRecipes) {
         "masters/Side A/01 Intro.wav\tstrict=yes postfix=\"\" out=out");
     QProcess p;
     p.setWorkingDirectory(q(elsewhere.path()));
-    p.start(SONTEVA_CLI,
-            {"convert", "-r", "88200", "-b", "24", "--json", "--manifest", q(dir.file("m.tsv"))});
+    startCli(p,
+             {"convert", "-r", "88200", "-b", "24", "--json", "--manifest", q(dir.file("m.tsv"))});
     const CliRun r = collect(p);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     const auto info = [&](const std::string& name) { return readFile(dir.file(name)).info; };
@@ -185,8 +184,7 @@ TEST(Catalogue, SkipDoneRedoesExactlyWhatItCannotVouchFor) {
     // What the run says of a.wav and of b.wav.
     auto statuses = [](const CliRun& r) {
         std::map<QString, QString> s;
-        for (const QString& line : r.lines()) {
-            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        for (const QJsonObject& o : r.records()) {
             s[QFileInfo(o["source"].toString()).fileName()] = o["status"].toString();
         }
         return s["a.wav"] + " " + s["b.wav"];
@@ -242,7 +240,7 @@ TEST(Catalogue, AKilledTaskRunAgainFinishesAndLeavesNothingBehind) {
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ::inotify_add_watch(watch, longFolder.c_str(), IN_CREATE);
     QProcess p;
-    p.start(SONTEVA_CLI, args);
+    startCli(p, args);
     ASSERT_TRUE(cli_detail::awaitPartFile(watch));
     ::close(watch);
     ::kill(static_cast<pid_t>(p.processId()), SIGKILL);

@@ -13,15 +13,6 @@
 
 using namespace sonteva::test;
 
-TEST(Cli, UsageErrorsExitWithTwo) {
-    const CliRun r = runCli({"convert", "-a", "Best Engine", "x.wav"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.contains("\"Sonteva SRC\", \"Zavir Iravizeza\"")) << r.err.toStdString();
-    EXPECT_EQ(runCli({"transmogrify"}).status, 2);
-    EXPECT_EQ(runCli({}).status, 2);
-    EXPECT_EQ(runCli({"--help"}).status, 0);
-}
-
 TEST(Cli, BatchGoesOnPastAFailedJob) {
     TempDir dir;
     writeFile(dir.file("a.wav"), musicLike(2, 9600, 96000), 96000,
@@ -56,66 +47,6 @@ TEST(Cli, BatchGoesOnPastAFailedJob) {
     EXPECT_EQ(lines[3], "Batch finished \u2014 2 done, 2 failed.");
     EXPECT_FALSE(fs::exists(dir.file("b_48k_24b_Sonteva_TPDF.wav")));
     EXPECT_EQ(readFile(dir.file("c_48k_24b_Sonteva_TPDF.wav")).info.frames, 4800 + 32);
-}
-
-TEST(Cli, PresetsAndEngines) {
-    TempDir config, dir;
-    const std::map<QString, QString> home{{"XDG_CONFIG_HOME", q(config.path())}};
-    const CliRun saved = runCli({"presets", "save", "Client A", "-r", "48000", "-b", "24", "-a",
-                                 "Zavir Iravizeza", "-d", "None", "-f", "wav"},
-                                home);
-    EXPECT_EQ(saved.status, 0) << saved.err.toStdString();
-    const CliRun list = runCli(
-        {"presets", "list", "-r", "48000", "-b", "24", "-a", "Zavir Iravizeza", "-d", "None"},
-        home);
-    EXPECT_TRUE(list.out.contains("* Client A  (48 kHz, 24-bit, Zavir Iravizeza, None, WAV)"))
-        << list.out.toStdString();
-    EXPECT_TRUE(list.out.contains("  CD Master  (44.1 kHz, 16-bit, Sonteva SRC, TPDF, WAV)"));
-    EXPECT_TRUE(runCli({"presets", "list"}, home).out.contains("* CD Master"));
-
-    writeFile(dir.file("t.wav"), musicLike(2, 4800, 48000), 48000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    const CliRun r =
-        runCli({"convert", "-q", "--preset", "Client A", "-f", "flac", q(dir.file("t.wav"))}, home);
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(fs::exists(dir.file("t_48k_24b_Swiss.flac")));
-    const CliRun unknown = runCli({"convert", "--preset", "Nope", q(dir.file("t.wav"))}, home);
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_TRUE(unknown.err.contains("\"Hi Res\"")) << unknown.err.toStdString();
-
-    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 0);
-    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 1);
-    const CliRun engines = runCli({"engines"});
-    EXPECT_EQ(engines.out.split('\n', Qt::SkipEmptyParts).size(), 5) << engines.out.toStdString();
-}
-
-TEST(Cli, InfoCaptionsAndLoadFailures) {
-    TempDir dir;
-    writeFile(dir.file("m.wav"), musicLike(2, 96000 * 3, 96000), 96000,
-              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    const CliRun r = runCli({"info", q(dir.file("m.wav")), q(dir.file("gone.flac"))});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(
-        r.out.contains("  Sample rate:    96 kHz (96000 Hz)\n  Word length:    24-bit integer\n"
-                       "  Channels:       2 channels (stereo)\n  Duration:       0:03.000 "
-                       "(288000 frames)"))
-        << r.out.toStdString();
-    EXPECT_TRUE(r.err.contains("sonteva: Failed to load " + q(dir.file("gone.flac")) + ": "))
-        << r.err.toStdString();
-}
-
-TEST(Cli, DemoRendersThroughTheEngines) {
-    TempDir dir;
-    const CliRun r = runCli({"demo", q(dir.file("demo"))});
-    EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains("Sonteva SRC      demo-master_44k_16b_Sonteva_TPDF.wav"))
-        << r.out.toStdString();
-    for (const char* name : {"Sonteva", "Swiss", "SoX", "r8brain"})
-        EXPECT_TRUE(
-            fs::exists(dir.file(std::string("demo/demo-master_44k_16b_") + name + "_TPDF.wav")));
-    const ReadBack master = readFile(dir.file("demo/demo-master.wav"));
-    EXPECT_EQ(master.info.samplerate, 96000);
-    EXPECT_EQ(master.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
 }
 
 // A format libsndfile refuses reaches the decoder loaded at run time; ALAC is lossless, so

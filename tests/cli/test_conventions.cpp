@@ -74,6 +74,7 @@ TEST(Conventions, OverviewVersionAndUsageErrors) {
     const Case cases[] = {
         {{"convert", "--bogus", "a.wav"}, "unknown option --bogus", "sonteva convert --help"},
         {{"convert", "--json=yes", "a.wav"}, "unknown option --json=yes", "sonteva convert --help"},
+        {{"convert", "-qx", "a.wav"}, "unknown option -qx", "sonteva convert --help"},
         {{"convert", "-r"}, "option -r needs a value", "sonteva convert --help"},
         {{"convert", "-r", "48000"}, "no input files given", "sonteva convert --help"},
         {{"info"}, "info needs at least one FILE", "sonteva info --help"},
@@ -111,7 +112,10 @@ TEST(Conventions, ValuesAsPeopleTypeThem) {
          "t_88k_32fp_Swiss_TPDF.aiff"},
         {{"--rate", "48000Hz", "-d", "noise-shaping-high", "--bits=16"},
          "t_48k_16b_Sonteva_Noise Shaping High.wav"},
+        {{"-r", "352.8k", "-b", "64-bit FP", "-a", "R8BRAIN FREE"}, "t_352k_64fp_r8brain_TPDF.wav"},
+        {{"-r48k", "--postfix=", "-o" + q(dir.file("glued")), "-n"}, "glued/t.wav"},
     };
+    fs::create_directory(dir.file("glued"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.join(' ').toStdString());
         const CliRun r = runCli(QStringList{"convert", "-q"} + c.options +
@@ -119,12 +123,33 @@ TEST(Conventions, ValuesAsPeopleTypeThem) {
         EXPECT_EQ(r.status, 0) << r.err.toStdString();
         EXPECT_TRUE(fs::exists(dir.file(c.output)));
     }
-    for (const char* rate : {"48", "44.1", "44.12k", "47999", "48000.5", "k", "-48k"}) {
-        const CliRun r = runCli({"convert", "-r", rate, q(dir.file("t.wav"))});
-        EXPECT_EQ(r.status, 2) << rate;
-        EXPECT_TRUE(r.err.contains("accepted: 44100, 48000, 88200, 96000, 176400, 192000, 352800, "
-                                   "384000"))
-            << r.err.toStdString();
+    // A refused value names what is accepted.
+    const QString rates = "accepted: 44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000";
+    const std::vector<std::pair<QStringList, QString>> refused = {
+        {{"-r", "48"}, rates},
+        {{"-r", "44.1"}, rates},
+        {{"-r", "44.12k"}, rates},
+        {{"-r", "47999"}, rates},
+        {{"-r", "48000.5"}, rates},
+        {{"-r", "k"}, rates},
+        {{"-r", "-48k"}, rates},
+        {{"-r", "48kk"}, rates},
+        {{"-r", "1e5"}, rates},
+        {{"-r", "0x2b11"}, rates},
+        {{"-r", "44.10001k"}, rates},
+        {{"-r", ""}, rates},
+        {{"-b", "20"}, "16, 24, 32, 32f, 64f"},
+        {{"-b", "32fbit"}, "16, 24, 32, 32f, 64f"},
+        {{"-a", "best"}, "\"Sonteva SRC\", \"Zavir Iravizeza\""},
+        {{"-d", "shaped"}, "\"Noise Shaping Low\""},
+        {{"-f", "mp3"}, "wav, aiff, flac"},
+    };
+    for (const auto& [option, said] : refused) {
+        SCOPED_TRACE(option.join(' ').toStdString());
+        const CliRun r =
+            runCli(QStringList{"convert"} + option + QStringList{q(dir.file("t.wav"))});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains(said)) << r.err.toStdString();
     }
 }
 
@@ -190,14 +215,29 @@ TEST(Conventions, PresetNamesSayWhichPresetIsMeant) {
         EXPECT_EQ(run.status, 1) << r.args.join('|').toStdString();
         EXPECT_EQ(run.err.trimmed(), r.message);
     }
-    const CliRun replaced = save({"--replace", "Client A", "-r", "96k", "-b", "24", "-d", "none"});
+    const CliRun replaced = save(
+        {"--replace", "Client A", "-r", "96k", "-b", "24", "-a", "Zavir Iravizeza", "-d", "none"});
     EXPECT_EQ(replaced.status, 0) << replaced.err.toStdString();
-    const CliRun list = runCli({"presets", "list"}, home);
-    EXPECT_EQ(list.out.count("Client A"), 1) << list.out.toStdString();
-    // --preset takes the replacement, in any case.
+    // Listed once; "*" marks the preset the given options amount to.
+    const CliRun list = runCli(
+        {"presets", "list", "-r", "96k", "-b", "24", "-a", "Zavir Iravizeza", "-d", "None"}, home);
+    EXPECT_EQ(list.out.count("Client A  ("), 1) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("* Client A  (96 kHz, 24-bit, Zavir Iravizeza, None, WAV)"))
+        << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("  CD Master  (44.1 kHz, 16-bit, Sonteva SRC, TPDF, WAV)"));
+    EXPECT_TRUE(runCli({"presets", "list"}, home).out.contains("* CD Master"));
+    // --preset takes the replacement, in any case, under the options given beside it.
     writeTake(dir.file("t.wav"));
-    EXPECT_EQ(runCli({"convert", "-q", "-p", "client a", q(dir.file("t.wav"))}, home).status, 0);
-    EXPECT_TRUE(fs::exists(dir.file("t_96k_24b_Sonteva.wav")));
+    EXPECT_EQ(runCli({"convert", "-q", "-p", "client a", "-f", "flac", q(dir.file("t.wav"))}, home)
+                  .status,
+              0);
+    EXPECT_TRUE(fs::exists(dir.file("t_96k_24b_Swiss.flac")));
+    const CliRun unknown = runCli({"convert", "--preset", "Nope", q(dir.file("t.wav"))}, home);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.contains("\"Hi Res\"")) << unknown.err.toStdString();
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 0);
+    EXPECT_EQ(runCli({"presets", "delete", "Client A"}, home).status, 1);
+    EXPECT_EQ(runCli({"engines"}).lines().size(), 5);
     const CliRun builtIn = runCli({"presets", "delete", "Hi Res"}, home);
     EXPECT_EQ(builtIn.status, 1);
     EXPECT_EQ(builtIn.err.trimmed(),

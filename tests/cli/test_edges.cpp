@@ -97,6 +97,8 @@ TEST(Edges, InfoIsTheQuickLookBeforeDelivery) {
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     for (const char* expected :
          {"Format:         FLAC, FLAC", "Sample rate:    44.1 kHz (44100 Hz)",
+          "Word length:    16-bit integer\n  Channels:       2 channels (stereo)\n"
+          "  Duration:       0:02.000 (88200 frames)",
           "Channels:       6 channels (5.1: FL FR FC LFE BL BR)", "Description:    A master",
           "Originator:     Mastering Room",
           "Time reference: 172800000 frames (01:00:00.000 of the day)",

@@ -18,10 +18,6 @@ namespace {
 
 const std::string kEarlier = "an earlier delivery";
 
-std::string printed(const CliRun& r) {
-    return r.out.toStdString() + r.err.toStdString();
-}
-
 } // namespace
 
 TEST(Faults, FullDiskWhileWriting) {
@@ -45,9 +41,9 @@ TEST(Faults, FullDiskWhileWriting) {
 
     const CliRun r =
         runCli({"convert", "-r", "44100", "-b", "24", "-o", q(disk), q(big), q(small)});
-    EXPECT_EQ(r.status, 1) << printed(r);
-    EXPECT_EQ(failureOf(r, "big.wav"), "No space left on device") << printed(r);
-    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << printed(r);
+    EXPECT_EQ(r.status, 1) << r.printed();
+    EXPECT_EQ(failureOf(r, "big.wav"), "No space left on device") << r.printed();
+    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << r.printed();
     EXPECT_EQ(namesIn(disk), (std::set<std::string>{"big_44k_24b_Sonteva_TPDF.wav",
                                                     "small_44k_24b_Sonteva_TPDF.wav"}));
     EXPECT_EQ(slurp(existing), kEarlier);
@@ -77,12 +73,12 @@ TEST(Faults, OutputFolderAndSourceVanishMidBatch) {
                                 fs::remove(b + "/gone.wav");
                             });
     ASSERT_TRUE(r.paused) << "the first job ended before it could be paused";
-    EXPECT_EQ(r.status, 1) << printed(r);
+    EXPECT_EQ(r.status, 1) << r.printed();
     EXPECT_EQ(failureOf(r, "long.wav"), q("Cannot move the finished output to " + a + "/long" +
                                           suffix + ": No such file or directory"))
-        << printed(r);
-    EXPECT_EQ(failureOf(r, "gone.wav"), q("No such file: " + b + "/gone.wav")) << printed(r);
-    EXPECT_FALSE(doneLine(r, "next.wav").isEmpty()) << printed(r);
+        << r.printed();
+    EXPECT_EQ(failureOf(r, "gone.wav"), q("No such file: " + b + "/gone.wav")) << r.printed();
+    EXPECT_FALSE(doneLine(r, "next.wav").isEmpty()) << r.printed();
     EXPECT_EQ(r.lines().last(), "Batch finished \u2014 1 done, 2 failed.");
 
     EXPECT_FALSE(fs::exists(a));
@@ -112,15 +108,12 @@ TEST(Faults, ABrokenConverterFailsOnlyItsJob) {
         fs::remove(log);
         const CliRun r =
             runCli({"convert", "-r", "44100", "-b", "24", "-a", "SSRC Shibata", q(a), q(b)},
-                   {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                    {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                    {"SONTEVA_SSRC_TIME_LIMIT", "1"},
-                    {"FAKE_SSRC_MODE", mode},
-                    {"FAKE_SSRC_LOG", q(log)},
-                    {"TMPDIR", q(tmp.path())}});
-        EXPECT_EQ(r.status, 1) << printed(r);
-        EXPECT_EQ(failureOf(r, "a.wav"), error) << printed(r);
-        EXPECT_FALSE(doneLine(r, "b.wav").isEmpty()) << printed(r);
+                   fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "1"},
+                                              {"FAKE_SSRC_MODE", mode},
+                                              {"FAKE_SSRC_LOG", q(log)}}));
+        EXPECT_EQ(r.status, 1) << r.printed();
+        EXPECT_EQ(failureOf(r, "a.wav"), error) << r.printed();
+        EXPECT_FALSE(doneLine(r, "b.wav").isEmpty()) << r.printed();
         // The converter's work folder was in TMPDIR, and is gone; one that never finished
         // was stopped, not left running.
         if (mode == "hang") {

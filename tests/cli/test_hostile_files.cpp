@@ -60,7 +60,7 @@ TEST(HostileFiles, DamagedInputsFailBesideGoodOnesAndLeaveNothingBehind) {
     for (const std::string& file : files)
         args << q(file);
     const CliRun r = runCli(args);
-    const std::string printed = r.out.toStdString() + r.err.toStdString();
+    const std::string printed = r.printed();
 
     EXPECT_EQ(r.status, 1) << printed; // a normal exit, never a signal
     ASSERT_FALSE(r.lines().isEmpty());

@@ -21,40 +21,20 @@ namespace {
 
 const std::string kEarlier = "an earlier delivery";
 
-// sonteva started with `env` added and a private settings store; `inChild` runs in the
-// child before it becomes sonteva (a resource limit, an ignored signal).
+// sonteva started as startCli starts it, to be signalled while it runs.
 class Started {
 public:
     Started(const QStringList& args, const std::map<QString, QString>& env,
             const std::function<void()>& inChild = {}) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("XDG_CONFIG_HOME", q(config_.path()));
-        for (const auto& [name, value] : env)
-            e.insert(name, value);
-        process_.setProcessEnvironment(e);
-        if (inChild) process_.setChildProcessModifier(inChild);
-        process_.start(QStringLiteral(SONTEVA_CLI), args);
+        startCli(process_, args, env, inChild);
         process_.waitForStarted();
     }
     pid_t pid() const { return static_cast<pid_t>(process_.processId()); }
-    CliRun finish() {
-        CliRun r;
-        const bool finished = process_.waitForFinished(120000);
-        r.status =
-            finished && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-        r.out = QString::fromUtf8(process_.readAllStandardOutput());
-        r.err = QString::fromUtf8(process_.readAllStandardError());
-        return r;
-    }
+    CliRun finish() { return collect(process_); }
 
 private:
-    TempDir config_;
     QProcess process_;
 };
-
-std::string printed(const CliRun& r) {
-    return r.out.toStdString() + r.err.toStdString();
-}
 
 bool within60s(const std::function<bool()>& condition) {
     for (int i = 0; i < 6000; ++i) {
@@ -80,12 +60,12 @@ std::pair<pid_t, pid_t> converterPids(const std::string& log) {
 }
 
 void expectInterrupted(const CliRun& r, int status) {
-    EXPECT_EQ(r.status, status) << printed(r);
+    EXPECT_EQ(r.status, status) << r.printed();
     EXPECT_TRUE(r.err.endsWith("\nsonteva: Interrupted\n") || r.err == "sonteva: Interrupted\n")
-        << printed(r);
+        << r.printed();
     for (const QString& line : r.lines()) {
-        EXPECT_FALSE(line.startsWith("done ") || line.startsWith("failed ")) << printed(r);
-        EXPECT_FALSE(line.startsWith("Batch finished")) << printed(r);
+        EXPECT_FALSE(line.startsWith("done ") || line.startsWith("failed ")) << r.printed();
+        EXPECT_FALSE(line.startsWith("Batch finished")) << r.printed();
     }
 }
 
@@ -109,13 +89,10 @@ TEST(Interrupts, WhileTheConverterRuns) {
             shaper ? QStringList{"-a", "Sonteva SRC", "-b", "16", "-d", "Noise Shaping High"}
                    : QStringList{"-a", "SSRC Shibata", "-b", "24"};
         Started run(QStringList{"convert", "-r", "44100"} + recipe + QStringList{q(source)},
-                    {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                     {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                     {"SONTEVA_SSRC_TIME_LIMIT", "600"},
-                     {"FAKE_SSRC_MODE", "hang"},
-                     {"FAKE_SSRC_GRANDCHILD", "group"},
-                     {"FAKE_SSRC_LOG", q(log)},
-                     {"TMPDIR", q(tmp.path())}});
+                    fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "600"},
+                                               {"FAKE_SSRC_MODE", "hang"},
+                                               {"FAKE_SSRC_GRANDCHILD", "group"},
+                                               {"FAKE_SSRC_LOG", q(log)}}));
         ASSERT_TRUE(within60s([&] { return converterPids(log).second > 0; })) << slurp(log);
         const auto [converter, grandchild] = converterPids(log);
         ASSERT_EQ(tmp.entries().size(), 1u);
@@ -216,19 +193,16 @@ TEST(Interrupts, AFileSizeLimitFailsTheJob) {
 
     Started run({"convert", "-r", "44100", "-b", "24", "-a", "SSRC Shibata", "-o", q(out), q(big),
                  q(hires), q(small)},
-                {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                 {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                 {"TMPDIR", q(tmp.path())}},
-                [] {
+                fakeConverter(tmp.path()), [] {
                     const rlimit limit{1 << 20, 1 << 20};
                     ::setrlimit(RLIMIT_FSIZE, &limit);
                 });
     const CliRun r = run.finish();
-    EXPECT_EQ(r.status, 1) << printed(r);
-    EXPECT_EQ(failureOf(r, "big.wav"), "File too large") << printed(r);
-    EXPECT_TRUE(failureOf(r, "hires.wav").endsWith(": File too large")) << printed(r);
-    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << printed(r);
-    EXPECT_EQ(r.lines().last(), "Batch finished \u2014 1 done, 2 failed.") << printed(r);
+    EXPECT_EQ(r.status, 1) << r.printed();
+    EXPECT_EQ(failureOf(r, "big.wav"), "File too large") << r.printed();
+    EXPECT_TRUE(failureOf(r, "hires.wav").endsWith(": File too large")) << r.printed();
+    EXPECT_FALSE(doneLine(r, "small.wav").isEmpty()) << r.printed();
+    EXPECT_EQ(r.lines().last(), "Batch finished \u2014 1 done, 2 failed.") << r.printed();
     EXPECT_EQ(namesIn(out),
               (std::set<std::string>{"big_44k_24b_SSRC_TPDF.wav", "small_44k_24b_SSRC_TPDF.wav"}));
     EXPECT_EQ(slurp(existing), kEarlier);
@@ -243,12 +217,9 @@ TEST(Interrupts, AnIgnoredHangUpStaysIgnored) {
     const std::string source = dir.file("a.wav"), log = dir.file("ssrc.log");
     put(source, wav(tone(9600), 2, 96000));
     Started run({"convert", "-r", "44100", "-a", "SSRC Shibata", q(source)},
-                {{"SONTEVA_SSRC", SONTEVA_FAKE_SSRC},
-                 {"SONTEVA_RESOURCE_DIR", q(tmp.path())},
-                 {"SONTEVA_SSRC_TIME_LIMIT", "600"},
-                 {"FAKE_SSRC_MODE", "hang"},
-                 {"FAKE_SSRC_LOG", q(log)},
-                 {"TMPDIR", q(tmp.path())}},
+                fakeConverter(tmp.path(), {{"SONTEVA_SSRC_TIME_LIMIT", "600"},
+                                           {"FAKE_SSRC_MODE", "hang"},
+                                           {"FAKE_SSRC_LOG", q(log)}}),
                 [] { ::signal(SIGHUP, SIG_IGN); });
     ASSERT_TRUE(within60s([&] { return converterPids(log).first > 0; }));
     ::kill(run.pid(), SIGHUP);

@@ -20,13 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<QJsonObject> records(const CliRun& r) {
-    std::vector<QJsonObject> out;
-    for (const QString& line : r.lines())
-        out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
-    return out;
-}
-
 // Every file's bytes, except the time of writing that libsndfile stamps into a float
 // file's PEAK chunk (seconds since 1970), which two renders a second apart differ in.
 std::map<std::string, std::string> contents(const std::string& folder) {
@@ -100,7 +93,7 @@ TEST(ParallelJobs, JsonRecordsCarryTheQueueIndexAndArriveAsJobsFinish) {
         SCOPED_TRACE(jobs);
         const CliRun r = runCli(QStringList{"convert", "--json", "--jobs", jobs} + files);
         EXPECT_EQ(r.status, 1); // the missing file
-        const auto all = records(r);
+        const auto all = r.records();
         ASSERT_EQ(all.size(), 5u) << r.out.toStdString();
         // The file that could not be loaded holds no place in the queue.
         EXPECT_EQ(all[0]["source"].toString(), files[1]);

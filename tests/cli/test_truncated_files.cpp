@@ -94,7 +94,7 @@ TEST(TruncatedFiles, EveryPartialCopyFailsAndEveryWholeFileConvertsExactly) {
         for (const std::string& name : *names)
             args << q(in(name));
     const CliRun r = runCli(args);
-    const std::string printed = r.out.toStdString() + r.err.toStdString();
+    const std::string printed = r.printed();
 
     EXPECT_EQ(r.status, 1) << printed;
     for (const std::string& name : partial)
