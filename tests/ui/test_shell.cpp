@@ -1,9 +1,8 @@
 // The application scene: what the menus and buttons allow around a batch, the space bar,
-// help, presets, output devices, the window clamp, the version and the hand-over between
-// two starts.
+// help, presets, the window clamp and the version. (The Audio menu's devices are checked
+// against a real server, the hand-over between two starts with the load failures.)
 #include "app/app_info.h"
 #include "app/event_monitors.h"
-#include "app/single_instance.h"
 #include "app/window_clamp.h"
 #include "test_shell_support.h"
 #include "ui/help_window.h"
@@ -139,49 +138,6 @@ TEST_F(Shell, DeletingAPresetOnlyForTheActiveUserPreset) {
     EXPECT_EQ(vm().selectedDither(), "None") << "the recipe stays";
     EXPECT_FALSE(remove->isEnabled());
     EXPECT_TRUE(minus->isHidden());
-}
-
-TEST_F(Shell, OutputDeviceListAndSystemDefault) {
-    QStringList names;
-    QAction* systemDefault = nullptr;
-    QAction* headphones = nullptr;
-    for (QAction* a : shell->menus().audioMenu()->actions()) {
-        if (a->objectName() != "outputDevice") continue;
-        names << a->text();
-        if (a->text() == "System Default") systemDefault = a;
-        if (a->text() == "Headphones") headphones = a;
-    }
-    EXPECT_EQ(names, (QStringList{"System Default", "Speakers", "Headphones"}));
-    ASSERT_TRUE(systemDefault && headphones);
-    EXPECT_TRUE(systemDefault->isChecked());
-
-    headphones->trigger();
-    EXPECT_EQ(devices.selectedUID(), "sink.b");
-    EXPECT_TRUE(headphones->isChecked());
-    systemDefault->trigger();
-    EXPECT_EQ(devices.selectedUID(), std::nullopt);
-    EXPECT_TRUE(systemDefault->isChecked());
-
-    action("matchDeviceRate")->trigger();
-    EXPECT_TRUE(devices.followOutputRate());
-}
-
-TEST_F(Shell, AStartLaterHandsItsFilesOverAndRaisesTheWindow) {
-    const QString name = QString::fromStdString(dir.file("gui-test"));
-    SingleInstance running(name);
-    EXPECT_FALSE(running.handOff({})) << "nobody is listening yet";
-    ASSERT_TRUE(running.listen());
-    shell->acceptHandOffs(running);
-    window().showMinimized();
-
-    const std::string path = dir.file("late.wav");
-    writeFile(path, musicLike(2, 441, 44100), 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    ASSERT_TRUE(SingleInstance(name).handOff({QString::fromStdString(path)}));
-    for (int i = 0; i < 200 && vm().inputFiles().empty(); ++i)
-        QTest::qWait(10);
-    ASSERT_EQ(vm().inputFiles().size(), 1u);
-    EXPECT_EQ(vm().inputFiles()[0].url.toLocalFile(), QString::fromStdString(path));
-    EXPECT_FALSE(window().isMinimized());
 }
 
 TEST(ShellRules, WindowClampCountsTheFrameAndTheMenuBar) {
