@@ -147,71 +147,35 @@ TEST(ShellRules, WindowClampCountsTheFrameAndTheMenuBar) {
     struct Case {
         const char* what;
         QRect available, frame;
-        QMargins margins;
-        int menu;
+        bool framed;
         QSize minimumContent;
         std::optional<QRect> fitted;
     };
     const std::vector<Case> cases = {
         // 1280 x 640: the content keeps 640 - 25 - 19; the frame shrinks to the screen.
-        {"laptop",
-         {0, 0, 1280, 640},
-         {190, 0, 902, 684},
-         wm,
-         19,
-         {750, 596},
-         QRect(190, 0, 902, 640)},
+        {"laptop", {0, 0, 1280, 640}, {190, 0, 902, 684}, 1, {750, 596}, QRect(190, 0, 902, 640)},
         // 1366 x 768 with a 40 px panel below: 728 high at most, the top edge kept.
-        {"panel",
-         {0, 0, 1366, 728},
-         {233, 20, 902, 753},
-         wm,
-         19,
-         {750, 684},
-         QRect(233, 0, 902, 728)},
+        {"panel", {0, 0, 1366, 728}, {233, 20, 902, 753}, 1, {750, 684}, QRect(233, 0, 902, 728)},
         // A panel on top: nothing may go above it.
-        {"top panel",
-         {0, 32, 1366, 736},
-         {100, 0, 902, 700},
-         wm,
-         19,
-         {750, 692},
-         QRect(100, 32, 902, 736)},
+        {"top", {0, 32, 1366, 736}, {100, 0, 902, 700}, 1, {750, 692}, QRect(100, 32, 902, 736)},
         // Fits already, but its title bar is above the screen (the frame arrived late).
-        {"off the top",
-         {0, 0, 1920, 1080},
-         {50, -20, 902, 900},
-         wm,
-         19,
-         {750, 700},
-         QRect(50, 0, 902, 900)},
+        {"off top", {0, 0, 1920, 1080}, {50, -20, 902, 900}, 1, {750, 700}, QRect(50, 0, 902, 900)},
         // Too small: grows to the minimum plus everything around it, top edge kept.
-        {"small",
-         {0, 0, 1920, 1080},
-         {50, 60, 400, 300},
-         wm,
-         19,
-         {750, 700},
-         QRect(50, 60, 752, 744)},
-        {"fits", {0, 0, 1920, 1080}, {0, 0, 902, 900}, wm, 19, {750, 700}, std::nullopt},
+        {"small", {0, 0, 1920, 1080}, {50, 60, 400, 300}, 1, {750, 700}, QRect(50, 60, 752, 744)},
+        {"fits", {0, 0, 1920, 1080}, {0, 0, 902, 900}, 1, {750, 700}, std::nullopt},
         // No window manager: the menu bar alone.
-        {"bare",
-         {0, 0, 1280, 640},
-         {100, 40, 900, 900},
-         {},
-         19,
-         {750, 621},
-         QRect(100, 0, 900, 640)},
+        {"bare", {0, 0, 1280, 640}, {100, 40, 900, 900}, 0, {750, 621}, QRect(100, 0, 900, 640)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const ClampResult r = clampWindow(c.available, c.frame, c.margins, c.menu, {750, 700});
+        const QMargins margins = c.framed ? wm : QMargins();
+        const ClampResult r = clampWindow(c.available, c.frame, margins, 19, {750, 700});
         EXPECT_EQ(r.minimumContent, c.minimumContent);
         EXPECT_EQ(r.frame, c.fitted);
         const QRect final = r.frame.value_or(c.frame);
         EXPECT_TRUE(c.available.contains(final));
         // What the content gets inside the final frame is at least its minimum.
-        EXPECT_GE(final.height() - c.margins.top() - c.margins.bottom() - c.menu,
+        EXPECT_GE(final.height() - margins.top() - margins.bottom() - 19,
                   r.minimumContent.height());
     }
 }
