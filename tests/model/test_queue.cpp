@@ -247,7 +247,7 @@ TEST(Audition, EntryPoints) {
 
     vm.togglePlayPause(); // nothing selected
     f.addSources(1);
-    vm.setTargetFsSelection(48000);
+    vm.setTargetFsSelection(96000); // the sources are at 48 kHz
     vm.addAllToQueue();
     vm.setSelectedBatchJobId(vm.batchJobs()[0].id);
     vm.togglePlayPause();
@@ -257,7 +257,7 @@ TEST(Audition, EntryPoints) {
     player->playing = true;
     vm.togglePlayPause();
     EXPECT_EQ(player->calls, (std::vector<std::string>{"play take0.wav", "resume", "pause"}));
-    EXPECT_EQ(devices->asked, std::vector<double>{48000});
+    EXPECT_EQ(devices->asked, std::vector<double>{96000});
     // (That a preview that cannot go on is said, and that with the output rate followed the
     // device switches before the preview starts, the window checks on a real server.)
     // A removed job is no longer auditioned.
