@@ -42,7 +42,12 @@ TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
     };
     using B = std::vector<bool>;
     EXPECT_EQ(state(), (B{1, 0, 0, 0, 0, 0, 0, 0, 1}));
+    // The output folder row says "Same as Source" until a folder is chosen.
+    auto* folder = child<QWidget>("outputFolder");
+    EXPECT_EQ(folder->toolTip(), "Same as Source");
+    EXPECT_TRUE(child("resetOutput")->isHidden());
     vm().setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path())));
+    EXPECT_EQ(folder->toolTip(), QString::fromStdString(dir.path()));
     addSource("a.wav");
     addSource("b.wav");
     EXPECT_EQ(state(), (B{1, 1, 0, 1, 0, 1, 1, 0, 1}));
@@ -67,6 +72,10 @@ TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
         EXPECT_TRUE(remove->isEnabled());
     action("clearQueue")->trigger();
     EXPECT_TRUE(vm().batchJobs().empty());
+    child("resetOutput")->click();
+    EXPECT_FALSE(vm().outputFolder());
+    EXPECT_EQ(folder->toolTip(), "Same as Source");
+    EXPECT_TRUE(child("resetOutput")->isHidden());
 }
 
 TEST_F(Shell, SpaceTogglesPlaybackExceptWhileTyping) {
