@@ -1,10 +1,11 @@
 // The application scene: what the menus and buttons allow around a batch, the space bar,
-// help, presets, the window clamp and the version. (The Audio menu's devices are checked
-// against a real server, the hand-over between two starts with the load failures.)
+// help and its sections, presets, the window clamp and the version. (The Audio menu's devices are
+// checked against a real server, the hand-over between two starts with the load failures.)
 #include "app/app_info.h"
 #include "app/event_monitors.h"
 #include "app/window_clamp.h"
 #include "test_shell_support.h"
+#include "ui/help_content.h"
 #include "ui/help_window.h"
 
 #include <QLineEdit>
@@ -122,6 +123,22 @@ TEST_F(Shell, HelpShortcutsBringOneWindow) {
     for (QWidget* top : QApplication::topLevelWidgets())
         open += qobject_cast<HelpWindow*>(top) != nullptr;
     EXPECT_EQ(open, 1);
+
+    // Its eleven sections in order, from the first; the last ends with single-item lists,
+    // each of which still renders one bullet row.
+    EXPECT_EQ(
+        help->sectionTitles(),
+        (QStringList{"Overview", "Source files", "Conversion settings", "Global presets",
+                     "Conversion algorithms", "Dither", "Output files & naming", "Batch queue",
+                     "Preview & audition", "Precision & signal path", "Keyboard shortcuts"}));
+    EXPECT_EQ(help->currentSection(), 0);
+    const HelpSection& keys = HelpContent::all().back();
+    help->selectSection(10);
+    int items = 0;
+    for (const HelpBlock& block : keys.blocks)
+        if (block.kind == HelpBlock::Kind::bullets) items += int(block.lines.size());
+    EXPECT_EQ(int(help->detailContent()->findChildren<QWidget*>("bulletRow").size()), items);
+    EXPECT_EQ(keys.blocks.back().lines, QStringList{"F1 or Ctrl+? — Open Help"});
     help->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
