@@ -1,6 +1,7 @@
 // The application scene: what the menus and buttons allow around a batch, the space bar,
-// help and its sections, presets, the window clamp and the version. (The Audio menu's devices are
-// checked against a real server, the hand-over between two starts with the load failures.)
+// help and its sections, presets, the window clamp and the version. (The Audio menu's
+// devices are checked against a real server, the hand-over between two starts with the
+// load failures.)
 #include "app/app_info.h"
 #include "app/event_monitors.h"
 #include "app/window_clamp.h"
