@@ -2,6 +2,7 @@
 // A state object on a private settings file, with an executor the test finishes by hand.
 #include "model/app_view_model.h"
 #include "support/temp_dir.h"
+#include "support/test_files.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -42,11 +43,24 @@ struct ModelFixture {
         vm = std::make_unique<AppViewModel>(executor, settings.get());
         return *vm;
     }
+    // Lists `count` sources probed from real files, as intake would give them.
+    void addSources(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string path =
+                dir.file("take" + std::to_string(vm->inputFiles().size()) + ".wav");
+            writeFile(path, musicLike(2, 4800, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+            vm->addInputFile(QUrl::fromLocalFile(QString::fromStdString(path)));
+        }
+    }
     // Delivers what background threads posted to the owning thread.
     static void settle() {
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
     }
 };
+
+template <typename T> bool is(const ConversionJob& job) {
+    return std::holds_alternative<T>(job.status);
+}
 
 } // namespace sonteva::test

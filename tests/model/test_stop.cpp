@@ -4,7 +4,6 @@
 // confused with the stopped one even when it renders the same job.
 #include "model/batch_texts.h"
 #include "model_support.h"
-#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +11,6 @@ using namespace sonteva;
 using namespace sonteva::test;
 
 namespace {
-
-template <typename T> bool is(const ConversionJob& job) {
-    return std::holds_alternative<T>(job.status);
-}
 
 JobOutcome outcome(bool succeeded, bool stopped = false) {
     JobOutcome o;
@@ -31,11 +26,7 @@ struct Batch : ModelFixture {
     std::vector<QUuid> finished;
 
     explicit Batch(int jobs) {
-        for (int i = 0; i < jobs; ++i) {
-            const std::string path = dir.file("take" + std::to_string(i) + ".wav");
-            writeFile(path, musicLike(2, 4800, 48000), 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-            vm.addInputFile(QUrl::fromLocalFile(QString::fromStdString(path)));
-        }
+        addSources(jobs);
         vm.addAllToQueue();
         QObject::connect(&vm, &AppViewModel::jobFinished,
                          [this](const QUuid& id) { finished.push_back(id); });

@@ -236,16 +236,16 @@ TEST_F(DeviceManagerTest, SettingsPlayerLifetimeAndRestore) {
 using namespace SampleRateIndicator;
 
 TEST(SampleRateIndicatorTest, EveryState) {
-    for (const auto& [rate, text] : std::vector<std::pair<double, QString>>{{48000, "48k"},
-                                                                            {44100, "44.1k"},
-                                                                            {88200, "88.2k"},
-                                                                            {352800, "352.8k"},
-                                                                            {192000, "192k"}})
+    const std::pair<double, const char*> labels[] = {
+        {48000, "48k"}, {44100, "44.1k"}, {88200, "88.2k"}, {352800, "352.8k"}, {192000, "192k"}};
+    for (const auto& [rate, text] : labels)
         EXPECT_EQ(label(rate), text);
     const QString resampled = "Output device is running at 44.1kHz, the preview is 48kHz — the "
                               "sound server resamples it on the way out. ";
     const QString only = resampled + "This device runs at 44.1kHz only; pick another output to "
                                      "hear the conversion unresampled.";
+    const QString switches = resampled + "Click to switch the device to 48kHz.";
+    const QString same = "Output device is running at 48kHz — the preview reaches it unresampled.";
     const struct {
         std::optional<double> device;
         std::optional<int> fs;
@@ -260,21 +260,12 @@ TEST(SampleRateIndicatorTest, EveryState) {
          false},
         {44100, std::nullopt, true, kFourRates, "44.1k", Tone::grey,
          "Output device is running at 44.1kHz", false},
-        {48000, 48000, true, kFourRates, "48k", Tone::grey,
-         "Output device is running at 48kHz — the preview reaches it unresampled.", false},
+        {48000, 48000, true, kFourRates, "48k", Tone::grey, same, false},
         // Within 1 Hz counts as matching.
-        {48000.9, 48000, true, kFourRates, "48k", Tone::grey,
-         "Output device is running at 48kHz — the preview reaches it unresampled.", false},
-        {44100, 48000, true, kFourRates, "44.1k", Tone::amber,
-         resampled + "Click to switch the device to 48kHz.", true},
-        {44100,
-         48000,
-         true,
-         {{47999.5, 47999.5}},
-         "44.1k",
-         Tone::amber,
-         resampled + "Click to switch the device to 48kHz.",
-         true},
+        {48000.9, 48000, true, kFourRates, "48.0k", Tone::grey,
+         "Output device is running at 48.0kHz — the preview reaches it unresampled.", false},
+        {44100, 48000, true, kFourRates, "44.1k", Tone::amber, switches, true},
+        {44100, 48000, true, {{47999.5, 47999.5}}, "44.1k", Tone::amber, switches, true},
         // A single-rate device, and a device whose rate cannot be set.
         {44100, 48000, true, {{44100, 44100}}, "44.1k", Tone::amber, only, false},
         {44100, 48000, false, kFourRates, "44.1k", Tone::amber, only, false},

@@ -85,7 +85,8 @@ TYPED_TEST(PlayCommand, DevicesListsTheSinksTheDefaultAndTheRates) {
                                        "Sonteva can switch its rate"}
             : std::vector<std::string>{"* Sonteva-Test\r\n    id ", "  Sonteva-Other\r\n    id ",
                                        "running at 44100 Hz",
-                                       "its rate cannot be switched from here"};
+                                       ", uid sonteva_test\r\n    running at 48000 Hz; can run "
+                                       "at 44100 48000; its rate cannot be switched from here"};
     for (const std::string& line : said)
         EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
     EXPECT_NE(out.find("* the system default"), std::string::npos) << out;

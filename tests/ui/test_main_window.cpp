@@ -1,5 +1,5 @@
 // The main window's views of the model: source rows and drops, the queue caption and rows,
-// the output folder row, and the queue selection driving the audition.
+// and the queue selection driving the audition.
 #include "test_shell_support.h"
 #include "ui/source_list_view.h"
 
@@ -74,21 +74,6 @@ TEST_F(Window, QueueCaptionAndRows) {
     const auto details = children<QWidget>("jobDetail");
     ASSERT_EQ(details.size(), 3);
     EXPECT_EQ(details[0]->toolTip(), "broken");
-}
-
-TEST_F(Window, OutputFolderRowShowsSameAsSourceUntilAFolderIsChosen) {
-    auto* path = child<QWidget>("outputFolder");
-    QAbstractButton* reset = child("resetOutput");
-    EXPECT_EQ(path->toolTip(), "Same as Source");
-    EXPECT_TRUE(reset->isHidden());
-    const QString folder = QString::fromStdString(dir.path());
-    vm().setOutputFolder(QUrl::fromLocalFile(folder));
-    EXPECT_EQ(path->toolTip(), folder);
-    EXPECT_FALSE(reset->isHidden());
-    reset->click();
-    EXPECT_FALSE(vm().outputFolder());
-    EXPECT_EQ(path->toolTip(), "Same as Source");
-    EXPECT_TRUE(reset->isHidden());
 }
 
 TEST_F(Window, QueueSelectionDrivesTheAudition) {

@@ -1,11 +1,12 @@
 // The application scene: what the menus and buttons allow around a batch, the space bar,
-// help, presets, output devices, the window clamp, the version and the hand-over between
-// two starts.
+// help and its sections, presets, the window clamp and the version. (The Audio menu's
+// devices are checked against a real server, the hand-over between two starts with the
+// load failures.)
 #include "app/app_info.h"
 #include "app/event_monitors.h"
-#include "app/single_instance.h"
 #include "app/window_clamp.h"
 #include "test_shell_support.h"
+#include "ui/help_content.h"
 #include "ui/help_window.h"
 
 #include <QLineEdit>
@@ -43,7 +44,12 @@ TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
     };
     using B = std::vector<bool>;
     EXPECT_EQ(state(), (B{1, 0, 0, 0, 0, 0, 0, 0, 1}));
+    // The output folder row says "Same as Source" until a folder is chosen.
+    auto* folder = child<QWidget>("outputFolder");
+    EXPECT_EQ(folder->toolTip(), "Same as Source");
+    EXPECT_TRUE(child("resetOutput")->isHidden());
     vm().setOutputFolder(QUrl::fromLocalFile(QString::fromStdString(dir.path())));
+    EXPECT_EQ(folder->toolTip(), QString::fromStdString(dir.path()));
     addSource("a.wav");
     addSource("b.wav");
     EXPECT_EQ(state(), (B{1, 1, 0, 1, 0, 1, 1, 0, 1}));
@@ -68,6 +74,10 @@ TEST_F(Shell, EnablementBeforeDuringAndAfterABatch) {
         EXPECT_TRUE(remove->isEnabled());
     action("clearQueue")->trigger();
     EXPECT_TRUE(vm().batchJobs().empty());
+    child("resetOutput")->click();
+    EXPECT_FALSE(vm().outputFolder());
+    EXPECT_EQ(folder->toolTip(), "Same as Source");
+    EXPECT_TRUE(child("resetOutput")->isHidden());
 }
 
 TEST_F(Shell, SpaceTogglesPlaybackExceptWhileTyping) {
@@ -114,6 +124,22 @@ TEST_F(Shell, HelpShortcutsBringOneWindow) {
     for (QWidget* top : QApplication::topLevelWidgets())
         open += qobject_cast<HelpWindow*>(top) != nullptr;
     EXPECT_EQ(open, 1);
+
+    // Its eleven sections in order, from the first; the last ends with single-item lists,
+    // each of which still renders one bullet row.
+    EXPECT_EQ(
+        help->sectionTitles(),
+        (QStringList{"Overview", "Source files", "Conversion settings", "Global presets",
+                     "Conversion algorithms", "Dither", "Output files & naming", "Batch queue",
+                     "Preview & audition", "Precision & signal path", "Keyboard shortcuts"}));
+    EXPECT_EQ(help->currentSection(), 0);
+    const HelpSection& keys = HelpContent::all().back();
+    help->selectSection(10);
+    int items = 0;
+    for (const HelpBlock& block : keys.blocks)
+        if (block.kind == HelpBlock::Kind::bullets) items += int(block.lines.size());
+    EXPECT_EQ(int(help->detailContent()->findChildren<QWidget*>("bulletRow").size()), items);
+    EXPECT_EQ(keys.blocks.back().lines, QStringList{"F1 or Ctrl+? — Open Help"});
     help->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -141,49 +167,6 @@ TEST_F(Shell, DeletingAPresetOnlyForTheActiveUserPreset) {
     EXPECT_TRUE(minus->isHidden());
 }
 
-TEST_F(Shell, OutputDeviceListAndSystemDefault) {
-    QStringList names;
-    QAction* systemDefault = nullptr;
-    QAction* headphones = nullptr;
-    for (QAction* a : shell->menus().audioMenu()->actions()) {
-        if (a->objectName() != "outputDevice") continue;
-        names << a->text();
-        if (a->text() == "System Default") systemDefault = a;
-        if (a->text() == "Headphones") headphones = a;
-    }
-    EXPECT_EQ(names, (QStringList{"System Default", "Speakers", "Headphones"}));
-    ASSERT_TRUE(systemDefault && headphones);
-    EXPECT_TRUE(systemDefault->isChecked());
-
-    headphones->trigger();
-    EXPECT_EQ(devices.selectedUID(), "sink.b");
-    EXPECT_TRUE(headphones->isChecked());
-    systemDefault->trigger();
-    EXPECT_EQ(devices.selectedUID(), std::nullopt);
-    EXPECT_TRUE(systemDefault->isChecked());
-
-    action("matchDeviceRate")->trigger();
-    EXPECT_TRUE(devices.followOutputRate());
-}
-
-TEST_F(Shell, AStartLaterHandsItsFilesOverAndRaisesTheWindow) {
-    const QString name = QString::fromStdString(dir.file("gui-test"));
-    SingleInstance running(name);
-    EXPECT_FALSE(running.handOff({})) << "nobody is listening yet";
-    ASSERT_TRUE(running.listen());
-    shell->acceptHandOffs(running);
-    window().showMinimized();
-
-    const std::string path = dir.file("late.wav");
-    writeFile(path, musicLike(2, 441, 44100), 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    ASSERT_TRUE(SingleInstance(name).handOff({QString::fromStdString(path)}));
-    for (int i = 0; i < 200 && vm().inputFiles().empty(); ++i)
-        QTest::qWait(10);
-    ASSERT_EQ(vm().inputFiles().size(), 1u);
-    EXPECT_EQ(vm().inputFiles()[0].url.toLocalFile(), QString::fromStdString(path));
-    EXPECT_FALSE(window().isMinimized());
-}
-
 TEST(ShellRules, WindowClampCountsTheFrameAndTheMenuBar) {
     // A window manager's frame (1 px borders, a 20 px title bar, a 5 px bottom edge) and
     // a 19 px menu bar come on top of the content.
@@ -191,71 +174,35 @@ TEST(ShellRules, WindowClampCountsTheFrameAndTheMenuBar) {
     struct Case {
         const char* what;
         QRect available, frame;
-        QMargins margins;
-        int menu;
+        bool framed;
         QSize minimumContent;
         std::optional<QRect> fitted;
     };
     const std::vector<Case> cases = {
         // 1280 x 640: the content keeps 640 - 25 - 19; the frame shrinks to the screen.
-        {"laptop",
-         {0, 0, 1280, 640},
-         {190, 0, 902, 684},
-         wm,
-         19,
-         {750, 596},
-         QRect(190, 0, 902, 640)},
+        {"laptop", {0, 0, 1280, 640}, {190, 0, 902, 684}, 1, {750, 596}, QRect(190, 0, 902, 640)},
         // 1366 x 768 with a 40 px panel below: 728 high at most, the top edge kept.
-        {"panel",
-         {0, 0, 1366, 728},
-         {233, 20, 902, 753},
-         wm,
-         19,
-         {750, 684},
-         QRect(233, 0, 902, 728)},
+        {"panel", {0, 0, 1366, 728}, {233, 20, 902, 753}, 1, {750, 684}, QRect(233, 0, 902, 728)},
         // A panel on top: nothing may go above it.
-        {"top panel",
-         {0, 32, 1366, 736},
-         {100, 0, 902, 700},
-         wm,
-         19,
-         {750, 692},
-         QRect(100, 32, 902, 736)},
+        {"top", {0, 32, 1366, 736}, {100, 0, 902, 700}, 1, {750, 692}, QRect(100, 32, 902, 736)},
         // Fits already, but its title bar is above the screen (the frame arrived late).
-        {"off the top",
-         {0, 0, 1920, 1080},
-         {50, -20, 902, 900},
-         wm,
-         19,
-         {750, 700},
-         QRect(50, 0, 902, 900)},
+        {"off top", {0, 0, 1920, 1080}, {50, -20, 902, 900}, 1, {750, 700}, QRect(50, 0, 902, 900)},
         // Too small: grows to the minimum plus everything around it, top edge kept.
-        {"small",
-         {0, 0, 1920, 1080},
-         {50, 60, 400, 300},
-         wm,
-         19,
-         {750, 700},
-         QRect(50, 60, 752, 744)},
-        {"fits", {0, 0, 1920, 1080}, {0, 0, 902, 900}, wm, 19, {750, 700}, std::nullopt},
+        {"small", {0, 0, 1920, 1080}, {50, 60, 400, 300}, 1, {750, 700}, QRect(50, 60, 752, 744)},
+        {"fits", {0, 0, 1920, 1080}, {0, 0, 902, 900}, 1, {750, 700}, std::nullopt},
         // No window manager: the menu bar alone.
-        {"bare",
-         {0, 0, 1280, 640},
-         {100, 40, 900, 900},
-         {},
-         19,
-         {750, 621},
-         QRect(100, 0, 900, 640)},
+        {"bare", {0, 0, 1280, 640}, {100, 40, 900, 900}, 0, {750, 621}, QRect(100, 0, 900, 640)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const ClampResult r = clampWindow(c.available, c.frame, c.margins, c.menu, {750, 700});
+        const QMargins margins = c.framed ? wm : QMargins();
+        const ClampResult r = clampWindow(c.available, c.frame, margins, 19, {750, 700});
         EXPECT_EQ(r.minimumContent, c.minimumContent);
         EXPECT_EQ(r.frame, c.fitted);
         const QRect final = r.frame.value_or(c.frame);
         EXPECT_TRUE(c.available.contains(final));
         // What the content gets inside the final frame is at least its minimum.
-        EXPECT_GE(final.height() - c.margins.top() - c.margins.bottom() - c.menu,
+        EXPECT_GE(final.height() - margins.top() - margins.bottom() - 19,
                   r.minimumContent.height());
     }
 }

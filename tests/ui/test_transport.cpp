@@ -154,10 +154,7 @@ TEST_F(Transport, RateIndicatorShowsTheDeviceStateAndOffersTheSwitchOnlyWhenItCa
         devices.attach({});
         RateIndicator view(devices);
         view.setOutputRate(c.fs);
-        const auto want = SampleRateIndicator::state(c.rate, c.fs, c.settable, backend->ranges);
         EXPECT_EQ(view.text(), c.text);
-        EXPECT_EQ(view.state().tone, want.tone);
-        EXPECT_EQ(view.toolTip(), want.toolTip);
         QSignalSpy clicks(&view, &RateIndicator::matchRequested);
         view.resize(view.sizeHint());
         QTest::mouseClick(&view, Qt::LeftButton);

@@ -47,21 +47,17 @@ protected:
             if (a->objectName() == "outputDevice") out << a;
         return out;
     }
+    // The menu's entries, the checked one marked with a "*".
     QStringList deviceMenu() {
         QStringList names;
         for (QAction* a : deviceChoices())
-            names << a->text();
+            names << (a->isChecked() ? "*" : "") + a->text();
         return names;
     }
     void choose(const QString& name) {
         for (QAction* a : deviceChoices())
             if (a->text() == name) return a->trigger();
         ADD_FAILURE() << "no menu entry " << name.toStdString();
-    }
-    QString checkedDevice() {
-        for (QAction* a : deviceChoices())
-            if (a->isChecked()) return a->text();
-        return {};
     }
 
     // Queues one job of a 48 kHz source converted to `targetFs`, and selects it.
@@ -105,17 +101,15 @@ protected:
 
 TEST_F(WindowOnPipeWire, TheAudioMenuFollowsTheServersSinksAndRoutesThePreview) {
     const QString main = PipeWireServer::kSink;
-    EXPECT_EQ(deviceMenu(), (QStringList{"System Default", main}));
-    EXPECT_EQ(checkedDevice(), "System Default");
+    EXPECT_EQ(deviceMenu(), (QStringList{"*System Default", main}));
 
     // A sink added from outside appears; chosen, the preview plays there.
     ASSERT_TRUE(server->addSink("sonteva_pw2"));
     ASSERT_TRUE(waitFor([&] { return deviceMenu().size() == 3; }, 3000))
         << deviceMenu().join(',').toStdString();
-    EXPECT_EQ(deviceMenu(), (QStringList{"System Default", main, "sonteva_pw2"}));
     queueJob("same.wav", 48000);
     choose("sonteva_pw2");
-    EXPECT_EQ(checkedDevice(), "sonteva_pw2");
+    EXPECT_EQ(deviceMenu(), (QStringList{"System Default", main, "*sonteva_pw2"}));
     EXPECT_EQ(devices->selectedUID(), "sonteva_pw2");
     EXPECT_EQ(settings.value("sonteva.outputDeviceUID").toString(), "sonteva_pw2");
     ASSERT_TRUE(playOn("sonteva_pw2", 48000)) << server->sinkLine("sonteva_pw2");
@@ -132,12 +126,12 @@ TEST_F(WindowOnPipeWire, TheAudioMenuFollowsTheServersSinksAndRoutesThePreview) 
     ASSERT_TRUE(server->removeSink("sonteva_pw2"));
     ASSERT_TRUE(waitFor([&] { return deviceMenu().size() == 2; }, 3000))
         << deviceMenu().join(',').toStdString();
-    EXPECT_EQ(deviceMenu(), (QStringList{"System Default", main}));
+    EXPECT_EQ(deviceMenu().join(',').remove('*'), "System Default," + main);
     EXPECT_TRUE(waitFor([&] { return !player().isPlaying(); }, 3000));
     EXPECT_TRUE(playOn(PipeWireServer::kSink, 48000));
     ASSERT_TRUE(server->addSink("sonteva_pw2"));
     ASSERT_TRUE(waitFor([&] { return deviceMenu().size() == 3; }, 3000));
-    EXPECT_EQ(checkedDevice(), "sonteva_pw2");
+    EXPECT_EQ(deviceMenu().last(), "*sonteva_pw2");
     EXPECT_TRUE(waitFor([&] { return !player().isPlaying(); }, 3000));
     EXPECT_TRUE(playOn("sonteva_pw2", 48000));
 }

@@ -1,5 +1,5 @@
-// The player publishes on its own thread through queued calls: the tests run inside a Qt
-// application whose events they process while waiting.
+// The state object and the player post to their own threads through queued calls: the tests
+// run inside a Qt application whose events they process while waiting.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
