@@ -262,8 +262,8 @@ TEST(SampleRateIndicatorTest, EveryState) {
          "Output device is running at 44.1kHz", false},
         {48000, 48000, true, kFourRates, "48k", Tone::grey, same, false},
         // Within 1 Hz counts as matching.
-        {48000.9, 48000, true, kFourRates, "48.0k", Tone::grey,
-         "Output device is running at 48.0kHz — the preview reaches it unresampled.", false},
+        {48000.9, 48000, true, kFourRates, "48k", Tone::grey,
+         "Output device is running at 48kHz — the preview reaches it unresampled.", false},
         {44100, 48000, true, kFourRates, "44.1k", Tone::amber, switches, true},
         {44100, 48000, true, {{47999.5, 47999.5}}, "44.1k", Tone::amber, switches, true},
         // A single-rate device, and a device whose rate cannot be set.
