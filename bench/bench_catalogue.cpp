@@ -95,7 +95,11 @@ void OneProcess(benchmark::State& state) {
 
 BENCHMARK(SlurmArrayOf4)->Arg(1)->Arg(20)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 // One process, one job at a time and one per core (--jobs 2 on this machine).
-BENCHMARK(OneProcess)->ArgsProduct({{1, 20}, {1, 2}})->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(OneProcess)
+    ->ArgsProduct({{1, 20}, {1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -164,26 +164,34 @@ void report(benchmark::State& state, const ChildRun& run) {
 
 // Each iteration runs both command lines back to back, so that a change of clock speed
 // on a shared machine touches both alike; the counters give each one's mean wall time
-// and the ratio.
+// (`a`_s, `b`_s) and the ratio of the second to the first (`ratio`).
+void alternate(benchmark::State& state, const std::vector<std::string>& first,
+               const std::vector<std::string>& second, const char* a, const char* b,
+               const char* ratio) {
+    double ta = 0, tb = 0;
+    for (auto _ : state) {
+        const ChildRun x = runChild(first), y = runChild(second);
+        if (x.status != 0 || y.status != 0) state.SkipWithError("a child process failed");
+        ta += x.seconds;
+        tb += y.seconds;
+        state.SetIterationTime(x.seconds + y.seconds);
+    }
+    const double n = double(state.iterations());
+    state.counters[std::string(a) + "_s"] = ta / n;
+    state.counters[std::string(b) + "_s"] = tb / n;
+    state.counters[ratio] = tb / ta;
+}
+
 void BM_Job5min_SontevaVsSoX(benchmark::State& state) {
     const std::string in = master(5);
     const std::string out = (workDir() / "out").string();
     fs::create_directories(out);
-    double sonteva = 0, sox = 0;
-    for (auto _ : state) {
-        const ChildRun a = runChild({SONTEVA_CLI, "convert", "-q", "-r", "44100", "-b", "16", "-a",
-                                     "Sonteva SRC", "-d", "TPDF", "-o", out, in});
-        const ChildRun b = runChild({"/usr/bin/sox", in, "-b", "16", out + "/sox-44k-16b.wav",
-                                     "rate", "-v", "44100", "dither"});
-        if (a.status != 0 || b.status != 0) state.SkipWithError("a child process failed");
-        sonteva += a.seconds;
-        sox += b.seconds;
-        state.SetIterationTime(a.seconds + b.seconds);
-    }
-    const double n = double(state.iterations());
-    state.counters["sonteva_s"] = sonteva / n;
-    state.counters["sox_s"] = sox / n;
-    state.counters["sox_over_sonteva"] = sox / sonteva;
+    alternate(
+        state,
+        {SONTEVA_CLI, "convert", "-q", "-r", "44100", "-b", "16", "-a", "Sonteva SRC", "-d", "TPDF",
+         "-o", out, in},
+        {"/usr/bin/sox", in, "-b", "16", out + "/sox-44k-16b.wav", "rate", "-v", "44100", "dither"},
+        "sonteva", "sox", "sox_over_sonteva");
 }
 
 // Digital silence must cost what music costs: the same job (48 kHz to 48 kHz, 24-bit, so
@@ -193,22 +201,11 @@ void BM_Job2min_SilenceVsTone(benchmark::State& state) {
     const std::string silence = twoMinutes(true), tone = twoMinutes(false);
     const std::string out = (workDir() / "out").string();
     fs::create_directories(out);
-    double quiet = 0, loud = 0;
-    for (auto _ : state) {
-        const auto job = [&](const std::string& in) {
-            return runChild({SONTEVA_CLI, "convert", "-q", "-r", "48000", "-b", "24", "-d", "None",
-                             "-o", out, in});
-        };
-        const ChildRun a = job(silence), b = job(tone);
-        if (a.status != 0 || b.status != 0) state.SkipWithError("a child process failed");
-        quiet += a.seconds;
-        loud += b.seconds;
-        state.SetIterationTime(a.seconds + b.seconds);
-    }
-    const double n = double(state.iterations());
-    state.counters["silence_s"] = quiet / n;
-    state.counters["tone_s"] = loud / n;
-    state.counters["silence_over_tone"] = quiet / loud;
+    const auto job = [&](const std::string& in) {
+        return std::vector<std::string>{SONTEVA_CLI, "convert", "-q",   "-r", "48000", "-b",
+                                        "24",        "-d",      "None", "-o", out,     in};
+    };
+    alternate(state, job(tone), job(silence), "tone", "silence", "silence_over_tone");
 }
 
 // Eight mono files, two at a time against one at a time, back to back in each iteration:

@@ -54,8 +54,7 @@ Channels streamChannels(const CoreFactory& make, const Channels& in,
             }
         }
     };
-    const size_t threads =
-        std::min<size_t>(in.size(), static_cast<size_t>(usableCores()));
+    const size_t threads = std::min<size_t>(in.size(), static_cast<size_t>(usableCores()));
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; ++t)
         pool.emplace_back(work);

@@ -63,8 +63,7 @@ QString batchProgressText(const QString& fileName, int position, int total,
     return processingText(fileName) + QStringLiteral(" (") + where + QLatin1Char(')');
 }
 
-QString parallelProgressText(int running, int first, int total,
-                             std::optional<double> secondsLeft) {
+QString parallelProgressText(int running, int first, int total, std::optional<double> secondsLeft) {
     const QString text = QStringLiteral("Processing %1 files...").arg(running);
     if (total <= running) return text;
     QString where =

@@ -207,9 +207,9 @@ HelpSection helpShortcuts() {
         {B::heading(t("Files")),
          B::bullets(items({"Ctrl+O — Add Audio Files…", "Ctrl+Shift+O — Choose Output Folder…"})),
          B::heading(t("Conversion")),
-         B::bullets(items(
-             {"Ctrl+Return — Add to Queue", "Ctrl+R — Run Batch (and Stop while it runs)",
-              "Esc — Stop the running batch", "Ctrl+Shift+S — Save Preset…"})),
+         B::bullets(
+             items({"Ctrl+Return — Add to Queue", "Ctrl+R — Run Batch (and Stop while it runs)",
+                    "Esc — Stop the running batch", "Ctrl+Shift+S — Save Preset…"})),
          B::heading(t("Preview")),
          B::bullets(items({"Space — Play / pause the selected job (works anywhere "
                            "except while typing in a text field)"})),
