@@ -17,6 +17,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -36,88 +37,72 @@ fs::path workDir() {
     return dir;
 }
 
-// A master of the given length, written once and reused by later runs.
-std::string master(int minutes) {
-    const fs::path path = workDir() / ("master-" + std::to_string(minutes) + "min.wav");
+// A 24-bit WAV of `seconds` at `rate`, written once and reused by later runs: `frame`
+// gives the values of frame n (a value per channel, full scale 1).
+std::string cachedWav(const std::string& name, int rate, int channels, int seconds,
+                      const std::function<void(int64_t, double*)>& frame) {
+    const fs::path path = workDir() / name;
     if (fs::exists(path)) return path.string();
     const fs::path part = path.string() + ".part";
     SF_INFO info{};
-    info.samplerate = 96000;
-    info.channels = 2;
+    info.samplerate = rate;
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
     SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
-    std::vector<int> block(2 * 96000);
-    uint64_t noise = 88172645463325252ull;
+    std::vector<int> block(size_t(channels) * size_t(rate));
+    std::vector<double> v(static_cast<size_t>(channels));
     int64_t n = 0;
-    for (int s = 0; s < minutes * 60; ++s) {
-        for (size_t i = 0; i < 96000; ++i, ++n) {
-            noise ^= noise << 13, noise ^= noise >> 7, noise ^= noise << 17;
-            const double t = double(n) / 96000;
-            const double v = 0.5 * std::sin(6.283185307179586 * 440.0 * t) +
-                             0.2 * std::sin(6.283185307179586 * 9000.0 * t) +
-                             0.1 * (double(noise >> 11) * 0x1p-53 - 0.5);
-            block[2 * i] = int(std::lround(v * 8388607)) << 8;
-            block[2 * i + 1] = int(std::lround(-v * 8388607)) << 8;
+    for (int s = 0; s < seconds; ++s) {
+        for (size_t i = 0; i < size_t(rate); ++i, ++n) {
+            frame(n, v.data());
+            for (int c = 0; c < channels; ++c)
+                block[i * size_t(channels) + size_t(c)] = int(std::lround(v[size_t(c)] * 8388607))
+                                                          << 8;
         }
-        sf_writef_int(f, block.data(), 96000);
+        sf_writef_int(f, block.data(), rate);
     }
     sf_close(f);
     fs::rename(part, path);
     return path.string();
+}
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// A 96 kHz / 24-bit stereo master of the given length: two tones and a little noise.
+std::string master(int minutes) {
+    uint64_t noise = 88172645463325252ull;
+    return cachedWav("master-" + std::to_string(minutes) + "min.wav", 96000, 2, minutes * 60,
+                     [&](int64_t n, double* v) {
+                         noise ^= noise << 13, noise ^= noise >> 7, noise ^= noise << 17;
+                         const double t = double(n) / 96000;
+                         const double x = 0.5 * std::sin(kTwoPi * 440.0 * t) +
+                                          0.2 * std::sin(kTwoPi * 9000.0 * t) +
+                                          0.1 * (double(noise >> 11) * 0x1p-53 - 0.5);
+                         v[0] = x;
+                         v[1] = -x;
+                     });
 }
 
 // A 2-minute 48 kHz / 24-bit stereo file: a tone throughout, or 2 s of the tone and then
 // digital silence.
 std::string twoMinutes(bool silent) {
-    const fs::path path = workDir() / (silent ? "silence-2min.wav" : "tone-2min.wav");
-    if (fs::exists(path)) return path.string();
-    const fs::path part = path.string() + ".part";
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
-    std::vector<int> block(2 * 48000);
-    for (int s = 0; s < 120; ++s) {
-        for (size_t i = 0; i < 48000; ++i) {
-            const double t = double(s) + double(i) / 48000;
-            const double v = silent && s >= 2 ? 0.0 : 0.5 * std::sin(6.283185307179586 * 997 * t);
-            block[2 * i] = block[2 * i + 1] = int(std::lround(v * 8388607)) << 8;
-        }
-        sf_writef_int(f, block.data(), 48000);
-    }
-    sf_close(f);
-    fs::rename(part, path);
-    return path.string();
+    return cachedWav(
+        silent ? "silence-2min.wav" : "tone-2min.wav", 48000, 2, 120, [&](int64_t n, double* v) {
+            const double t = double(n) / 48000;
+            v[0] = v[1] = silent && n >= 2 * 48000 ? 0.0 : 0.5 * std::sin(kTwoPi * 997 * t);
+        });
 }
 
 // Eight 2-minute 96 kHz / 24-bit mono files of different content.
 std::vector<std::string> monoFiles() {
     std::vector<std::string> paths;
-    for (int k = 0; k < 8; ++k) {
-        const fs::path path = workDir() / ("mono-2min-" + std::to_string(k) + ".wav");
-        paths.push_back(path.string());
-        if (fs::exists(path)) continue;
-        const fs::path part = path.string() + ".part";
-        SF_INFO info{};
-        info.samplerate = 96000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE* f = sf_open(part.c_str(), SFM_WRITE, &info);
-        std::vector<int> block(96000);
-        int64_t n = 0;
-        for (int s = 0; s < 120; ++s) {
-            for (size_t i = 0; i < 96000; ++i, ++n) {
-                const double t = double(n) / 96000;
-                const double v = 0.5 * std::sin(6.283185307179586 * (220.0 + 55 * k) * t) +
-                                 0.2 * std::sin(6.283185307179586 * 7000.0 * t);
-                block[i] = int(std::lround(v * 8388607)) << 8;
-            }
-            sf_writef_int(f, block.data(), 96000);
-        }
-        sf_close(f);
-        fs::rename(part, path);
-    }
+    for (int k = 0; k < 8; ++k)
+        paths.push_back(cachedWav("mono-2min-" + std::to_string(k) + ".wav", 96000, 1, 120,
+                                  [&](int64_t n, double* v) {
+                                      const double t = double(n) / 96000;
+                                      v[0] = 0.5 * std::sin(kTwoPi * (220.0 + 55 * k) * t) +
+                                             0.2 * std::sin(kTwoPi * 7000.0 * t);
+                                  }));
     return paths;
 }
 

@@ -158,6 +158,17 @@ function(sonteva_subcommands text command out)
   set(${out} "${subs}" PARENT_SCOPE)
 endfunction()
 
+# The usage lines of a command path from the overview and, where the command has a help of
+# its own (own_ok), from that help too.
+function(sonteva_all_usage_lines top own_ok own_text path out)
+  sonteva_usage_lines("${top}" "${path}" lines)
+  if(own_ok)
+    sonteva_usage_lines("${own_text}" "${path}" more)
+    list(APPEND lines ${more})
+  endif()
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
 # The subcommands of a command from the overview's usage lines and, where the command has a
 # help of its own (own_ok), from its usage lines too.
 function(sonteva_all_subcommands top own_ok own_text command out)

@@ -1,6 +1,6 @@
 #include "analysis/response_analysis.h"
 
-#include "analysis/spectrum.h"
+#include "analysis/fourier.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The test signals: tones kept apart so that every output bin has one maker, probes dense
 // where the worst aliases lie, levels within full scale, and pairs that cannot be measured.
 #include "analysis/probe_plan.h"
-#include "analysis/spectrum.h"
+#include "analysis/fourier.h"
 
 #include <gtest/gtest.h>
 

@@ -50,7 +50,7 @@ public:
         args.insert(args.begin(), "pactl");
         return run(args, 3000) && out().find(expect) != std::string::npos;
     }
-    // The sink's line from `pactl list short sinks` ("index name driver spec state").
+    // The sink's line from `pactl list short sinks` (index, name, driver, sample format, state).
     std::string sinkLine(const std::string& name) {
         pactl({"list", "short", "sinks"});
         std::istringstream lines(out());
